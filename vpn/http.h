@@ -1,0 +1,24 @@
+#pragma once
+// One blocking HTTP exchange with the panel (WinHTTP on Windows, libcurl on Linux).
+
+#include <string>
+
+namespace vpn {
+
+// Sends `method` to `url` with "Accept: application/json", a Content-Type only when `body`
+// is not empty, and, when `token` is not empty, the same token in both "Authorization" and
+// "auth_data". No proxy is used; TLS certificates are verified. Time-outs: 4 s to connect,
+// a reply that stalls for 12 s ends the request.
+//
+// Returns true for a status below 400. On false, `error` holds one of "面板地址无效",
+// "无法初始化网络请求", "无法连接面板 HOST:PORT", "无法创建面板请求",
+// "面板请求失败 err=N" or "面板 HTTP STATUS"; an error reply's body stays in `response`
+// so the caller can show the panel's own message. `response` is cleared before reading.
+// An empty `userAgent` means "Orvik/0.1".
+bool httpRequest(const std::string& method, const std::string& url, const std::string& token,
+                 const std::string& body, const std::string& contentType, std::string& response,
+                 std::string& error, const std::string& userAgent = {});
+
+inline constexpr const char* kDefaultUserAgent = "Orvik/0.1";
+
+}  // namespace vpn

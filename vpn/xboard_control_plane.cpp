@@ -1,0 +1,16 @@
+// STUB: to be written
+#include "vpn/xboard_control_plane.h"
+
+namespace vpn {
+
+XboardControlPlane::XboardControlPlane(std::string a, std::string s, std::string d) : apiBase_(std::move(a)), sessionPath_(std::move(s)), deviceApi_(std::move(d)) {}
+bool XboardControlPlane::login(const std::string&, const std::string&, std::string&) { return false; }
+void XboardControlPlane::logout() {}
+bool XboardControlPlane::fetchRegisterOptions(RegisterOptions&, std::string&) { return false; }
+bool XboardControlPlane::sendRegisterEmail(const std::string&, std::string&) { return false; }
+bool XboardControlPlane::registerAccount(const std::string&, const std::string&, const std::string&, const std::string&, std::string&) { return false; }
+bool XboardControlPlane::extractAuthToken(const std::string&) { return false; }
+bool XboardControlPlane::saveSession(std::string&) { return false; }
+std::string stripTrailingSeparators(std::string t) { return t; }
+
+}  // namespace vpn
