@@ -4,11 +4,7 @@
 namespace vpn {
 
 XboardControlPlane::XboardControlPlane(std::string a, std::string s, std::string d) : apiBase_(std::move(a)), sessionPath_(std::move(s)), deviceApi_(std::move(d)) {}
-bool XboardControlPlane::login(const std::string&, const std::string&, std::string&) { return false; }
 void XboardControlPlane::logout() {}
-bool XboardControlPlane::fetchRegisterOptions(RegisterOptions&, std::string&) { return false; }
-bool XboardControlPlane::sendRegisterEmail(const std::string&, std::string&) { return false; }
-bool XboardControlPlane::registerAccount(const std::string&, const std::string&, const std::string&, const std::string&, std::string&) { return false; }
 bool XboardControlPlane::extractAuthToken(const std::string&) { return false; }
 bool XboardControlPlane::saveSession(std::string&) { return false; }
 std::string stripTrailingSeparators(std::string t) { return t; }
