@@ -1,0 +1,3 @@
+#include "service/tunnel/xray_config.h"
+
+namespace tunnel {}

@@ -1,0 +1,54 @@
+#pragma once
+// Child processes of the tunnel: short commands with a time-out, long-running processes held
+// in a job that kills them when it closes, and the removal of stray tunnel processes.
+
+#include <memory>
+#include <string>
+
+#include "service/tunnel/command.h"
+
+namespace tunnel {
+
+// A process launched in a job. Destroying the object releases its handles but does not end
+// the process (closing the job does).
+class ChildProcess {
+public:
+    virtual ~ChildProcess() = default;
+    // True while the process has not exited.
+    virtual bool isRunning() = 0;
+    // Ends the process when it still runs and waits up to `waitMs` for it to be gone.
+    virtual void terminate(int waitMs) = 0;
+};
+
+// A group of processes that all end when the job is closed or destroyed, also when the
+// service itself dies.
+class Job {
+public:
+    virtual ~Job() = default;
+    // Starts `executable` with `args` in `workingDirectory` (empty: inherit), inside the job
+    // before it runs any code. On failure nothing is left running and `error` says why.
+    virtual std::unique_ptr<ChildProcess> launch(const std::string& executable, const CommandArgs& args,
+                                                 const std::string& workingDirectory, std::string& error) = 0;
+    // Ends every process of the job. Safe to call repeatedly.
+    virtual void close() = 0;
+};
+
+class ProcessRunner {
+public:
+    virtual ~ProcessRunner() = default;
+    // Runs `program` (found on the search path) and waits up to `timeoutMs`. True for exit
+    // code 0; otherwise "CreateProcess failed for: CMD err=N", "command timed out: CMD" (the
+    // process is killed) or "command exit CODE: CMD".
+    virtual bool runCommand(const std::string& program, const CommandArgs& args, int timeoutMs,
+                            std::string& error) = 0;
+    // A new empty job; null with "CreateJobObject failed" / "SetInformationJobObject failed".
+    virtual std::unique_ptr<Job> createJob(std::string& error) = 0;
+    // Ends every process on the machine whose executable name equals `name` (any case).
+    virtual void terminateByExactName(const std::string& name) = 0;
+    // Ends every process whose executable name begins with `prefix` (any case).
+    virtual void terminateByPrefix(const std::string& prefix) = 0;
+};
+
+std::unique_ptr<ProcessRunner> makeProcessRunner();
+
+}  // namespace tunnel

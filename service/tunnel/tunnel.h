@@ -1,0 +1,57 @@
+#pragma once
+// The tunnel: Xray and tun2socks in one job, the TUN adapter's address and DNS, the host
+// route to the node through the physical gateway and the two split default routes.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "service/tunnel/network.h"
+#include "service/tunnel/process_runner.h"
+#include "service/tunnel/tunnel_tools.h"
+
+namespace tunnel {
+
+struct StartParams {
+    std::string xrayDirectory;
+    std::string tun2socksDirectory;
+    std::string configPath;
+    std::string upstreamAddress;  // the node's address; a built-in default when empty
+    std::string tunAddress;       // "192.168.123.1" when empty
+};
+
+// What the tunnel needs from the machine; the real ones come from the platform files, tests
+// pass their own.
+struct TunnelSystem {
+    ProcessRunner& processes;
+    NetworkOps& network;
+    ToolLocator& tools;
+    std::function<void(int milliseconds)> sleep;
+};
+
+// Start, stop and isRunning must be called with mutex() held.
+class Tunnel {
+public:
+    explicit Tunnel(TunnelSystem system);
+    ~Tunnel();  // stops
+    Tunnel(const Tunnel&) = delete;
+    Tunnel& operator=(const Tunnel&) = delete;
+
+    // Replaces any running session. On failure nothing of the attempt is left behind.
+    bool start(const StartParams& params, std::string& error);
+    // Safe in any state and repeatedly.
+    void stop();
+    // True while both Xray and tun2socks run.
+    bool isRunning();
+
+    std::mutex& mutex() { return mutex_; }
+
+private:
+    struct Session;
+    TunnelSystem system_;
+    std::unique_ptr<Session> session_;
+    std::mutex mutex_;
+};
+
+}  // namespace tunnel

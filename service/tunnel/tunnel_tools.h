@@ -1,0 +1,27 @@
+#pragma once
+// Where the tunnel's programs are, checked before anything is started.
+
+#include <memory>
+#include <string>
+
+namespace tunnel {
+
+struct TunnelTools {
+    std::string xrayExecutable;
+    std::string tun2socksExecutable;
+};
+
+class ToolLocator {
+public:
+    virtual ~ToolLocator() = default;
+    // Finds Xray in `xrayDirectory` and the first tun2socks* executable in
+    // `tun2socksDirectory`, and checks the TUN driver and the configuration file. Errors:
+    // "xray.exe not found", "tun2socks exe not found", "wintun.dll not found next to tun2socks"
+    // and "config not found" (Linux words them for its own files in the same style).
+    virtual bool locate(const std::string& xrayDirectory, const std::string& tun2socksDirectory,
+                        const std::string& configPath, TunnelTools& tools, std::string& error) = 0;
+};
+
+std::unique_ptr<ToolLocator> makeToolLocator();
+
+}  // namespace tunnel
