@@ -1,11 +1,100 @@
-// STUB: to be written
+// Whole-file access with POSIX calls.
 #include "vpn/files.h"
 
-namespace vpn {
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-bool readWholeFile(const std::string&, std::string&) { return false; }
-bool writeFileAtomically(const std::string&, const std::string&) { return false; }
-bool removeFile(const std::string&) { return false; }
-bool isRegularFile(const std::string&) { return false; }
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+namespace vpn {
+namespace {
+
+bool writeAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Creates a new file beside `path` under a name no other writer uses (process id, a
+// counter and a random number; O_EXCL settles any remaining collision).
+int createTemporary(const std::string& path, std::string& temporary) {
+    static std::atomic<unsigned> counter{0};
+    thread_local std::mt19937 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(counter++) + "-" + std::to_string(random());
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Makes the rename itself durable; a failure here does not undo the replacement.
+void syncDirectory(const std::string& path) {
+    const int fd = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::string content;
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        content.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (ok) bytes = std::move(content);
+    return ok;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& bytes) {
+    std::string temporary;
+    const int fd = createTemporary(path, temporary);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    syncDirectory(path);
+    return true;
+}
+
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
 
 }  // namespace vpn

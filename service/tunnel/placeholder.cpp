@@ -1,3 +1,0 @@
-#include "service/tunnel/xray_config.h"
-
-namespace tunnel {}
