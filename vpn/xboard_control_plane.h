@@ -38,10 +38,19 @@ private:
     bool extractAuthToken(const std::string& reply);
     bool saveSession(std::string& error);
 
+    // Account helpers: the two node sources of fetchAccount.
+    void fetchSubscriptionNodes(const std::string& data, std::vector<NodeRecord>& nodes,
+                                std::string& error) const;
+    bool fetchServerListNodes(const std::string& uuid, std::vector<NodeRecord>& nodes,
+                              std::string& error) const;
+
     // Commerce helpers (orders and payment).
     bool saveOrder(int32_t planId, const std::string& period, std::string& tradeNo, std::string& error);
     void cancelOrder(const std::string& tradeNo);
     void cancelPendingOrders();
+    bool placeOrder(int32_t planId, const std::string& period, std::string& tradeNo, std::string& error);
+    int64_t firstPaymentMethod() const;
+    bool checkout(int64_t method, CheckoutResult& result, std::string& error);
     std::string noPaymentMethodText() const;
 
     std::string apiBase_;
