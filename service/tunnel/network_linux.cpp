@@ -1,0 +1,239 @@
+// The network operations on Linux: rtnetlink for the gateway, routes, links and addresses
+// (routes we add carry our protocol number), the DNS backends of dns_linux for DNS.
+#include <net/if.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "service/tunnel/dns_linux.h"
+#include "service/tunnel/gateway_choice.h"
+#include "service/tunnel/netlink_linux.h"
+#include "service/tunnel/network.h"
+
+namespace tunnel {
+namespace {
+
+constexpr uint8_t kTunPrefixLength = 24;  // mask 255.255.255.0
+constexpr uint8_t kRouteTypeUnicast = 1;  // RTN_UNICAST
+// Link events wake the waits at once; the cap only bounds the cost of an event lost.
+constexpr int kEventWaitCapMs = 1000;
+constexpr int kPollIntervalMs = 250;  // when no event subscription could be made
+
+std::string lowerAscii(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return text;
+}
+
+bool findLink(const std::string& name, netlink::Link& found) {
+    std::vector<netlink::Link> links;
+    std::string ignored;
+    if (name.empty() || !netlink::listLinks(links, ignored)) return false;
+    for (const netlink::Link& link : links) {
+        if (link.name == name) {
+            found = link;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<uint32_t> ipv4AddressesOf(int index) {
+    std::vector<netlink::Address> addresses;
+    std::vector<uint32_t> result;
+    std::string ignored;
+    if (!netlink::listAddresses(addresses, ignored)) return result;
+    for (const netlink::Address& address : addresses) {
+        if (address.index == index) result.push_back(address.address);
+    }
+    return result;
+}
+
+// A next hop equal to the interface's own address (the TUN's) means "through the interface":
+// the route gets only the output interface.
+uint32_t gatewayFor(const RouteAddresses& addresses, int index) {
+    if (!addresses.hasNextHop || addresses.nextHop == 0) return 0;
+    const std::vector<uint32_t> own = ipv4AddressesOf(index);
+    return std::find(own.begin(), own.end(), addresses.nextHop) != own.end() ? 0 : addresses.nextHop;
+}
+
+bool isMainUnicast(const netlink::Route& route) {
+    return route.table == netlink::kMainTable && route.type == kRouteTypeUnicast;
+}
+
+// Calls `ready` until it is true or `timeoutMs` has passed (checked before every attempt),
+// waking on link and address events.
+template <typename Ready>
+bool waitUntil(int timeoutMs, Ready ready) {
+    netlink::EventWatcher watcher;  // subscribed before the first look, so no change is missed
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        if (elapsed >= timeoutMs) return false;
+        if (ready()) return true;
+        const int left = timeoutMs - static_cast<int>(elapsed);
+        watcher.wait(std::min(left, watcher.ok() ? kEventWaitCapMs : kPollIntervalMs));
+    }
+}
+
+class LinuxNetworkOps final : public NetworkOps {
+public:
+    LinuxNetworkOps(ProcessRunner& runner, const NetworkOptions& options)
+        : dns_(runner, runCommandWithInput,
+               DnsSettings{options.dnsBackend, options.resolvConfPath, options.dnsStatePath, kResolvedUpstreamPath}) {}
+
+    bool findPhysicalGateway(PhysicalGateway& gateway, std::string& error) override {
+        std::vector<netlink::Route> routes;
+        std::vector<netlink::Link> links;
+        if (!netlink::listRoutes(routes, error) || !netlink::listLinks(links, error)) return false;
+        std::vector<GatewayCandidate> candidates;
+        for (const netlink::Route& route : routes) {
+            if (!isMainUnicast(route) || route.prefixLength != 0) continue;
+            for (const netlink::NextHop& hop : route.nextHops)  // several with ECMP
+                candidates.push_back({usableName(links, hop.interfaceIndex), 0, hop.gateway, route.priority});
+        }
+        return choosePhysicalGateway(candidates, gateway, error);
+    }
+
+    bool addRoute(const RouteSpec& route, std::string& error) override {
+        RouteAddresses addresses;
+        if (!parseRouteAddresses(route, false, addresses, error)) return false;
+        netlink::Link link;
+        if (!findLink(route.interfaceAlias, link)) {
+            error = "unknown interface " + route.interfaceAlias;
+            return false;
+        }
+        const netlink::RouteChange change{addresses.destination, route.prefixLength, link.index,
+                                          gatewayFor(addresses, link.index), route.metric,
+                                          netlink::kTunnelRouteProtocol, 0};
+        std::string detail;
+        const int code = netlink::addRoute(change, &detail);
+        if (code == 0 || code == EEXIST) return true;
+        error = "RTM_NEWROUTE failed " + netlink::errnoText(code) + (detail.empty() ? "" : ": " + detail) + " for " +
+                route.destination;
+        return false;
+    }
+
+    void deleteRoute(const RouteSpec& route) override {
+        RouteAddresses addresses;
+        netlink::Link link;
+        std::string ignored;
+        if (!parseRouteAddresses(route, false, addresses, ignored) || !findLink(route.interfaceAlias, link)) return;
+        netlink::deleteRoute({addresses.destination, route.prefixLength, link.index, gatewayFor(addresses, link.index),
+                              0, 0, 0});
+    }
+
+    bool routeExists(const std::string& alias, const std::string& destination, uint8_t prefixLength) override {
+        uint32_t address = 0;
+        netlink::Link link;
+        std::vector<netlink::Route> routes;
+        std::string ignored;
+        if (!parseIpv4(destination, address) || !findLink(alias, link) || !netlink::listRoutes(routes, ignored))
+            return false;
+        for (const netlink::Route& route : routes) {
+            if (route.table != netlink::kMainTable || route.destination != address ||
+                route.prefixLength != prefixLength)
+                continue;
+            for (const netlink::NextHop& hop : route.nextHops) {
+                if (hop.interfaceIndex == link.index) return true;
+            }
+        }
+        return false;
+    }
+
+    void removeStaleRoutes() override {
+        std::vector<netlink::Route> routes;
+        std::string ignored;
+        if (!netlink::listRoutes(routes, ignored)) return;
+        for (const netlink::Route& route : routes) {
+            if (route.table != netlink::kMainTable || route.protocol != netlink::kTunnelRouteProtocol) continue;
+            const netlink::NextHop hop = route.nextHops.empty() ? netlink::NextHop{} : route.nextHops.front();
+            netlink::deleteRoute({route.destination, route.prefixLength, hop.interfaceIndex, hop.gateway,
+                                  route.priority, route.protocol, route.tos});
+        }
+    }
+
+    bool waitForTunAdapter(const std::string& fragment, std::string& alias, int timeoutMs) override {
+        const std::string wanted = lowerAscii(fragment);
+        return waitUntil(timeoutMs, [&] {
+            std::vector<netlink::Link> links;
+            std::string ignored;
+            if (!netlink::listLinks(links, ignored)) return false;
+            for (const netlink::Link& link : links) {
+                // A carrier means a process (tun2socks) holds the TUN open; a persistent TUN
+                // left without one is not taken.
+                if (link.carrier && lowerAscii(link.name).find(wanted) != std::string::npos) {
+                    alias = link.name;
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+
+    bool waitForIpv4Address(const std::string& alias, int timeoutMs) override {
+        return waitUntil(timeoutMs, [&] {
+            netlink::Link link;
+            return findLink(alias, link) && !ipv4AddressesOf(link.index).empty();
+        });
+    }
+
+    std::vector<std::string> adapterDnsServers(const std::string&) override { return dns_.servers(); }
+
+    bool setTunAddress(const std::string& alias, const std::string& address, std::string& error) override {
+        const std::string prefix = "failed to assign TUN address: ";
+        uint32_t parsed = 0;
+        netlink::Link link;
+        if (!parseIpv4(address, parsed)) {
+            error = prefix + "invalid IPv4 address " + address;
+            return false;
+        }
+        if (!findLink(alias, link)) {
+            error = prefix + "unknown interface " + alias;
+            return false;
+        }
+        // Like a static address set on Windows, the new address replaces any other.
+        for (uint32_t other : ipv4AddressesOf(link.index)) {
+            if (other != parsed) netlink::deleteAddress(link.index, other, kTunPrefixLength);
+        }
+        std::string detail;
+        int code = netlink::addAddress(link.index, parsed, kTunPrefixLength, &detail);
+        if (code != 0 && code != EEXIST) {
+            error = prefix + "RTM_NEWADDR failed " + netlink::errnoText(code) + (detail.empty() ? "" : ": " + detail);
+            return false;
+        }
+        code = netlink::setLinkUp(link.index);
+        if (code != 0) {
+            error = prefix + "RTM_NEWLINK failed " + netlink::errnoText(code);
+            return false;
+        }
+        return true;
+    }
+
+    void setTunDns(const std::string& alias) override { dns_.setTunDns(alias); }
+    // Linux has no per-adapter DHCP setting to go back to: what we may have changed is the
+    // machine's resolver configuration, and that is put back.
+    void resetAdapterDns(const std::string&) override { dns_.restore(); }
+    void restoreDns() override { dns_.restore(); }
+
+private:
+    // The interface's name, or empty for loopback and unknown interfaces. Loopback is told
+    // by its flag and the exact name "lo": a substring test would also hit e.g. "wlo1".
+    static std::string usableName(const std::vector<netlink::Link>& links, int index) {
+        for (const netlink::Link& link : links) {
+            if (link.index == index) return (link.flags & IFF_LOOPBACK) || link.name == "lo" ? "" : link.name;
+        }
+        return "";
+    }
+
+    LinuxDns dns_;
+};
+
+}  // namespace
+
+std::unique_ptr<NetworkOps> makeNetworkOps(ProcessRunner& runner, NetworkOptions options) {
+    return std::make_unique<LinuxNetworkOps>(runner, options);
+}
+
+}  // namespace tunnel
