@@ -49,6 +49,15 @@ public:
 
 private:
     struct Session;
+    // Steps of start; each fills `error` when it fails.
+    void removeLeftovers();
+    void repairPhysicalDns(const std::string& alias);
+    bool launchXray(const TunnelTools& tools, const StartParams& params, std::string& error);
+    bool launchTun2socks(const TunnelTools& tools, const StartParams& params, std::string& error);
+    bool configureTunAdapter(std::string& error);
+    bool installRoutes(std::string& error);
+    bool addRoute(const RouteSpec& route, std::string& error);
+
     TunnelSystem system_;
     std::unique_ptr<Session> session_;
     std::mutex mutex_;

@@ -1,0 +1,7 @@
+#include "service/tunnel/tool_names.h"
+
+namespace tunnel {
+
+const char* xrayProcessName() { return "xray.exe"; }
+
+}  // namespace tunnel
