@@ -59,10 +59,11 @@ bool usableNode(const NodeRecord& node) {
 }
 
 // A getSubscribe reply must at least be a JSON object; anything else (an HTML page from a
-// wrong address, a cut-off body) is not an account without a plan.
+// wrong address, a cut-off body) is not an account without a plan. Validated without
+// building a document, so no depth of nesting costs stack.
 bool looksLikePanelReply(const std::string& reply) {
-    const auto parsed = nlohmann::ordered_json::parse(reply, nullptr, false);
-    return !parsed.is_discarded() && parsed.is_object();
+    const std::size_t first = reply.find_first_not_of(" \t\r\n");
+    return first != std::string::npos && reply[first] == '{' && nlohmann::ordered_json::accept(reply);
 }
 
 }  // namespace
