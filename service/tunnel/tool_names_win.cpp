@@ -1,7 +1,0 @@
-#include "service/tunnel/tool_names.h"
-
-namespace tunnel {
-
-const char* xrayProcessName() { return "xray.exe"; }
-
-}  // namespace tunnel
