@@ -1,0 +1,193 @@
+// The process runner on Windows: CreateProcessW, a job object with kill-on-close, and the
+// toolhelp snapshot for stray processes.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cwchar>
+#include <cwctype>
+#include <functional>
+#include <mutex>
+
+#include "service/tunnel/process_runner.h"
+#include "vpn/text_win.h"
+
+namespace tunnel {
+namespace {
+
+static_assert(sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION) == 144, "the limit block the job is given");
+
+// How long a command killed at its time-out gets to be gone.
+constexpr DWORD kKilledCommandWaitMs = 1000;
+
+DWORD waitTime(int milliseconds) { return milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds); }
+
+void closeHandles(const PROCESS_INFORMATION& info) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+}
+
+// Process and thread handle of a launched process; released with the object.
+class WinChild final : public ChildProcess {
+public:
+    explicit WinChild(const PROCESS_INFORMATION& info) : info_(info) {}
+    ~WinChild() override { closeHandles(info_); }
+    WinChild(const WinChild&) = delete;
+    WinChild& operator=(const WinChild&) = delete;
+
+    bool isRunning() override { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+
+    void terminate(int waitMs) override {
+        if (!isRunning()) return;
+        TerminateProcess(info_.hProcess, 0);
+        WaitForSingleObject(info_.hProcess, waitTime(waitMs));
+    }
+
+private:
+    PROCESS_INFORMATION info_;
+};
+
+class WinJob final : public Job {
+public:
+    explicit WinJob(HANDLE job) : job_(job) {}
+    ~WinJob() override { close(); }
+    WinJob(const WinJob&) = delete;
+    WinJob& operator=(const WinJob&) = delete;
+
+    // Created suspended and resumed only once inside the job, so it cannot start a child of
+    // its own outside the job.
+    std::unique_ptr<ChildProcess> launch(const std::string& executable, const CommandArgs& args,
+                                         const std::string& workingDirectory, std::string& error) override {
+        if (!checkCommand(executable, args, error)) return nullptr;
+        std::lock_guard lock(mutex_);
+        if (job_ == nullptr) {
+            error = "job is closed";
+            return nullptr;
+        }
+        const std::wstring application = vpn::widen(executable);
+        std::wstring line = vpn::widen(commandLine(executable, args, true));
+        const std::wstring directory = vpn::widen(workingDirectory);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE,
+                            CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                            directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+            error = "CreateProcess failed for " + executable + " err=" + std::to_string(GetLastError());
+            return nullptr;
+        }
+        if (!AssignProcessToJobObject(job_, info.hProcess)) return abandon(info, "AssignProcessToJobObject failed", error);
+        if (ResumeThread(info.hThread) == static_cast<DWORD>(-1)) return abandon(info, "ResumeThread failed", error);
+        return std::make_unique<WinChild>(info);
+    }
+
+    // Closing the last handle ends every process in the job.
+    void close() override {
+        std::lock_guard lock(mutex_);
+        if (job_ == nullptr) return;
+        CloseHandle(job_);
+        job_ = nullptr;
+    }
+
+private:
+    static std::unique_ptr<ChildProcess> abandon(const PROCESS_INFORMATION& info, const char* text,
+                                                 std::string& error) {
+        TerminateProcess(info.hProcess, 1);
+        closeHandles(info);
+        error = text;
+        return nullptr;
+    }
+
+    std::mutex mutex_;
+    HANDLE job_;
+};
+
+std::wstring lowered(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+// Terminates every other process whose executable file name matches, with exit code 0.
+// Processes that cannot be opened are skipped.
+void terminateWhere(const std::function<bool(const wchar_t*)>& matches) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    const DWORD self = GetCurrentProcessId();
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == self || !matches(entry.szExeFile)) continue;
+        const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        if (process == nullptr) continue;
+        TerminateProcess(process, 0);
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+
+class WinProcessRunner final : public ProcessRunner {
+public:
+    bool runCommand(const std::string& program, const CommandArgs& args, int timeoutMs,
+                    std::string& error) override {
+        if (!checkCommand(program, args, error)) return false;
+        const std::string line = commandLine(program, args, false);
+        std::wstring wideLine = vpn::widen(line);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(nullptr, wideLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                            &startup, &info)) {
+            error = "CreateProcess failed for: " + line + " err=" + std::to_string(GetLastError());
+            return false;
+        }
+        if (WaitForSingleObject(info.hProcess, waitTime(timeoutMs)) != WAIT_OBJECT_0) {
+            TerminateProcess(info.hProcess, 1);
+            WaitForSingleObject(info.hProcess, kKilledCommandWaitMs);
+            closeHandles(info);
+            error = "command timed out: " + line;
+            return false;
+        }
+        DWORD code = 0;
+        GetExitCodeProcess(info.hProcess, &code);
+        closeHandles(info);
+        if (code == 0) return true;
+        error = "command exit " + std::to_string(code) + ": " + line;
+        return false;
+    }
+
+    std::unique_ptr<Job> createJob(std::string& error) override {
+        const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+        if (job == nullptr) {
+            error = "CreateJobObject failed";
+            return nullptr;
+        }
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+            CloseHandle(job);
+            error = "SetInformationJobObject failed";
+            return nullptr;
+        }
+        return std::make_unique<WinJob>(job);
+    }
+
+    // An empty name or prefix would match everything: nothing is done then.
+    void terminateByExactName(const std::string& name) override {
+        if (name.empty()) return;
+        const std::wstring wanted = vpn::widen(name);
+        terminateWhere([&](const wchar_t* candidate) { return _wcsicmp(candidate, wanted.c_str()) == 0; });
+    }
+
+    void terminateByPrefix(const std::string& prefix) override {
+        if (prefix.empty()) return;
+        const std::wstring wanted = lowered(vpn::widen(prefix));
+        terminateWhere([&](const wchar_t* candidate) { return lowered(candidate).starts_with(wanted); });
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<ProcessRunner> makeProcessRunner() { return std::make_unique<WinProcessRunner>(); }
+
+}  // namespace tunnel
