@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "service/tunnel/scope_guard.h"
-#include "service/tunnel/tool_names.h"
+#include "vpn/system.h"
 
 namespace tunnel {
 namespace {
@@ -18,6 +18,7 @@ constexpr const char* kDefaultUpstreamAddress = "203.0.113.10";
 // A physical adapter whose only DNS server is this one still carries our tunnel's setting.
 constexpr const char* kTunDnsServer = "1.1.1.1";
 constexpr const char* kTunNameFragment = "wintun";
+constexpr const char* kTun2socksNamePrefix = "tun2socks";  // every tun2socks build, whatever its suffix
 constexpr const char* kSocksProxy = "socks5://127.0.0.1:10808";
 
 constexpr int kStrayExitWaitMs = 300;      // lets killed stray processes release the adapter
@@ -108,7 +109,7 @@ bool Tunnel::isRunning() {
 
 // Stray tunnel processes of any earlier run, and routes a crashed service left behind.
 void Tunnel::removeLeftovers() {
-    system_.processes.terminateByExactName(xrayProcessName());
+    system_.processes.terminateByExactName(vpn::xrayExecutableName());
     system_.processes.terminateByPrefix(kTun2socksNamePrefix);
     system_.network.removeStaleRoutes();
     system_.sleep(kStrayExitWaitMs);

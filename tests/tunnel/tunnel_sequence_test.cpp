@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "service/tunnel/tool_names.h"
 #include "service/tunnel/tunnel.h"
+#include "vpn/system.h"
 
 namespace {
 
@@ -302,7 +302,7 @@ protected:
 
 const Journal& fullStartJournal() {
     static const Journal calls{
-        std::string("terminateByExactName ") + xrayProcessName(),
+        std::string("terminateByExactName ") + vpn::xrayExecutableName(),
         "terminateByPrefix tun2socks",
         "removeStaleRoutes",
         "sleep 300",
@@ -510,7 +510,7 @@ TEST_F(TunnelSequence, MissingParametersFailBeforeToolsAreLookedUpButAfterStrays
     params.configPath.clear();
     std::string error;
     EXPECT_FALSE(start(error));
-    EXPECT_THAT(journal, ElementsAre(std::string("terminateByExactName ") + xrayProcessName(),
+    EXPECT_THAT(journal, ElementsAre(std::string("terminateByExactName ") + vpn::xrayExecutableName(),
                                      "terminateByPrefix tun2socks", "removeStaleRoutes", "sleep 300"));
 }
 
