@@ -222,6 +222,42 @@ TEST_F(XboardAccountTest, AddressesAreBuiltOnTheBaseWithoutItsTrailingSlash) {
                                  std::string("GET ") + kSubscription + "?token=9b1f2c3d4e5f60718293a4b5c6d7e8f9"}));
 }
 
+TEST_F(XboardAccountTest, SubscriptionTokenIsEncodedInTheAddress) {
+    panel.edit([](FakePanelState& state) { state.users.front().subscriptionToken = "a+b&c d"; });
+    vpn::AccountRecord account;
+    std::string error;
+    ASSERT_TRUE(fetch(account, error)) << error;
+    EXPECT_EQ(account.nodes.size(), 2u);
+    EXPECT_EQ(panel.requestsTo(kSubscription).at(0).query, "token=a%2Bb%26c%20d");
+}
+
+TEST_F(XboardAccountTest, PanelsOwnSubscriptionAddressServesWhenThereIsNoToken) {
+    const auto replyWith = [&](const std::string& url) {
+        Json data = Json::object();
+        data["plan_id"] = 1;
+        data["token"] = "";
+        data["uuid"] = memberUuid();
+        data["subscribe_url"] = url;
+        Json body = Json::object();
+        body["data"] = data;
+        return HttpReply{200, body.dump(), {}, false, -1};
+    };
+    panel.overrideNext(kGetSubscribe, replyWith(panel.apiBase() + "/s/9b1f2c3d4e5f60718293a4b5c6d7e8f9"));
+    vpn::AccountRecord account;
+    std::string error;
+    ASSERT_TRUE(fetch(account, error)) << error;
+    EXPECT_EQ(account.nodes.size(), 2u);
+    const auto fetched = panel.requestsTo("/s/9b1f2c3d4e5f60718293a4b5c6d7e8f9");
+    ASSERT_EQ(fetched.size(), 1u);
+    EXPECT_EQ(fetched[0].header("user-agent"), "v2rayN/6.45");
+
+    // Only web addresses are fetched; anything else goes straight to the server list.
+    panel.overrideNext(kGetSubscribe, replyWith("file:///etc/passwd"));
+    EXPECT_FALSE(fetch(account, error));
+    EXPECT_EQ(panel.paths(), (std::vector<std::string>{std::string("GET ") + kGetSubscribe,
+                                                       std::string("GET ") + kServerList}));
+}
+
 TEST_F(XboardAccountTest, BrokenAccountRepliesAreErrorsNotEmptyAccounts) {
     const std::string bodies[] = {
         "<html><body>502 Bad Gateway</body></html>",
