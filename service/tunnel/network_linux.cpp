@@ -97,13 +97,14 @@ public:
     }
 
     bool addRoute(const RouteSpec& route, std::string& error) override {
-        RouteAddresses addresses;
-        if (!parseRouteAddresses(route, false, addresses, error)) return false;
+        // The interface first, then the addresses: the order in which Windows builds its row.
         netlink::Link link;
         if (!findLink(route.interfaceAlias, link)) {
             error = "unknown interface " + route.interfaceAlias;
             return false;
         }
+        RouteAddresses addresses;
+        if (!parseRouteAddresses(route, false, addresses, error)) return false;
         const netlink::RouteChange change{addresses.destination, route.prefixLength, link.index,
                                           gatewayFor(addresses, link.index), route.metric,
                                           netlink::kTunnelRouteProtocol, 0};
