@@ -1,5 +1,5 @@
-// The look-ups parse the text with nlohmann/json and walk the document in order, so a key is
-// matched only where it names a member, never inside a string value.
+// The look-ups run nlohmann/json's event parser over the text, so a key is matched only where
+// it names a member, never inside a string value, and members are met in document order.
 #include "vpn/json_read.h"
 
 #include <cmath>
@@ -18,61 +18,115 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Deeper documents are treated as not JSON: dumping a found value recurses once per level.
+// Deeper documents are treated as not JSON: copying and dumping a value recurse per level.
 constexpr size_t kMaxDepth = 512;
 
-// Nesting depth of the brackets outside strings, stopping early once it exceeds the limit.
-bool nestingWithinLimit(const std::string& text) {
-    size_t depth = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            if (++depth > kMaxDepth) return false;
-        } else if ((c == '}' || c == ']') && depth > 0) {
-            --depth;
-        }
-    }
-    return true;
-}
+// The kind of value a look-up reads; a member holding another kind reads as absent.
+enum class Want { Scalar, Object, Array };
 
-// The parsed document; discarded when the text is not JSON.
-Json parseDocument(const std::string& text) {
-    if (!nestingWithinLimit(text)) return Json(Json::value_t::discarded);
-    try {
-        return Json::parse(text, nullptr, false);
-    } catch (const std::exception&) {  // out of memory: read as if absent
-        return Json(Json::value_t::discarded);
-    }
-}
+// Event handler for nlohmann's SAX parser: finds the first member named `key` in document
+// order (the parser's event order) and keeps its value when it is of the wanted kind. The
+// whole text is still parsed, so text that is not JSON yields nothing. No document tree is
+// built except for the kept value, and members are appended without nlohmann's duplicate
+// search, so the time stays linear in the size of the text.
+class MemberFinder {
+public:
+    MemberFinder(std::string key, Want want) : key_(std::move(key)), want_(want) {}
 
-// The value of the first member named `key` in document order (depth-first, a member's key
-// before its value's contents), or null when there is none. Iterative: depth costs no stack.
-const Json* findMember(const Json& root, const std::string& key) {
-    std::vector<std::pair<const Json*, const std::string*>> pending{{&root, nullptr}};
-    while (!pending.empty()) {
-        const auto [value, name] = pending.back();
-        pending.pop_back();
-        if (name != nullptr && *name == key) return value;
-        if (value->is_object()) {
-            const auto& members = value->get_ref<const Json::object_t&>();
-            for (auto it = members.rbegin(); it != members.rend(); ++it) {
-                pending.emplace_back(&it->second, &it->first);
-            }
-        } else if (value->is_array()) {
-            const auto& elements = value->get_ref<const Json::array_t&>();
-            for (auto it = elements.rbegin(); it != elements.rend(); ++it) {
-                pending.emplace_back(&*it, nullptr);
-            }
+    // The value, or null when the member is absent or of another kind or the text not JSON.
+    const Json* find(const std::string& text) {
+        bool parsed = false;
+        try {
+            parsed = Json::sax_parse(text, this);
+        } catch (const std::exception&) {  // out of memory: read as if absent
         }
+        if (!parsed) found_ = kept_ = false;
+        return kept_ ? &value_ : nullptr;
     }
-    return nullptr;
-}
+
+    // After find: the member exists, whatever its kind.
+    bool found() const { return found_; }
+
+    bool null() { return scalar(Json(nullptr)); }
+    bool boolean(bool v) { return scalar(Json(v)); }
+    bool number_integer(Json::number_integer_t v) { return scalar(Json(v)); }
+    bool number_unsigned(Json::number_unsigned_t v) { return scalar(Json(v)); }
+    bool number_float(Json::number_float_t v, const Json::string_t&) { return scalar(Json(v)); }
+    bool string(Json::string_t& v) { return scalar(Json(v)); }
+    bool binary(Json::binary_t&) { return true; }
+    bool key(Json::string_t& name) {
+        if (!open_.empty()) {
+            memberName_ = name;
+        } else if (!found_ && name == key_) {
+            atValue_ = true;
+        }
+        return true;
+    }
+    bool start_object(std::size_t) { return open(Json::object(), Want::Object); }
+    bool start_array(std::size_t) { return open(Json::array(), Want::Array); }
+    bool end_object() { return close(); }
+    bool end_array() { return close(); }
+    bool parse_error(std::size_t, const std::string&, const Json::exception&) { return false; }
+
+private:
+    // Adds a value to the innermost container being kept; the address of the added value.
+    Json* append(Json&& v) {
+        Json& parent = *open_.back();
+        if (parent.is_array()) {
+            auto& elements = parent.get_ref<Json::array_t&>();
+            elements.push_back(std::move(v));
+            return &elements.back();
+        }
+        // Straight onto the member vector: ordered_map's own insertion searches all members.
+        auto& members = parent.get_ref<Json::object_t&>();
+        members.Json::object_t::Container::emplace_back(memberName_, std::move(v));
+        return &members.back().second;
+    }
+
+    bool scalar(Json&& v) {
+        if (!open_.empty()) {
+            append(std::move(v));
+        } else if (atValue_) {
+            take(std::move(v), Want::Scalar);
+        }
+        return true;
+    }
+
+    bool open(Json&& container, Want kind) {
+        if (++depth_ > kMaxDepth) return false;
+        if (!open_.empty()) {
+            open_.push_back(append(std::move(container)));
+        } else if (atValue_ && take(std::move(container), kind)) {
+            open_.push_back(&value_);
+        }
+        return true;
+    }
+
+    bool close() {
+        --depth_;
+        if (!open_.empty()) open_.pop_back();
+        return true;
+    }
+
+    // The value of the member that was found; true when it is kept.
+    bool take(Json&& v, Want kind) {
+        atValue_ = false;
+        found_ = true;
+        kept_ = kind == want_;
+        if (kept_) value_ = std::move(v);
+        return kept_;
+    }
+
+    std::string key_;
+    Want want_;
+    size_t depth_ = 0;
+    bool atValue_ = false;  // the last key event was the member sought
+    bool found_ = false;
+    bool kept_ = false;
+    Json value_;
+    std::vector<Json*> open_;  // containers of the kept value still being filled, innermost last
+    std::string memberName_;   // key of the next member inside the kept value
+};
 
 std::string dumpText(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -114,24 +168,24 @@ bool digitString(const std::string& text, int64_t& out) {
 }  // namespace
 
 std::string jsonString(const std::string& text, const std::string& key) {
-    const Json document = parseDocument(text);
-    const Json* value = findMember(document, key);
+    MemberFinder finder(key, Want::Scalar);
+    const Json* value = finder.find(text);
     if (value == nullptr || !value->is_string()) return {};
     return value->get<std::string>();
 }
 
 int64_t jsonInt(const std::string& text, const std::string& key, int64_t fallback) {
-    const Json document = parseDocument(text);
-    const Json* value = findMember(document, key);
-    if (value == nullptr) return fallback;
+    MemberFinder finder(key, Want::Scalar);
+    const Json* value = finder.find(text);
+    if (value == nullptr) return finder.found() ? 0 : fallback;  // an object or array reads as 0
     if (value->is_number()) return numberValue(*value);
     if (value->is_string()) return leadingInt64(value->get_ref<const std::string&>());
     return 0;
 }
 
 bool jsonOptionalInt(const std::string& text, const std::string& key, int64_t& out) {
-    const Json document = parseDocument(text);
-    const Json* value = findMember(document, key);
+    MemberFinder finder(key, Want::Scalar);
+    const Json* value = finder.find(text);
     if (value == nullptr) return false;
     if (value->is_string()) return digitString(value->get_ref<const std::string&>(), out);
     if (!value->is_number()) return false;
@@ -143,8 +197,8 @@ bool jsonOptionalInt(const std::string& text, const std::string& key, int64_t& o
 }
 
 bool jsonFlag(const std::string& text, const std::string& key) {
-    const Json document = parseDocument(text);
-    const Json* value = findMember(document, key);
+    MemberFinder finder(key, Want::Scalar);
+    const Json* value = finder.find(text);
     if (value == nullptr) return false;
     if (value->is_boolean()) return value->get<bool>();
     if (value->is_number_float()) return value->get<double>() != 0;
@@ -153,18 +207,18 @@ bool jsonFlag(const std::string& text, const std::string& key) {
 }
 
 std::string jsonObject(const std::string& text, const std::string& key) {
-    const Json document = parseDocument(text);
-    const Json* value = findMember(document, key);
-    if (value == nullptr || !value->is_object()) return {};
-    return dumpText(*value);
+    MemberFinder finder(key, Want::Object);
+    const Json* value = finder.find(text);
+    return value == nullptr ? std::string() : dumpText(*value);
 }
 
 std::vector<std::string> jsonObjectArray(const std::string& text, const std::string& key) {
-    const Json document = parseDocument(text);
-    const Json* value = findMember(document, key);
-    if (value == nullptr) value = findMember(document, "data");
+    MemberFinder finder(key, Want::Array);
+    const Json* value = finder.find(text);
+    MemberFinder data("data", Want::Array);
+    if (value == nullptr && !finder.found() && key != "data") value = data.find(text);
     std::vector<std::string> objects;
-    if (value == nullptr || !value->is_array()) return objects;
+    if (value == nullptr) return objects;
     for (const Json& element : value->get_ref<const Json::array_t&>()) {
         if (element.is_object()) objects.push_back(dumpText(element));
     }
@@ -172,10 +226,9 @@ std::vector<std::string> jsonObjectArray(const std::string& text, const std::str
 }
 
 std::string jsonDataObject(const std::string& text) {
-    const Json document = parseDocument(text);
-    const Json* value = findMember(document, "data");
-    if (value == nullptr || !value->is_object()) return text;
-    return dumpText(*value);
+    MemberFinder finder("data", Want::Object);
+    const Json* value = finder.find(text);
+    return value == nullptr ? text : dumpText(*value);
 }
 
 }  // namespace vpn

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -66,6 +67,23 @@ TEST(JsonLookup, DeepNestingNeitherCrashesNorIsRead) {
     EXPECT_EQ(jsonString(deepArrays(100000, R"({"k":"found"})"), "k"), "");
     const std::string unbalanced(200000, '{');
     EXPECT_EQ(jsonDataObject(unbalanced), unbalanced);
+}
+
+TEST(JsonLookup, DuplicateKeysReadTheFirstMember) {
+    EXPECT_EQ(jsonInt(R"({"id":1,"id":2})", "id", 0), 1);
+    EXPECT_EQ(jsonObject(R"({"plan":{"a":1,"a":2}})", "plan"), R"({"a":1,"a":2})");
+    EXPECT_EQ(jsonInt(jsonObject(R"({"plan":{"a":1,"a":2}})", "plan"), "a", 0), 1);
+}
+
+TEST(JsonLookup, ObjectsWithVeryManyMembersTakeLinearTime) {
+    std::string members;
+    for (int i = 0; i < 200000; ++i) members += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    const std::string text = R"({"data":{)" + members + R"("last":7}})";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(jsonInt(text, "last", 0), 7);
+    const std::string data = jsonDataObject(text);
+    EXPECT_EQ(jsonInt(data, "k199999", 0), 199999);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST(JsonString, DecodesJsonEscapes) {
