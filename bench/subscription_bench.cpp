@@ -15,30 +15,33 @@ namespace {
 constexpr int kLinks = 10000;
 
 std::string subscriptionBody(int links) {
+    const std::string query =
+        "?mode=multi&security=reality&encryption=none&type=tcp&flow=xtls-rprx-vision"
+        "&pbk=Qh3t0Lw1bZyT9fE7uJ2nXk8sVc4mRa6pGd5oYi0lHe&sid=6ba85179e30d4fc2"
+        "&sni=www.example.com&servername=www.example.com&spx=%2F&fp=chrome";
     std::string text;
     for (int i = 0; i < links; ++i) {
         const std::string n = std::to_string(i);
-        text += "vless://6f1c2a8e-" + n + "-4b1e-9a53-2f0c8d7e6b5a@node" + n +
-                ".example.net:443?mode=multi&security=reality&encryption=none&type=tcp"
-                "&flow=xtls-rprx-vision&pbk=Qh3t0Lw1bZyT9fE7uJ2nXk8sVc4mRa6pGd5oYi0lHe&sid=6ba85179e30d4fc2"
-                "&sni=www.example.com&servername=www.example.com&spx=%2F&fp=chrome"
-                "#%E8%8A%82%E7%82%B9%20" + n + "\r\n";
+        text += "vless://6f1c2a8e-" + n + "-4b1e-9a53-2f0c8d7e6b5a@node" + n + ".example.net:443" +
+                query + "#%E8%8A%82%E7%82%B9%20" + n + "\r\n";
     }
     return orvik_test::base64Encode(text, 76);
 }
 
+std::string serverListItem(int i) {
+    const std::string n = std::to_string(i);
+    const char* type = i % 5 == 0 ? "shadowsocks" : "vless";
+    return R"({"id":)" + n + R"(,"type":")" + type + R"(","version":2,"name":"节点 )" + n +
+           R"(","rate":"1.00","tags":["hk","fast"],"is_online":1,"cache_key":"k)" + n +
+           R"(","host":"node)" + n + R"(.example.net","server_port":443,)" +
+           R"("flow":"xtls-rprx-vision","tls_settings":{"server_name":"www.example.com",)" +
+           R"("public_key":"Qh3t0Lw1bZyT9fE7uJ2n","short_id":"6ba85179"},)" +
+           R"("last_check_at":1735689600})";
+}
+
 std::string serverListReply(int items) {
     std::string reply = R"({"data":[)";
-    for (int i = 0; i < items; ++i) {
-        const std::string n = std::to_string(i);
-        if (i > 0) reply += ',';
-        reply += R"({"id":)" + n + R"(,"type":")" + (i % 5 == 0 ? "shadowsocks" : "vless") +
-                 R"(","version":2,"name":"节点 )" + n + R"(","rate":"1.00","tags":["hk","fast"],)"
-                 R"("is_online":1,"cache_key":"k)" + n + R"(","host":"node)" + n +
-                 R"(.example.net","server_port":443,"flow":"xtls-rprx-vision",)"
-                 R"("tls_settings":{"server_name":"www.example.com","public_key":"Qh3t0Lw1bZyT9fE7uJ2n",)"
-                 R"("short_id":"6ba85179"},"last_check_at":1735689600})";
-    }
+    for (int i = 0; i < items; ++i) reply += (i > 0 ? "," : "") + serverListItem(i);
     return reply + "]}";
 }
 
@@ -50,8 +53,10 @@ void subscriptionToNodes(benchmark::State& state) {
         if (nodes.size() != kLinks) state.SkipWithError("wrong node count");
         benchmark::DoNotOptimize(nodes.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
-    state.counters["links/s"] = benchmark::Counter(static_cast<double>(kLinks), benchmark::Counter::kIsIterationInvariantRate);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(body.size()));
+    state.counters["links/s"] = benchmark::Counter(static_cast<double>(kLinks),
+                                                   benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(subscriptionToNodes)->Unit(benchmark::kMillisecond);
 
@@ -61,7 +66,8 @@ void base64OfSubscription(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(vpn::base64Decode(body, bytes));
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(body.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(body.size()));
 }
 BENCHMARK(base64OfSubscription)->Unit(benchmark::kMillisecond);
 
@@ -85,7 +91,8 @@ void lookupInLargeReply(benchmark::State& state) {
     const std::string reply = serverListReply(static_cast<int>(state.range(0)));
     const std::string wrapped = R"({"status":"success","data":)" + reply + R"(,"total":1})";
     for (auto _ : state) benchmark::DoNotOptimize(vpn::jsonInt(wrapped, "total", 0));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(wrapped.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(wrapped.size()));
 }
 BENCHMARK(lookupInLargeReply)->Arg(50)->Arg(1000)->Unit(benchmark::kMicrosecond);
 

@@ -23,15 +23,14 @@ constexpr int classifySlow(unsigned char c) {
 struct ClassTable {
     signed char value[256];
     constexpr ClassTable() : value() {
-        for (int c = 0; c < 256; ++c) value[c] = static_cast<signed char>(classifySlow(static_cast<unsigned char>(c)));
+        for (int c = 0; c < 256; ++c)
+            value[c] = static_cast<signed char>(classifySlow(static_cast<unsigned char>(c)));
     }
 };
 
 constexpr ClassTable kClasses;
 
-int classify(unsigned char c) {
-    return kClasses.value[c];
-}
+int classify(unsigned char c) { return kClasses.value[c]; }
 
 // Stores the bits of the `index`-th character (0..3) of a block; `out` is the next free byte.
 char* putSextet(char* out, unsigned index, unsigned previous, unsigned value) {

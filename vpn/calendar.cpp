@@ -25,7 +25,7 @@ int64_t floorDiv(int64_t a, int64_t b) {
 int64_t daysFromCivil(int64_t year, unsigned month, int64_t day) {
     year -= month <= 2 ? 1 : 0;
     const int64_t era = floorDiv(year, 400);
-    const auto yearOfEra = static_cast<unsigned>(year - era * 400);                 // [0, 399]
+    const auto yearOfEra = static_cast<unsigned>(year - era * 400);                  // [0, 399]
     const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5;  // [0, 365]
     const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
     return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468 + (day - 1);
@@ -35,7 +35,8 @@ CivilDate civilFromDays(int64_t days) {
     days += 719468;
     const int64_t era = floorDiv(days, 146097);
     const auto dayOfEra = static_cast<unsigned>(days - era * 146097);  // [0, 146096]
-    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
     const unsigned mp = (5 * dayOfYear + 2) / 153;  // March-based month [0, 11]
     CivilDate date;
@@ -66,8 +67,6 @@ int64_t unixFromCivil(int64_t year, int64_t month, int64_t day) {
     return daysFromCivil(year, monthOfYear, day) * kSecondsPerDay;
 }
 
-CivilDate todayUtc() {
-    return civilFromUnix(unixNow());
-}
+CivilDate todayUtc() { return civilFromUnix(unixNow()); }
 
 }  // namespace vpn

@@ -36,8 +36,6 @@ inline int32_t clampToInt32(int64_t value) {
 }
 
 // atoi, saturating at the limits of int32.
-inline int32_t leadingInt32(std::string_view text) {
-    return clampToInt32(leadingInt64(text));
-}
+inline int32_t leadingInt32(std::string_view text) { return clampToInt32(leadingInt64(text)); }
 
 }  // namespace vpn

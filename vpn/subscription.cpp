@@ -20,11 +20,12 @@ constexpr std::string_view kVlessScheme = "vless://";
 // Names of the panel's informational pseudo-nodes (remaining traffic, plan end, next reset,
 // filtered lines): they copy a real server's address but are not servers.
 constexpr std::array<std::string_view, 4> kInformationalMarks = {"剩余流量", "套餐到期", "距离下次",
-                                                                  "过滤掉"};
+                                                                 "过滤掉"};
 
 bool isInformational(std::string_view name) {
-    return std::any_of(kInformationalMarks.begin(), kInformationalMarks.end(),
-                       [name](std::string_view mark) { return name.find(mark) != std::string_view::npos; });
+    return std::any_of(
+        kInformationalMarks.begin(), kInformationalMarks.end(),
+        [name](std::string_view mark) { return name.find(mark) != std::string_view::npos; });
 }
 
 bool startsWithLinkAfterBlanks(std::string_view body) {
@@ -43,7 +44,8 @@ bool splitHostPort(std::string_view text, HostPort& out) {
         const size_t close = text.find(']');
         if (close == std::string_view::npos) return false;
         out.host = text.substr(1, close - 1);
-        if (close + 1 < text.size() && text[close + 1] == ':') out.port = leadingInt32(text.substr(close + 2));
+        if (close + 1 < text.size() && text[close + 1] == ':')
+            out.port = leadingInt32(text.substr(close + 2));
         return true;
     }
     const size_t colon = text.rfind(':');
@@ -122,7 +124,8 @@ std::string queryValue(const std::string& query, const std::string& key) {
 
 bool parseVlessLink(const std::string& line, NodeRecord& node) {
     std::string_view rest(line);
-    while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n' || rest.back() == ' ')) rest.remove_suffix(1);
+    while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n' || rest.back() == ' '))
+        rest.remove_suffix(1);
     if (!rest.starts_with(kVlessScheme)) return false;
     rest.remove_prefix(kVlessScheme.size());
 
@@ -191,7 +194,8 @@ NodeRecord parseServerItem(const std::string& item, const std::string& uuid) {
     node.uuid = uuid;
     if (std::string flow = jsonString(item, "flow"); !flow.empty()) node.flow = std::move(flow);
     node.serverName = firstString(item, {"server_name", "sni"});
-    if (std::string fp = jsonString(item, "fingerprint"); !fp.empty()) node.fingerprint = std::move(fp);
+    if (std::string fp = jsonString(item, "fingerprint"); !fp.empty())
+        node.fingerprint = std::move(fp);
     node.publicKey = firstString(item, {"public_key", "publicKey"});
     node.shortId = firstString(item, {"short_id", "shortId"});
     return node;

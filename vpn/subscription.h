@@ -14,7 +14,8 @@ namespace vpn {
 void parseSubscription(const std::string& body, std::vector<NodeRecord>& nodes);
 
 // Fills `node` from one vless://UUID@HOST:PORT?QUERY#NAME link with a REALITY public key;
-// false (node untouched) when the link is not usable.
+// false (node untouched) when the link is not usable. The port is read as atoi reads it,
+// saturating at the limits of int32; any port from 1 up is accepted.
 bool parseVlessLink(const std::string& line, NodeRecord& node);
 
 // The decoded value of the first `key=value` pair of a query string; empty when absent.
@@ -23,7 +24,10 @@ std::string queryValue(const std::string& query, const std::string& key);
 // A node from one item of the panel's server list, with the account's VLESS id `uuid`.
 NodeRecord parseServerItem(const std::string& item, const std::string& uuid);
 
-// The plan's end from getSubscribe's data object, in seconds since 1970; 0 when it never ends.
+// The plan's end from getSubscribe's data object ("expired_at"), in seconds since 1970; 0
+// when it never ends. Numbers above 100 000 000 000 are milliseconds, numbers from 1 to
+// 999 999 999 mean "never", also when quoted; a quoted date "Y-M-D" from 1971 on ends at
+// 23:59:59 UTC of that day.
 int64_t parseExpiry(const std::string& data);
 
 }  // namespace vpn

@@ -37,7 +37,8 @@ void subscription(const std::string& input) {
     std::vector<vpn::NodeRecord> nodes;
     vpn::parseSubscription(input, nodes);
     for (const vpn::NodeRecord& node : nodes) {
-        check(!node.address.empty() && node.port >= 1 && !node.uuid.empty() && !node.publicKey.empty());
+        check(!node.address.empty() && node.port >= 1 && !node.uuid.empty() &&
+              !node.publicKey.empty());
         check(!node.name.empty() && !node.flow.empty() && !node.fingerprint.empty());
     }
     // Links read the same whether the panel sends them plain or in Base64 (a text that is
@@ -89,7 +90,8 @@ void calendar(const uint8_t* data, size_t size) {
     }
     const vpn::CivilDate date = vpn::civilFromUnix(fields[0]);
     check(date.month >= 1 && date.month <= 12 && date.day >= 1 && date.day <= 31);
-    const int64_t seconds = vpn::unixFromCivil(fields[0] % 100000, fields[1] % 1000, fields[2] % 100000);
+    const int64_t seconds =
+        vpn::unixFromCivil(fields[0] % 100000, fields[1] % 1000, fields[2] % 100000);
     const vpn::CivilDate back = vpn::civilFromUnix(seconds);
     check(vpn::unixFromCivil(back.year, back.month, back.day) == seconds);
 }

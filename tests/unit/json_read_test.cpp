@@ -77,7 +77,8 @@ TEST(JsonLookup, DuplicateKeysReadTheFirstMember) {
 
 TEST(JsonLookup, ObjectsWithVeryManyMembersTakeLinearTime) {
     std::string members;
-    for (int i = 0; i < 200000; ++i) members += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    for (int i = 0; i < 200000; ++i)
+        members += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
     const std::string text = R"({"data":{)" + members + R"("last":7}})";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(jsonInt(text, "last", 0), 7);
@@ -123,7 +124,8 @@ TEST(JsonInt, SaturatesInsteadOfOverflowing) {
     EXPECT_EQ(jsonInt(R"({"n":1e300})", "n", 0), kInt64Max);
     EXPECT_EQ(jsonInt(R"({"n":-1e300})", "n", 0), std::numeric_limits<int64_t>::min());
     EXPECT_EQ(jsonInt(R"({"n":"99999999999999999999999"})", "n", 0), kInt64Max);
-    EXPECT_EQ(jsonInt(R"({"n":"-99999999999999999999999"})", "n", 0), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(jsonInt(R"({"n":"-99999999999999999999999"})", "n", 0),
+              std::numeric_limits<int64_t>::min());
     EXPECT_EQ(jsonInt(R"({"n":9223372036854775807})", "n", 0), kInt64Max);
 }
 
@@ -140,11 +142,11 @@ TEST(JsonOptionalInt, PresentOnlyForNonNegativeNumbers) {
     EXPECT_EQ(out, 1299);
 
     out = 77;
-    for (const char* text : {R"({"price":null})", R"({"other":1})", R"({"price":-5})",
-                             R"({"price":-0.5})", R"({"price":"-5"})", R"({"price":"12a"})",
-                             R"({"price":""})", R"({"price":" 12"})", R"({"price":"1.5"})",
-                             R"({"price":true})", R"({"price":{}})", R"({"price":"99999999999999999999"})",
-                             "not json"}) {
+    for (const char* text :
+         {R"({"price":null})", R"({"other":1})", R"({"price":-5})", R"({"price":-0.5})",
+          R"({"price":"-5"})", R"({"price":"12a"})", R"({"price":""})", R"({"price":" 12"})",
+          R"({"price":"1.5"})", R"({"price":true})", R"({"price":{}})",
+          R"({"price":"99999999999999999999"})", "not json"}) {
         EXPECT_FALSE(jsonOptionalInt(text, "price", out)) << text;
         EXPECT_EQ(out, 77) << text;  // untouched when absent
     }
@@ -186,7 +188,8 @@ TEST(JsonObjectArray, ObjectElementsOfTheArray) {
     EXPECT_EQ(items[0], R"({"id":1,"x":{"y":2}})");
     EXPECT_EQ(items[1], R"({"id":2})");
     // Elements that are not objects are skipped, nested arrays are not searched.
-    const auto mixed = jsonObjectArray(R"({"list":[1,"{\"id\":9}",{"id":3},[{"id":4}],null]})", "list");
+    const auto mixed =
+        jsonObjectArray(R"({"list":[1,"{\"id\":9}",{"id":3},[{"id":4}],null]})", "list");
     ASSERT_EQ(mixed.size(), 1u);
     EXPECT_EQ(mixed[0], R"({"id":3})");
     EXPECT_TRUE(jsonObjectArray(R"({"list":[]})", "list").empty());

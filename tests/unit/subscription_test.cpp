@@ -22,7 +22,8 @@ constexpr const char* kReality =
     "?mode=multi&security=reality&encryption=none&type=tcp&flow=xtls-rprx-vision-udp443"
     "&pbk=PUBKEY&sid=ab12&sni=www.example.com&servername=other.example.com&spx=%2F&fp=firefox";
 
-std::string vlessLink(const std::string& hostPort, const std::string& name, const char* query = kReality) {
+std::string vlessLink(const std::string& hostPort, const std::string& name,
+                      const char* query = kReality) {
     return "vless://11111111-2222-3333-4444-555555555555@" + hostPort + query + "#" + name;
 }
 
@@ -66,11 +67,11 @@ TEST(VlessLink, BracketedIpv6Host) {
     EXPECT_EQ(node.address, "2001:db8::1");
     EXPECT_EQ(node.port, 443);
     EXPECT_EQ(node.name, "Tokyo A");
-    EXPECT_TRUE(rejected("vless://id@[2001:db8::1]:443#Tokyo"));           // no public key
-    EXPECT_TRUE(rejected("vless://id@[2001:db8::1]?pbk=k"));               // no port
-    EXPECT_TRUE(rejected("vless://id@[2001:db8::1]443?pbk=k"));            // no ':' after ']'
-    EXPECT_TRUE(rejected("vless://id@[2001:db8::1:443?pbk=k"));            // bracket not closed
-    EXPECT_TRUE(rejected("vless://id@[]:443?pbk=k"));                      // empty host
+    EXPECT_TRUE(rejected("vless://id@[2001:db8::1]:443#Tokyo"));  // no public key
+    EXPECT_TRUE(rejected("vless://id@[2001:db8::1]?pbk=k"));      // no port
+    EXPECT_TRUE(rejected("vless://id@[2001:db8::1]443?pbk=k"));   // no ':' after ']'
+    EXPECT_TRUE(rejected("vless://id@[2001:db8::1:443?pbk=k"));   // bracket not closed
+    EXPECT_TRUE(rejected("vless://id@[]:443?pbk=k"));             // empty host
     EXPECT_EQ(parsed("vless://id@2001:db8::1:443?pbk=k").address, "2001:db8::1");  // last ':'
 }
 
@@ -92,21 +93,21 @@ TEST(VlessLink, DefaultsAndAlternativeKeys) {
 }
 
 TEST(VlessLink, SplitsAtTheRightCharacters) {
-    EXPECT_EQ(parsed("vless://a@b@h:1?pbk=k").uuid, "a@b");                 // last '@'
-    EXPECT_EQ(parsed("vless://id@h:1?pbk=k#one#two").name, "one#two");      // first '#'
-    EXPECT_EQ(parsed("vless://id@h:1?pbk=k?x=1").publicKey, "k?x=1");       // first '?'
+    EXPECT_EQ(parsed("vless://a@b@h:1?pbk=k").uuid, "a@b");             // last '@'
+    EXPECT_EQ(parsed("vless://id@h:1?pbk=k#one#two").name, "one#two");  // first '#'
+    EXPECT_EQ(parsed("vless://id@h:1?pbk=k?x=1").publicKey, "k?x=1");   // first '?'
     EXPECT_EQ(parsed("vless://id@h:1?pbk=k#a?pbk=z").publicKey, "k");
-    EXPECT_EQ(parsed("vless://%41@h:1?pbk=k").uuid, "%41");                 // not decoded
-    EXPECT_EQ(parsed("vless://id@h:443/?pbk=k").port, 443);                 // atoi stops at '/'
-    EXPECT_EQ(parsed("vless://id@h:1?pbk=k \r\n \r").address, "h");         // trailing blanks
-    EXPECT_TRUE(rejected("vless://id@h:1#name?pbk=k"));                     // '?' inside the name
-    EXPECT_TRUE(rejected(" vless://id@h:1?pbk=k"));                         // leading blank
+    EXPECT_EQ(parsed("vless://%41@h:1?pbk=k").uuid, "%41");          // not decoded
+    EXPECT_EQ(parsed("vless://id@h:443/?pbk=k").port, 443);          // atoi stops at '/'
+    EXPECT_EQ(parsed("vless://id@h:1?pbk=k \r\n \r").address, "h");  // trailing blanks
+    EXPECT_TRUE(rejected("vless://id@h:1#name?pbk=k"));              // '?' inside the name
+    EXPECT_TRUE(rejected(" vless://id@h:1?pbk=k"));                  // leading blank
     EXPECT_TRUE(rejected("VLESS://id@h:1?pbk=k"));
     EXPECT_TRUE(rejected("vmess://id@h:1?pbk=k"));
-    EXPECT_TRUE(rejected("vless://h:1?pbk=k"));                             // no '@'
-    EXPECT_TRUE(rejected("vless://@h:1?pbk=k"));                            // empty id
-    EXPECT_TRUE(rejected("vless://id@:1?pbk=k"));                           // empty host
-    EXPECT_TRUE(rejected("vless://id@h?pbk=k"));                            // no ':'
+    EXPECT_TRUE(rejected("vless://h:1?pbk=k"));    // no '@'
+    EXPECT_TRUE(rejected("vless://@h:1?pbk=k"));   // empty id
+    EXPECT_TRUE(rejected("vless://id@:1?pbk=k"));  // empty host
+    EXPECT_TRUE(rejected("vless://id@h?pbk=k"));   // no ':'
     EXPECT_TRUE(rejected(""));
     EXPECT_TRUE(rejected("vless://"));
 }
@@ -146,9 +147,10 @@ TEST(QueryValue, FirstDecodedMatch) {
 }
 
 TEST(Subscription, Base64BodySkipsInformationalEntries) {
-    const std::string links = vlessLink("a.example:443", "%E5%89%A9%E4%BD%99%E6%B5%81%E9%87%8F%EF%BC%9A10GB") +
-                              "\r\n" + vlessLink("b.example:443", "Node%20B") + "\r\n" +
-                              vlessLink("c.example:443", "Node%20C") + "\r\n";
+    const std::string links =
+        vlessLink("a.example:443", "%E5%89%A9%E4%BD%99%E6%B5%81%E9%87%8F%EF%BC%9A10GB") + "\r\n" +
+        vlessLink("b.example:443", "Node%20B") + "\r\n" + vlessLink("c.example:443", "Node%20C") +
+        "\r\n";
     std::vector<NodeRecord> nodes;
     parseSubscription(orvik_test::base64Encode(links, 76), nodes);
     EXPECT_EQ(names(nodes), (std::vector<std::string>{"Node B", "Node C"}));
@@ -197,7 +199,9 @@ TEST(Subscription, BodiesWithoutLinksGiveNothing) {
 
 TEST(Subscription, LargeBodyTakesLinearTime) {
     std::string links;
-    for (int i = 0; i < 20000; ++i) links += vlessLink("n" + std::to_string(i) + ".example:443", "N" + std::to_string(i)) + "\r\n";
+    for (int i = 0; i < 20000; ++i)
+        links +=
+            vlessLink("n" + std::to_string(i) + ".example:443", "N" + std::to_string(i)) + "\r\n";
     const std::string body = orvik_test::base64Encode(links, 76);
     std::vector<NodeRecord> nodes;
     const auto start = std::chrono::steady_clock::now();
@@ -241,13 +245,17 @@ TEST(ServerItem, PortSources) {
     EXPECT_EQ(parseServerItem(R"({"server_port":"443"})", "u").port, 443);
     EXPECT_EQ(parseServerItem(R"({"port":"x"})", "u").port, 0);
     EXPECT_EQ(parseServerItem(R"({"server_port":-1,"port":443})", "u").port, -1);
-    EXPECT_EQ(parseServerItem(R"({"server_port":99999999999})", "u").port, std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(parseServerItem(R"({"server_port":-99999999999})", "u").port, std::numeric_limits<int32_t>::min());
-    EXPECT_EQ(parseServerItem(R"({"port":"99999999999999999999"})", "u").port, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(parseServerItem(R"({"server_port":99999999999})", "u").port,
+              std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(parseServerItem(R"({"server_port":-99999999999})", "u").port,
+              std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(parseServerItem(R"({"port":"99999999999999999999"})", "u").port,
+              std::numeric_limits<int32_t>::max());
 }
 
 TEST(ServerItem, MalformedItemsGiveAnEmptyNode) {
-    for (const char* item : {"", "not json", R"({"host":)", R"(["host","h"])", R"({"note":"\"host\":\"h\""})"}) {
+    for (const char* item :
+         {"", "not json", R"({"host":)", R"(["host","h"])", R"({"note":"\"host\":\"h\""})"}) {
         const NodeRecord node = parseServerItem(item, "u");
         EXPECT_EQ(node.address, "") << item;
         EXPECT_EQ(node.port, 0) << item;
@@ -258,7 +266,7 @@ TEST(ServerItem, MalformedItemsGiveAnEmptyNode) {
 
 TEST(Expiry, NumbersInSecondsOrMilliseconds) {
     EXPECT_EQ(parseExpiry(R"({"expired_at":1767225600})"), 1767225600);
-    EXPECT_EQ(parseExpiry(R"({"expired_at":1767225600123})"), 1767225600);  // milliseconds
+    EXPECT_EQ(parseExpiry(R"({"expired_at":1767225600123})"), 1767225600);   // milliseconds
     EXPECT_EQ(parseExpiry(R"({"expired_at":100000000000})"), 100000000000);  // not above the limit
     EXPECT_EQ(parseExpiry(R"({"expired_at":1000000000})"), 1000000000);
     EXPECT_EQ(parseExpiry(R"({"expired_at":999999999})"), 0);  // too small to be a date

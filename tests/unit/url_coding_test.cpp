@@ -18,9 +18,9 @@ TEST(UrlDecode, EscapesPlusAndInvalidPercents) {
     EXPECT_EQ(urlDecode("a+b%2"), "a b%2");
     EXPECT_EQ(urlDecode("Tokyo%20A"), "Tokyo A");
     EXPECT_EQ(urlDecode("%e9%82%AE"), "邮");
-    EXPECT_EQ(urlDecode("%2B"), "+");          // an encoded plus stays a plus
-    EXPECT_EQ(urlDecode("%zz%4"), "%zz%4");    // not hex, too short
-    EXPECT_EQ(urlDecode("%%41"), "%A");        // the first '%' is copied, the second decodes
+    EXPECT_EQ(urlDecode("%2B"), "+");        // an encoded plus stays a plus
+    EXPECT_EQ(urlDecode("%zz%4"), "%zz%4");  // not hex, too short
+    EXPECT_EQ(urlDecode("%%41"), "%A");      // the first '%' is copied, the second decodes
     EXPECT_EQ(urlDecode("100%"), "100%");
     EXPECT_EQ(urlDecode("%00"), std::string(1, '\0'));
 }
