@@ -47,12 +47,12 @@ public:
     // After find: the member exists, whatever its kind.
     bool found() const { return found_; }
 
-    bool null() { return scalar(Json(nullptr)); }
-    bool boolean(bool v) { return scalar(Json(v)); }
-    bool number_integer(Json::number_integer_t v) { return scalar(Json(v)); }
-    bool number_unsigned(Json::number_unsigned_t v) { return scalar(Json(v)); }
-    bool number_float(Json::number_float_t v, const Json::string_t&) { return scalar(Json(v)); }
-    bool string(Json::string_t& v) { return scalar(Json(v)); }
+    bool null() { return scalar(nullptr); }
+    bool boolean(bool v) { return scalar(v); }
+    bool number_integer(Json::number_integer_t v) { return scalar(v); }
+    bool number_unsigned(Json::number_unsigned_t v) { return scalar(v); }
+    bool number_float(Json::number_float_t v, const Json::string_t&) { return scalar(v); }
+    bool string(Json::string_t& v) { return scalar(v); }
     bool binary(Json::binary_t&) { return true; }
     bool key(Json::string_t& name) {
         if (!open_.empty()) {
@@ -62,8 +62,8 @@ public:
         }
         return true;
     }
-    bool start_object(std::size_t) { return open(Json::object(), Want::Object); }
-    bool start_array(std::size_t) { return open(Json::array(), Want::Array); }
+    bool start_object(std::size_t) { return open(Json::value_t::object, Want::Object); }
+    bool start_array(std::size_t) { return open(Json::value_t::array, Want::Array); }
     bool end_object() { return close(); }
     bool end_array() { return close(); }
     bool parse_error(std::size_t, const std::string&, const Json::exception&) { return false; }
@@ -83,20 +83,22 @@ private:
         return &members.back().second;
     }
 
-    bool scalar(Json&& v) {
+    // Values are made only for the member sought and inside it: most events cost nothing.
+    template <typename T>
+    bool scalar(T&& v) {
         if (!open_.empty()) {
-            append(std::move(v));
+            append(Json(std::forward<T>(v)));
         } else if (atValue_) {
-            take(std::move(v), Want::Scalar);
+            take(Json(std::forward<T>(v)), Want::Scalar);
         }
         return true;
     }
 
-    bool open(Json&& container, Want kind) {
+    bool open(Json::value_t type, Want kind) {
         if (++depth_ > kMaxDepth) return false;
         if (!open_.empty()) {
-            open_.push_back(append(std::move(container)));
-        } else if (atValue_ && take(std::move(container), kind)) {
+            open_.push_back(append(Json(type)));
+        } else if (atValue_ && take(Json(type), kind)) {
             open_.push_back(&value_);
         }
         return true;
