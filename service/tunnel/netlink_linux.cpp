@@ -6,6 +6,7 @@
 #include <net/if.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@ constexpr size_t align4(size_t n) { return (n + 3) & ~size_t{3}; }
 constexpr size_t kMessageHeader = align4(sizeof(nlmsghdr));
 constexpr size_t kAttributeHeader = align4(sizeof(rtattr));
 constexpr int kDumpAttempts = 5;
+constexpr long kReplyTimeoutSeconds = 5;
 
 using Visit = std::function<void(uint16_t type, const char* payload, size_t size)>;
 
@@ -63,6 +65,7 @@ public:
         length_ = kMessageHeader + align4(bodySize);
     }
     void attribute(uint16_t type, const void* data, size_t size) {
+        if (length_ + align4(kAttributeHeader + size) > sizeof buffer_) return;  // never with our requests
         const rtattr header{static_cast<unsigned short>(sizeof(rtattr) + size), type};
         std::memcpy(buffer_ + length_, &header, sizeof header);
         std::memcpy(buffer_ + length_ + kAttributeHeader, data, size);
@@ -117,6 +120,8 @@ public:
         const int on = 1;
         ::setsockopt(fd_, SOL_NETLINK, NETLINK_EXT_ACK, &on, sizeof on);
         ::setsockopt(fd_, SOL_NETLINK, NETLINK_CAP_ACK, &on, sizeof on);
+        const timeval limit{kReplyTimeoutSeconds, 0};  // the kernel answers at once; never hang
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         sockaddr_nl local{};
         local.nl_family = AF_NETLINK;
         local.nl_groups = groups;
@@ -147,7 +152,7 @@ public:
         for (;;) {
             const ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), MSG_TRUNC);
             if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return errno;
+            if (got < 0) return errno == EAGAIN ? ETIMEDOUT : errno;
             if (static_cast<size_t>(got) > buffer.size()) return EMSGSIZE;
             int result = -1;
             walk(buffer.data(), static_cast<size_t>(got), request.sequence(), visit, interrupted, detail, result);
