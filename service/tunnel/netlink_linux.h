@@ -68,7 +68,7 @@ bool lookupRoute(uint32_t destination, Route& route, std::string& error);
 // Changes: 0 on success, otherwise the errno value; `detail` gets the kernel's extended
 // acknowledgement text when it sends one.
 int addAddress(int index, uint32_t address, uint8_t prefixLength, std::string* detail = nullptr);
-int deleteAddress(int index, uint32_t address, uint8_t prefixLength);
+int deleteAddress(int index, uint32_t address, uint8_t prefixLength);  // exactly this prefix length
 int setLinkUp(int index);
 // RTM_NEWROUTE with NLM_F_CREATE | NLM_F_EXCL in the main table.
 int addRoute(const RouteChange& route, std::string* detail = nullptr);

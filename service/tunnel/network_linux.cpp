@@ -194,10 +194,7 @@ public:
             error = prefix + "unknown interface " + alias;
             return false;
         }
-        // Like a static address set on Windows, the new address replaces any other.
-        for (uint32_t other : ipv4AddressesOf(link.index)) {
-            if (other != parsed) netlink::deleteAddress(link.index, other, kTunPrefixLength);
-        }
+        replaceOtherAddresses(link.index, parsed);
         std::string detail;
         int code = netlink::addAddress(link.index, parsed, kTunPrefixLength, &detail);
         if (code != 0 && code != EEXIST) {
@@ -219,6 +216,18 @@ public:
     void restoreDns() override { dns_.restore(); }
 
 private:
+    // Like a static address set on Windows, the new address replaces any other, also the same
+    // address with another mask.
+    static void replaceOtherAddresses(int index, uint32_t address) {
+        std::vector<netlink::Address> addresses;
+        std::string ignored;
+        if (!netlink::listAddresses(addresses, ignored)) return;
+        for (const netlink::Address& other : addresses) {
+            if (other.index == index && (other.address != address || other.prefixLength != kTunPrefixLength))
+                netlink::deleteAddress(index, other.address, other.prefixLength);
+        }
+    }
+
     // The interface's name, or empty for loopback and unknown interfaces. Loopback is told
     // by its flag and the exact name "lo": a substring test would also hit e.g. "wlo1".
     static std::string usableName(const std::vector<netlink::Link>& links, int index) {

@@ -247,6 +247,22 @@ TEST_F(NetworkOpsLinux, TunAddressTexts) {
     });
 }
 
+TEST_F(NetworkOpsLinux, TunAddressReplacesAnyEarlierOne) {
+    inMachine([&](tunnel::NetworkOps& ops) {
+        orvik_test::TunDevice tun("wintun");
+        ASSERT_TRUE(tun.ok()) << tun.error();
+        ASSERT_TRUE(lab_.ip(machine_, {"address", "add", "198.18.9.9/16", "dev", "wintun"}));
+        ASSERT_TRUE(lab_.ip(machine_, {"address", "add", "198.18.123.1/30", "dev", "wintun"}));
+        std::string error;
+        ASSERT_TRUE(ops.setTunAddress("wintun", "198.18.123.1", error)) << error;
+        std::string shown;
+        lab_.ip(machine_, {"-4", "-o", "address", "show", "dev", "wintun"}, &shown);
+        EXPECT_EQ(shown.find("198.18.9.9"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("198.18.123.1/24"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("/30"), std::string::npos) << shown;
+    });
+}
+
 TEST_F(NetworkOpsLinux, TunCreatedDuringTheWaitIsNoticed) {
     inMachine([&](tunnel::NetworkOps& ops) {
         Clock::time_point created;
