@@ -21,12 +21,17 @@ public:
 };
 
 // A group of processes that all end when the job is closed or destroyed, also when the
-// service itself dies.
+// service itself dies. Linux: each process leads a process group of its own and gets
+// SIGKILL when the job's thread (started in the namespaces of the thread that creates the job)
+// ends; close() sends SIGTERM to the groups, waits up to 200 ms, sends SIGKILL and reaps.
 class Job {
 public:
     virtual ~Job() = default;
     // Starts `executable` with `args` in `workingDirectory` (empty: inherit), inside the job
-    // before it runs any code. On failure nothing is left running and `error` says why.
+    // before it runs any code. On failure nothing is left running and `error` says why:
+    // "CreateProcess failed for PATH err=N" (Linux: the errno of exec, 2 for a missing file),
+    // "AssignProcessToJobObject failed", "ResumeThread failed", "job is closed", or a rejected
+    // argument (checkCommand, command.h).
     virtual std::unique_ptr<ChildProcess> launch(const std::string& executable, const CommandArgs& args,
                                                  const std::string& workingDirectory, std::string& error) = 0;
     // Ends every process of the job. Safe to call repeatedly.
@@ -36,16 +41,21 @@ public:
 class ProcessRunner {
 public:
     virtual ~ProcessRunner() = default;
-    // Runs `program` (found on the search path) and waits up to `timeoutMs`. True for exit
-    // code 0; otherwise "CreateProcess failed for: CMD err=N", "command timed out: CMD" (the
-    // process is killed) or "command exit CODE: CMD".
+    // Runs `program` (found on the search path) and waits up to `timeoutMs` (negative: no
+    // limit). True for exit code 0; otherwise "CreateProcess failed for: CMD err=N", "command
+    // timed out: CMD" (the process is killed), "command exit CODE: CMD" (CODE unsigned), on
+    // Linux "command killed by signal N: CMD", or a rejected argument (checkCommand, command.h).
+    // CMD is commandLine(program, args, false).
     virtual bool runCommand(const std::string& program, const CommandArgs& args, int timeoutMs,
                             std::string& error) = 0;
     // A new empty job; null with "CreateJobObject failed" / "SetInformationJobObject failed".
     virtual std::unique_ptr<Job> createJob(std::string& error) = 0;
-    // Ends every process on the machine whose executable name equals `name` (any case).
+    // Ends every process on the machine whose executable name equals `name` (any case),
+    // except the caller. Linux compares /proc/PID/comm and the base name of /proc/PID/exe.
+    // An empty name ends nothing.
     virtual void terminateByExactName(const std::string& name) = 0;
-    // Ends every process whose executable name begins with `prefix` (any case).
+    // Ends every process whose executable name begins with `prefix` (any case), except the
+    // caller. An empty prefix ends nothing.
     virtual void terminateByPrefix(const std::string& prefix) = 0;
 };
 

@@ -17,7 +17,9 @@ public:
     // Finds Xray in `xrayDirectory` and the first tun2socks* executable in
     // `tun2socksDirectory`, and checks the TUN driver and the configuration file. Errors:
     // "xray.exe not found", "tun2socks exe not found", "wintun.dll not found next to tun2socks"
-    // and "config not found" (Linux words them for its own files in the same style).
+    // and "config not found". Linux: xray/xray and tun2socks/tun2socks* (first by name) must be
+    // executable files, /dev/net/tun must open: "xray not found", "tun2socks executable not
+    // found", "/dev/net/tun cannot be opened (TUN support or root missing)", "config not found".
     virtual bool locate(const std::string& xrayDirectory, const std::string& tun2socksDirectory,
                         const std::string& configPath, TunnelTools& tools, std::string& error) = 0;
 };
