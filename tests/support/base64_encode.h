@@ -1,6 +1,6 @@
 #pragma once
 // Standard Base64 with padding, optionally wrapped into CR LF lines, for building
-// subscription bodies in tests, benchmarks and fuzz seeds (header-only: the benchmark and
+// subscription bodies in tests, benchmarks and fuzz corpora (header-only: the benchmark and
 // the fuzz target do not link the test support library).
 
 #include <cstddef>

@@ -61,9 +61,9 @@ HttpReply login(Call& call) {
     return success(authData(call, *user));
 }
 
-std::string hexId(unsigned seed, std::size_t length) {
+std::string hexId(unsigned start, std::size_t length) {
     std::string out;
-    unsigned value = seed * 2654435761u + 12345u;
+    unsigned value = start * 2654435761u + 12345u;
     while (out.size() < length) {
         value = value * 1103515245u + 12345u;
         out += "0123456789abcdef"[(value >> 16) & 15];
@@ -100,14 +100,14 @@ bool registrationAllowed(Call& call, HttpReply& reply) {
 HttpReply registerAccount(Call& call) {
     HttpReply reply;
     if (!validCredentials(call, reply) || !registrationAllowed(call, reply)) return reply;
-    const auto seed = static_cast<unsigned>(call.state.users.size() + 1);
+    const auto ordinal = static_cast<unsigned>(call.state.users.size() + 1);
     FakeUser user;
     user.email = inputString(call, "email");
     user.password = inputString(call, "password");
-    const std::string id = hexId(seed, 32);
+    const std::string id = hexId(ordinal, 32);
     user.uuid = id.substr(0, 8) + "-" + id.substr(8, 4) + "-4" + id.substr(13, 3) + "-a" +
                 id.substr(17, 3) + "-" + id.substr(20, 12);
-    user.subscriptionToken = hexId(seed + 1000, 32);
+    user.subscriptionToken = hexId(ordinal + 1000, 32);
     call.state.emailCodes.erase(user.email);
     call.state.users.push_back(user);
     return success(authData(call, call.state.users.back()));
