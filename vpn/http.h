@@ -12,8 +12,10 @@ namespace vpn {
 //
 // Returns true for a status below 400. On false, `error` holds one of "面板地址无效",
 // "无法初始化网络请求", "无法连接面板 HOST:PORT", "无法创建面板请求",
-// "面板请求失败 err=N" or "面板 HTTP STATUS"; an error reply's body stays in `response`
-// so the caller can show the panel's own message. `response` is cleared before reading.
+// "面板请求失败 err=N" (also for a reply cut short), "面板回复过大" (over 64 MiB) or
+// "面板 HTTP STATUS"; an error reply's body stays in `response` so the caller can show the
+// panel's own message. `response` is cleared first. A CR, LF or NUL in the token, content
+// type or user agent is refused ("无法创建面板请求") rather than sent.
 // An empty `userAgent` means "Orvik/0.1".
 bool httpRequest(const std::string& method, const std::string& url, const std::string& token,
                  const std::string& body, const std::string& contentType, std::string& response,
