@@ -1,0 +1,101 @@
+#include "service/connect_node.h"
+
+#include <mutex>
+
+#include "service/tunnel/xray_config.h"
+#include "vpn/system.h"
+
+namespace service {
+namespace {
+
+bool fail(std::string& error, const std::string& text) {
+    error = text;
+    return false;
+}
+
+bool fetchNodes(ConnectSystem& system, std::vector<vpn::NodeRecord>& nodes, std::string& error) {
+    const std::unique_ptr<vpn::ControlPlane> plane = system.controlPlane(system.runtimeDirectory);
+    vpn::AccountRecord account;
+    std::string planeError;
+    if (!plane->fetchAccount(account, planeError))
+        return fail(error, planeError.empty() ? "请先在Velora登录" : planeError);
+    if (account.nodes.empty()) return fail(error, "没有可用节点");
+    nodes = std::move(account.nodes);
+    return true;
+}
+
+}  // namespace
+
+const vpn::NodeRecord& chooseNode(const std::vector<vpn::NodeRecord>& nodes, const std::string& name) {
+    const vpn::NodeRecord* chosen = &nodes.front();
+    if (name.empty()) return *chosen;
+    for (const vpn::NodeRecord& node : nodes) {
+        if (node.name == name) chosen = &node;
+    }
+    return *chosen;
+}
+
+bool isIpv4Literal(const std::string& text) {
+    size_t i = 0;
+    for (int part = 1;; ++part) {
+        const size_t first = i;
+        int value = 0;
+        while (i < text.size() && i - first < 4 && text[i] >= '0' && text[i] <= '9') value = value * 10 + (text[i++] - '0');
+        const size_t digits = i - first;
+        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[first] == '0')) return false;
+        if (part == 4) return i == text.size();
+        if (i >= text.size() || text[i] != '.') return false;
+        ++i;
+    }
+}
+
+bool upstreamIpv4(const std::string& address, const Ipv4Resolver& resolve, std::string& ipv4, std::string& error) {
+    if (address.empty() || isIpv4Literal(address)) {
+        ipv4 = address;
+        return true;
+    }
+    if (address.find(':') != std::string::npos) return fail(error, "node address is not IPv4: " + address);
+    std::string resolveError;
+    if (!resolve(address, ipv4, resolveError) || !isIpv4Literal(ipv4))
+        return fail(error, "cannot resolve node address " + address +
+                               (resolveError.empty() ? std::string() : ": " + resolveError));
+    return true;
+}
+
+bool connectNode(ConnectSystem& system, const std::string& nodeName, std::string& error) {
+    std::vector<vpn::NodeRecord> nodes;
+    if (!fetchNodes(system, nodes, error)) return false;
+    vpn::NodeRecord node = chooseNode(nodes, nodeName);
+    std::string upstream;
+    if (!upstreamIpv4(node.address, system.resolveIpv4, upstream, error)) return false;
+    node.address = upstream;
+
+    tunnel::PhysicalGateway gateway;
+    if (!system.network.findPhysicalGateway(gateway, error)) return false;
+    const std::string configPath = vpn::joinPath(system.runtimeDirectory, kXrayConfigName);
+    if (!tunnel::writeXrayConfig(node, gateway, configPath, error)) return false;
+
+    const tunnel::StartParams params{vpn::joinPath(system.runtimeDirectory, "xray"),
+                                     vpn::joinPath(system.runtimeDirectory, "tun2socks"), configPath, node.address,
+                                     kTunAddress};
+    std::lock_guard<std::mutex> lock(system.tunnel.mutex());
+    return system.tunnel.start(params, error);
+}
+
+bool TunnelEngine::connect(const std::string& node, std::string& error) {
+    if (!connectNode(system_, node, error)) return false;
+    error.clear();
+    return true;
+}
+
+void TunnelEngine::stop() {
+    std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
+    system_.tunnel.stop();
+}
+
+bool TunnelEngine::running() {
+    std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
+    return system_.tunnel.isRunning();
+}
+
+}  // namespace service

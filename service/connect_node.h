@@ -1,0 +1,62 @@
+#pragma once
+// The "connect" op: the node list from the account back end, the node by name, the physical
+// gateway, the Xray configuration in the runtime directory and the tunnel start.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service/request_handler.h"
+#include "service/tunnel/network.h"
+#include "service/tunnel/tunnel.h"
+#include "vpn/control_plane.h"
+
+namespace service {
+
+inline constexpr const char* kTunAddress = "192.168.123.1";
+inline constexpr const char* kXrayConfigName = "session.json.xray.json";
+
+// A host name's first IPv4 address as dotted decimal; false with a text when there is none.
+using Ipv4Resolver = std::function<bool(const std::string& host, std::string& address, std::string& error)>;
+
+struct ConnectSystem {
+    std::string runtimeDirectory;
+    // A fresh control plane for every connect (the files or the panel may have changed).
+    std::function<std::unique_ptr<vpn::ControlPlane>(const std::string& runtimeDirectory)> controlPlane;
+    Ipv4Resolver resolveIpv4;
+    tunnel::NetworkOps& network;
+    tunnel::Tunnel& tunnel;
+};
+
+// The node named exactly `name` (the last of several), else the first; `nodes` not empty.
+const vpn::NodeRecord& chooseNode(const std::vector<vpn::NodeRecord>& nodes, const std::string& name);
+
+// True for four dotted decimal numbers 0 to 255, nothing else.
+bool isIpv4Literal(const std::string& text);
+
+// The routes need an IPv4 literal: a host name is resolved once here, and the address found
+// is used for both the host route and Xray, so they cannot disagree. Empty stays empty (the
+// tunnel's default); an IPv6 literal is refused.
+bool upstreamIpv4(const std::string& address, const Ipv4Resolver& resolve, std::string& ipv4, std::string& error);
+
+// Prepares and starts the tunnel for the node; the first failing step's text otherwise.
+bool connectNode(ConnectSystem& system, const std::string& nodeName, std::string& error);
+
+// The engine of a running service: connect as above, stop and running on the tunnel, each
+// under the tunnel's mutex.
+class TunnelEngine : public Engine {
+public:
+    explicit TunnelEngine(ConnectSystem system) : system_(std::move(system)) {}
+    bool connect(const std::string& node, std::string& error) override;
+    void stop() override;
+    bool running() override;
+
+private:
+    ConnectSystem system_;
+};
+
+// The system's resolver (getaddrinfo / GetAddrInfoW), IPv4 only.
+bool resolveHostIpv4(const std::string& host, std::string& address, std::string& error);
+
+}  // namespace service

@@ -1,0 +1,23 @@
+#pragma once
+// The messages of the service pipe: a request {"op":...,"node":...} and the reply
+// {"ok":B,"running":B,"error":"TEXT"}.
+
+#include <string>
+
+namespace service {
+
+struct Request {
+    std::string op;    // empty when absent or not a string
+    std::string node;  // the node's name as UTF-8; empty when absent or not a string
+};
+
+// Reads "op" and "node" as the library's flat look-up does (first member of that name in
+// document order); text that is not JSON gives an empty request.
+Request parseRequest(const std::string& payload);
+
+// The reply text, members in this order and without spaces. The error text is escaped as a
+// JSON string (quotes, backslashes and control characters), shortened when needed so that
+// the reply always fits in one frame; invalid UTF-8 becomes U+FFFD.
+std::string buildReply(bool ok, bool running, const std::string& error);
+
+}  // namespace service

@@ -1,0 +1,26 @@
+// Appending one log line on Linux.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "service/service_log.h"
+
+namespace service {
+
+bool appendLogLine(const std::string& path, const std::string& line) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const std::string bytes = line + "\n";
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        done += static_cast<size_t>(written);
+    }
+    ::close(fd);
+    return done == bytes.size();
+}
+
+}  // namespace service

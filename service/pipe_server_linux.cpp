@@ -1,0 +1,207 @@
+// The service pipe on Linux: a Unix stream socket, 0666 in a 0755 directory, so that any
+// local user can reach it (like the Windows pipe's security descriptor). A socket file that
+// is already there is replaced only when nobody answers on it.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "service/pipe_server.h"
+#include "vpn/system.h"
+
+namespace service {
+namespace {
+
+constexpr const char* kDefaultSocketPath = "/run/orvik/OrvikService.sock";
+constexpr int kBacklog = 8;
+// A second service finds the socket taken; it asks again only this often (every question
+// is a connection, and a log line, at the running service) unless the file changes.
+constexpr auto kLiveProbeInterval = std::chrono::seconds(5);
+
+using Clock = std::chrono::steady_clock;
+
+bool fillAddress(const std::string& path, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// True when a server answers on `path`.
+bool someoneListens(const std::string& path) {
+    sockaddr_un address;
+    if (!fillAddress(path, address)) return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool answered = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return answered;
+}
+
+// Creates the socket's directory (0755) when it is missing; an existing one is left as it is.
+void ensureDirectory(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return;
+    const std::string directory = path.substr(0, slash);
+    if (::mkdir(directory.c_str(), 0755) == 0) ::chmod(directory.c_str(), 0755);
+}
+
+class SocketConnection : public ByteStream {
+public:
+    explicit SocketConnection(int fd) : fd_(fd) {}
+    ~SocketConnection() override { ::close(fd_); }
+    SocketConnection(const SocketConnection&) = delete;
+    SocketConnection& operator=(const SocketConnection&) = delete;
+
+    void setDeadline(int milliseconds) override { deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds); }
+
+    size_t read(char* buffer, size_t size) override {
+        if (!waitFor(POLLIN)) return 0;
+        const ssize_t got = ::recv(fd_, buffer, size, 0);
+        return finish(got, EPIPE);  // the client closed: the Linux word for a broken pipe
+    }
+
+    size_t write(const char* data, size_t size) override {
+        if (!waitFor(POLLOUT)) return 0;
+        const ssize_t put = ::send(fd_, data, size, MSG_NOSIGNAL);
+        return finish(put, 0);
+    }
+
+    // What was sent stays readable for the client after we close.
+    bool flush() override { return true; }
+    unsigned long lastError() const override { return lastError_; }
+
+private:
+    bool waitFor(short events) {
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+            if (left.count() <= 0) return timedOut();
+            pollfd entry{fd_, events, 0};
+            const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+            if (ready > 0) return true;
+            if (ready == 0) return timedOut();
+            if (errno != EINTR) {
+                lastError_ = static_cast<unsigned long>(errno);
+                return false;
+            }
+        }
+    }
+
+    bool timedOut() {
+        lastError_ = ETIMEDOUT;
+        return false;
+    }
+
+    size_t finish(ssize_t count, int endOfStreamError) {
+        if (count > 0) return static_cast<size_t>(count);
+        lastError_ = static_cast<unsigned long>(count == 0 ? endOfStreamError : errno);
+        return 0;
+    }
+
+    int fd_;
+    Clock::time_point deadline_ = Clock::now();
+    unsigned long lastError_ = 0;
+};
+
+class SocketListener : public PipeListener {
+public:
+    explicit SocketListener(std::string path)
+        : path_(std::move(path)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+    ~SocketListener() override {
+        if (listening_ >= 0) {
+            ::close(listening_);
+            removeOurSocketFile();
+        }
+        if (wake_ >= 0) ::close(wake_);
+    }
+    SocketListener(const SocketListener&) = delete;
+    SocketListener& operator=(const SocketListener&) = delete;
+
+    Result accept(std::unique_ptr<ByteStream>& connection) override {
+        if (listening_ < 0 && !listen()) return Result::pause;
+        pollfd entries[2] = {{listening_, POLLIN, 0}, {wake_, POLLIN, 0}};
+        if (::poll(entries, wake_ >= 0 ? 2 : 1, -1) < 0) return Result::retry;
+        if (entries[1].revents != 0) return Result::retry;  // stays readable: every later wait returns too
+        const int fd = ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? Result::pause : Result::retry;
+        connection = std::make_unique<SocketConnection>(fd);
+        return Result::connected;
+    }
+
+    void wake() override {
+        if (wake_ < 0) return;
+        const uint64_t one = 1;
+        while (::write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+    }
+
+private:
+    bool listen() {
+        sockaddr_un address;
+        if (!fillAddress(path_, address)) return false;
+        ensureDirectory(path_);
+        struct stat existing;
+        if (::lstat(path_.c_str(), &existing) == 0) {
+            if (existing.st_ino == liveInode_ && Clock::now() - liveSeen_ < kLiveProbeInterval) return false;
+            if (someoneListens(path_)) {  // another service serves it
+                liveInode_ = existing.st_ino;
+                liveSeen_ = Clock::now();
+                return false;
+            }
+            ::unlink(path_.c_str());
+        }
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        struct stat bound;
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            ::chmod(path_.c_str(), 0666) != 0 || ::listen(fd, kBacklog) != 0 || ::lstat(path_.c_str(), &bound) != 0) {
+            ::close(fd);
+            return false;
+        }
+        listening_ = fd;
+        inode_ = bound.st_ino;
+        device_ = bound.st_dev;
+        return true;
+    }
+
+    // Removes the socket file unless somebody has replaced it since.
+    void removeOurSocketFile() {
+        struct stat now;
+        if (::lstat(path_.c_str(), &now) == 0 && now.st_ino == inode_ && now.st_dev == device_)
+            ::unlink(path_.c_str());
+    }
+
+    std::string path_;
+    int wake_;
+    int listening_ = -1;
+    ino_t inode_ = 0;
+    dev_t device_ = 0;
+    ino_t liveInode_ = 0;
+    Clock::time_point liveSeen_{};
+};
+
+}  // namespace
+
+std::string servicePipeName() {
+    const std::string override = vpn::environmentVariable("ORVIK_PIPE").value_or("");
+    sockaddr_un address;
+    if (!override.empty() && override.front() == '/' && fillAddress(override, address)) return override;
+    return kDefaultSocketPath;
+}
+
+std::unique_ptr<PipeListener> makePipeListener(const std::string& name) {
+    return std::make_unique<SocketListener>(name);
+}
+
+bool setCurrentDirectory(const std::string& directory) { return ::chdir(directory.c_str()) == 0; }
+
+}  // namespace service

@@ -1,0 +1,71 @@
+#include "service/service_main.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "service/command_line.h"
+#include "service/connect_node.h"
+#include "service/service_context.h"
+#include "service/tunnel/tunnel.h"
+#include "vpn/runtime_directory.h"
+#include "vpn/system.h"
+
+namespace service {
+namespace {
+
+// The runtime directory: a "--runtime" value (made absolute, since the pipe server changes
+// the current directory) or the library's rule when none was given.
+std::string chooseRuntimeDirectory(const CommandLine& line) {
+    if (!line.runtimeGiven) return vpn::resolveRuntimeDirectory();
+    if (line.runtimeDirectory.empty()) return {};
+    return vpn::fullPathName(line.runtimeDirectory).value_or(line.runtimeDirectory);
+}
+
+// The tunnel over this platform's processes and network, for the life of the process.
+struct TunnelParts {
+    TunnelParts()
+        : processes(tunnel::makeProcessRunner()),
+          network(tunnel::makeNetworkOps(*processes)),
+          tools(tunnel::makeToolLocator()),
+          tunnel({*processes, *network, *tools,
+                  [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }}) {}
+    std::unique_ptr<tunnel::ProcessRunner> processes;
+    std::unique_ptr<tunnel::NetworkOps> network;
+    std::unique_ptr<tunnel::ToolLocator> tools;
+    tunnel::Tunnel tunnel;
+};
+
+int runMode(Mode mode, ServiceContext& context) {
+    prepareRunningProcess();
+    TunnelParts parts;
+    TunnelEngine engine({context.runtimeDirectory, vpn::createControlPlane, resolveHostIpv4, *parts.network,
+                         parts.tunnel});
+    const std::unique_ptr<PipeListener> listener = makePipeListener(context.pipeName);
+    context.engine = &engine;
+    context.listener = listener.get();
+    int code = 0;
+    if (mode == Mode::daemon) code = runDaemonMode(context);
+    else if (mode == Mode::console) code = runConsoleMode(context);
+    else code = runServiceMode(context);
+    context.listener = nullptr;
+    context.engine = nullptr;
+    return code;
+}
+
+}  // namespace
+
+int runService(const std::vector<std::string>& arguments) {
+    prepareConsole();
+    const CommandLine line = parseCommandLine(arguments);
+    ServiceContext context;
+    setRuntimeDirectory(context, builtInRuntimeDirectory());
+    setRuntimeDirectory(context, chooseRuntimeDirectory(line));
+    context.ownerPid = line.ownerPid;
+    context.pipeName = servicePipeName();
+    if (line.mode == Mode::install) return installService(context.runtimeDirectory);
+    if (line.mode == Mode::uninstall) return uninstallService();
+    return runMode(line.mode, context);
+}
+
+}  // namespace service
