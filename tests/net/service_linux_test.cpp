@@ -62,14 +62,17 @@ protected:
     }
 
     // Runs `body` in a child process inside the machine namespace, with a private mount
-    // namespace over the resolver files.
+    // namespace over the resolver files (and a hosts file naming the node "node.lab.test").
     void inMachine(const std::function<void()>& body) {
         const std::string resolvConf = runtime_.resolvConfPath();
         const std::string varLib = state_.path();
+        const std::string hosts = state_.file("hosts");
+        state_.write("hosts", "127.0.0.1 localhost\n" + std::string(kNode) + " node.lab.test\n");
         lab_.runInChild(machine_, [&] {
             ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
             ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
             ASSERT_EQ(::mount(resolvConf.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr), 0);
+            ASSERT_EQ(::mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr), 0);
             ASSERT_EQ(::mount(varLib.c_str(), "/var/lib", nullptr, MS_BIND, nullptr), 0);
             orvik_test::ScopedEnvironment pipe("ORVIK_PIPE", pipe_);
             body();
@@ -149,6 +152,24 @@ TEST_F(ServiceLinux, ConsoleServiceConnectsStatusDisconnectsAndShutsDown) {
     EXPECT_EQ(log(), "OrvikService console mode. Pipe " + pipe_ + "\nRuntime " + runtime_.root() +
                          "\nCtrl+C to stop.\nipc op=connect\nipc op=status\nipc op=disconnect\nipc op=connect\n"
                          "ipc op=connect\nipc op=shutdown\nstopped.\n");
+}
+
+TEST_F(ServiceLinux, ANodeGivenByHostNameIsResolvedToIpv4) {
+    std::string account = kLocalAccount;
+    account.replace(account.find(kNode), std::string(kNode).size(), "node.lab.test");
+    useLocalAccount();
+    runtime_.writeFile(runtime_.root() + "/account.json", account);
+    inMachine([&] {
+        auto service = console();
+        EXPECT_EQ(request(pipe_, "{\"op\":\"connect\"}"), kUp);
+        expectUp(kNode);
+        const std::string config = runtime_.readFile(runtime_.configPath());
+        EXPECT_NE(config.find(std::string("\"") + kNode + "\""), std::string::npos) << config;
+        EXPECT_EQ(config.find("node.lab.test"), std::string::npos) << "Xray uses the address the route was made for";
+        EXPECT_EQ(request(pipe_, "{\"op\":\"shutdown\"}"), kIdle);
+        EXPECT_EQ(service->wait(10000), 0);
+        expectNothingLeft();
+    });
 }
 
 TEST_F(ServiceLinux, InterruptWhileConnectedStopsTheTunnel) {
