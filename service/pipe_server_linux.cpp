@@ -1,6 +1,7 @@
 // The service pipe on Linux: a Unix stream socket, 0666 in a 0755 directory, so that any
 // local user can reach it (like the Windows pipe's security descriptor). A socket file that
-// is already there is replaced only when nobody answers on it.
+// is already there is replaced only when nobody answers on it; any other file is left alone
+// and the service waits for it to go.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -152,6 +153,7 @@ private:
         struct stat existing;
         if (::lstat(path_.c_str(), &existing) == 0) {
             if (existing.st_ino == liveInode_ && Clock::now() - liveSeen_ < kLiveProbeInterval) return false;
+            if (!S_ISSOCK(existing.st_mode)) return false;  // not ours to remove
             if (someoneListens(path_)) {  // another service serves it
                 liveInode_ = existing.st_ino;
                 liveSeen_ = Clock::now();

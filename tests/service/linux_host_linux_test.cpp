@@ -6,8 +6,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +99,17 @@ TEST_F(LinuxHost, AStaleSocketFileIsReplaced) {
     EXPECT_EQ(request(pipe, "{\"op\":\"status\"}", 10000), kIdle);
     EXPECT_EQ(request(pipe, "{\"op\":\"shutdown\"}"), kIdle);
     EXPECT_EQ(service->wait(10000), 0);
+}
+
+TEST_F(LinuxHost, AFileThatIsNoSocketIsNeverRemoved) {
+    output.write("orvik/OrvikService.sock", "precious");
+    ServiceProcess service(ORVIK_SERVICE_EXE, {"--console", "--runtime", runtime.path()}, output.file("out.txt"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(output.read("orvik/OrvikService.sock"), "precious");
+    EXPECT_FALSE(service.wait(0)) << "waits for the path to become free";
+    ASSERT_EQ(::unlink(pipe.c_str()), 0);
+    EXPECT_EQ(request(pipe, "{\"op\":\"shutdown\"}", 10000), kIdle);
+    EXPECT_EQ(service.wait(10000), 0);
 }
 
 TEST_F(LinuxHost, ALiveSocketIsNotTakenOver) {
