@@ -70,7 +70,7 @@ TEST_F(RunModes, ConsoleModePrintsItsStartLinesAndStopsOnInterrupt) {
     auto service = launchServing({"--console", "--runtime", runtime.path()});
     EXPECT_EQ(request(pipe, "{\"op\":\"status\"}"), kIdle);
     const bool delivered = service->interrupt();
-    const std::optional<int> code = service->wait(10000);
+    const std::optional<int> code = service->wait(orvik_test::underWine() ? 3000 : 10000);
     if (!code && orvik_test::underWine()) GTEST_SKIP() << "wine delivered no console control event";
     EXPECT_TRUE(delivered);
     EXPECT_EQ(code, 0);
