@@ -1,30 +1,10 @@
 #include <windows.h>
 
 #include "tests/support/child_process.h"
+#include "tests/support/command_line_quote_win.h"
 #include "vpn/text_win.h"
 
 namespace orvik_test {
-namespace {
-
-// One argument quoted the way the C runtime splits command lines.
-std::wstring quoted(const std::wstring& argument) {
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
-
-}  // namespace
-
 std::string currentExecutablePath() {
     std::wstring path(32768, L'\0');
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -35,8 +15,8 @@ std::string currentExecutablePath() {
 
 int runChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
     const std::wstring application = vpn::widen(program);
-    std::wstring commandLine = quoted(application);
-    for (const std::string& argument : arguments) commandLine += L" " + quoted(vpn::widen(argument));
+    std::wstring commandLine = quotedArgument(application);
+    for (const std::string& argument : arguments) commandLine += L" " + quotedArgument(vpn::widen(argument));
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

@@ -1,30 +1,10 @@
 #include <windows.h>
 
 #include "tests/support/service_process.h"
+#include "tests/support/command_line_quote_win.h"
 #include "vpn/text_win.h"
 
 namespace orvik_test {
-namespace {
-
-// One argument quoted the way the C runtime splits command lines.
-std::wstring quoted(const std::wstring& argument) {
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
-
-}  // namespace
-
 struct ServiceProcess::Impl {
     PROCESS_INFORMATION process{};
     std::optional<int> exitCode;
@@ -34,8 +14,8 @@ ServiceProcess::ServiceProcess(const std::string& program, const std::vector<std
                                const std::string& outputPath)
     : impl_(new Impl) {
     const std::wstring application = vpn::widen(program);
-    std::wstring commandLine = quoted(application);
-    for (const std::string& argument : arguments) commandLine += L" " + quoted(vpn::widen(argument));
+    std::wstring commandLine = quotedArgument(application);
+    for (const std::string& argument : arguments) commandLine += L" " + quotedArgument(vpn::widen(argument));
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileW(vpn::widen(outputPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
