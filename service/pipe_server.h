@@ -6,7 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "service/ipc_frame.h"
+#include "vpn/ipc_frame.h"
+#include "vpn/service_pipe.h"
 #include "service/request_handler.h"
 
 namespace service {
@@ -26,9 +27,7 @@ public:
     virtual void wake() = 0;
 };
 
-// The pipe of this platform: "\\.\pipe\OrvikService" or /run/orvik/OrvikService.sock, or
-// the value of ORVIK_PIPE when it names one of the platform's kind.
-std::string servicePipeName();
+using vpn::servicePipeName;
 
 // A listener on `name` (see servicePipeName). Nothing is created before the first accept.
 std::unique_ptr<PipeListener> makePipeListener(const std::string& name);

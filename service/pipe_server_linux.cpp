@@ -15,12 +15,10 @@
 #include <cstring>
 
 #include "service/pipe_server.h"
-#include "vpn/system.h"
 
 namespace service {
 namespace {
 
-constexpr const char* kDefaultSocketPath = "/run/orvik/OrvikService.sock";
 constexpr int kBacklog = 8;
 // A second service finds the socket taken; it asks again only this often (every question
 // is a connection, and a log line, at the running service) unless the file changes.
@@ -192,13 +190,6 @@ private:
 };
 
 }  // namespace
-
-std::string servicePipeName() {
-    const std::string override = vpn::environmentVariable("ORVIK_PIPE").value_or("");
-    sockaddr_un address;
-    if (!override.empty() && override.front() == '/' && fillAddress(override, address)) return override;
-    return kDefaultSocketPath;
-}
 
 std::unique_ptr<PipeListener> makePipeListener(const std::string& name) {
     return std::make_unique<SocketListener>(name);

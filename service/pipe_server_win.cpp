@@ -7,19 +7,15 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cwctype>
 #include <mutex>
 #include <thread>
 
 #include "service/pipe_server.h"
-#include "vpn/system.h"
 #include "vpn/text_win.h"
 
 namespace service {
 namespace {
 
-constexpr const char* kDefaultPipeName = "\\\\.\\pipe\\OrvikService";
-constexpr const char* kPipePrefix = "\\\\.\\pipe\\";
 constexpr const wchar_t* kPipeSddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;AU)S:(ML;;NW;;;LW)";
 constexpr DWORD kMaxInstances = 8;
 constexpr DWORD kBufferSize = 4096;
@@ -177,22 +173,8 @@ private:
     HANDLE wake_;
 };
 
-bool isPipeName(const std::string& name) {
-    const std::string prefix = kPipePrefix;
-    if (name.size() <= prefix.size() || name.size() > 256) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::towlower(static_cast<unsigned char>(name[i])) != std::towlower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
-}
 
 }  // namespace
-
-std::string servicePipeName() {
-    const std::string override = vpn::environmentVariable("ORVIK_PIPE").value_or("");
-    return isPipeName(override) ? override : kDefaultPipeName;
-}
 
 std::unique_ptr<PipeListener> makePipeListener(const std::string& name) {
     return std::make_unique<NamedPipeListener>(name);

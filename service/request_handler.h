@@ -4,10 +4,14 @@
 #include <atomic>
 #include <string>
 
-#include "service/ipc_frame.h"
+#include "vpn/ipc_frame.h"
 #include "service/service_log.h"
 
 namespace service {
+
+using vpn::ByteStream;
+using vpn::readFrame;
+using vpn::writeFrame;
 
 // How long a client may take to send its request, and again to take the reply. A client
 // that connects and stays silent would otherwise block the service for everyone.

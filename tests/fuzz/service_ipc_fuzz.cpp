@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "service/ipc_frame.h"
+#include "vpn/ipc_frame.h"
 #include "service/ipc_message.h"
 #include "service/request_handler.h"
 #include "service/service_log.h"
@@ -23,7 +23,7 @@ void check(bool condition) {
     if (!condition) std::abort();
 }
 
-class InputStream : public service::ByteStream {
+class InputStream : public vpn::ByteStream {
 public:
     InputStream(std::string input, size_t piece) : input_(std::move(input)), piece_(piece) {}
     void setDeadline(int) override {}
@@ -69,7 +69,7 @@ void checkReply(const std::string& output) {
     const uint32_t length = static_cast<uint8_t>(output[0]) | static_cast<uint32_t>(static_cast<uint8_t>(output[1])) << 8 |
                             static_cast<uint32_t>(static_cast<uint8_t>(output[2])) << 16 |
                             static_cast<uint32_t>(static_cast<uint8_t>(output[3])) << 24;
-    check(length >= 1 && length <= service::kMaxFramePayload && output.size() == 4 + length);
+    check(length >= 1 && length <= vpn::kMaxFramePayload && output.size() == 4 + length);
     const auto reply = nlohmann::ordered_json::parse(output.substr(4), nullptr, false);
     check(!reply.is_discarded() && reply.is_object() && reply.size() == 3);
     auto member = reply.begin();
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string payload;
     unsigned long code = 0;
     InputStream again(input, piece);
-    if (!service::readFrame(again, payload, code)) {
+    if (!vpn::readFrame(again, payload, code)) {
         check(stream.output.empty());
         return 0;
     }

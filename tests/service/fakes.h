@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "service/ipc_frame.h"
+#include "vpn/ipc_frame.h"
 #include "service/request_handler.h"
 
 namespace service_test {
@@ -46,7 +46,7 @@ public:
 };
 
 // Reads come from `input` at most `chunk` bytes at a time; writes collect in `output`.
-class MemoryStream : public service::ByteStream {
+class MemoryStream : public vpn::ByteStream {
 public:
     explicit MemoryStream(std::string in, size_t chunkSize = 1 << 20) : input(std::move(in)), chunk(chunkSize) {}
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "service/ipc_frame.h"
+#include "vpn/ipc_frame.h"
 #include "service/ipc_message.h"
 #include "service/request_handler.h"
 #include "tests/service/fakes.h"
@@ -27,7 +27,7 @@ TEST(Frame, ReadsAFrameDeliveredOneByteAtATime) {
     MemoryStream stream(orvik_test::frame("{\"op\":\"status\"}") + "trailing", 1);
     std::string payload;
     unsigned long code = 99;
-    ASSERT_TRUE(service::readFrame(stream, payload, code));
+    ASSERT_TRUE(vpn::readFrame(stream, payload, code));
     EXPECT_EQ(payload, "{\"op\":\"status\"}");
     EXPECT_EQ(stream.position, 4u + payload.size()) << "reads no further than the frame";
 }
@@ -37,14 +37,14 @@ TEST(Frame, RefusesLengthsOutsideOneTo65536WithoutReadingOn) {
         MemoryStream stream(lengthPrefix(length) + std::string(70000, 'x'));
         std::string payload;
         unsigned long code = 99;
-        EXPECT_FALSE(service::readFrame(stream, payload, code)) << length;
+        EXPECT_FALSE(vpn::readFrame(stream, payload, code)) << length;
         EXPECT_EQ(code, 0u);
         EXPECT_EQ(stream.position, 4u);
     }
     MemoryStream largest(lengthPrefix(65536) + std::string(65536, 'x'));
     std::string payload;
     unsigned long code = 0;
-    EXPECT_TRUE(service::readFrame(largest, payload, code));
+    EXPECT_TRUE(vpn::readFrame(largest, payload, code));
     EXPECT_EQ(payload.size(), 65536u);
 }
 
@@ -53,7 +53,7 @@ TEST(Frame, ShortInputFailsWithTheStreamsCode) {
         MemoryStream stream(input);
         std::string payload;
         unsigned long code = 0;
-        EXPECT_FALSE(service::readFrame(stream, payload, code));
+        EXPECT_FALSE(vpn::readFrame(stream, payload, code));
         EXPECT_EQ(code, static_cast<unsigned long>(EPIPE));
         EXPECT_TRUE(payload.empty());
     }
@@ -62,15 +62,15 @@ TEST(Frame, ShortInputFailsWithTheStreamsCode) {
 TEST(Frame, WritesLengthPayloadAndFlushes) {
     MemoryStream stream("", 3);
     unsigned long code = 0;
-    ASSERT_TRUE(service::writeFrame(stream, "{\"ok\":true}", code));
+    ASSERT_TRUE(vpn::writeFrame(stream, "{\"ok\":true}", code));
     EXPECT_EQ(stream.output, orvik_test::frame("{\"ok\":true}"));
     EXPECT_EQ(stream.flushes, 1);
 
     MemoryStream broken("");
     broken.failWrites = true;
-    EXPECT_FALSE(service::writeFrame(broken, "x", code));
+    EXPECT_FALSE(vpn::writeFrame(broken, "x", code));
     EXPECT_EQ(code, 29u) << "a 0-byte write without a code of its own is a write fault";
-    EXPECT_FALSE(service::writeFrame(stream, std::string(65537, 'x'), code));
+    EXPECT_FALSE(vpn::writeFrame(stream, std::string(65537, 'x'), code));
 }
 
 TEST(Reply, OrdinaryTextsKeepTheExactLayout) {
@@ -94,7 +94,7 @@ TEST(Reply, AHugeErrorTextIsShortenedToFitOneFrame) {
         std::string text;
         while (text.size() < 100000) text += unit;
         const std::string reply = service::buildReply(false, false, text);
-        EXPECT_LE(reply.size(), service::kMaxFramePayload);
+        EXPECT_LE(reply.size(), vpn::kMaxFramePayload);
         const auto parsed = nlohmann::ordered_json::parse(reply, nullptr, false);
         ASSERT_FALSE(parsed.is_discarded()) << "still valid JSON";
         const std::string error = parsed["error"].get<std::string>();

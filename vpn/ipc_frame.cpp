@@ -1,6 +1,6 @@
-#include "service/ipc_frame.h"
+#include "vpn/ipc_frame.h"
 
-namespace service {
+namespace vpn {
 namespace {
 
 constexpr unsigned long kWriteFault = 29;  // ERROR_WRITE_FAULT, also the Linux port's word for it
@@ -68,4 +68,4 @@ bool writeFrame(ByteStream& stream, const std::string& payload, unsigned long& e
     return true;
 }
 
-}  // namespace service
+}  // namespace vpn

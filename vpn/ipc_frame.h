@@ -1,12 +1,12 @@
 #pragma once
-// Framing of the service pipe, the same in both directions: a 4-byte little-endian length N
-// (1 to 65536), then N bytes of UTF-8 JSON.
+// Framing of the service pipe, shared by the service and its clients; the same in both
+// directions: a 4-byte little-endian length N (1 to 65536), then N bytes of UTF-8 JSON.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace service {
+namespace vpn {
 
 inline constexpr uint32_t kMaxFramePayload = 0x10000;
 
@@ -35,4 +35,4 @@ bool readFrame(ByteStream& stream, std::string& payload, unsigned long& errorCod
 // or a transfer fails (a 0-byte write without a code of its own reports 29, write fault).
 bool writeFrame(ByteStream& stream, const std::string& payload, unsigned long& errorCode);
 
-}  // namespace service
+}  // namespace vpn

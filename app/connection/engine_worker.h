@@ -1,0 +1,30 @@
+#pragma once
+// The engine worker: lives on the bridge's thread and performs the blocking pipe requests
+// and the service launch. It holds no state beyond its engine client.
+
+#include <QObject>
+#include <QString>
+
+#include "app/engine/engine_client.h"
+
+class EngineWorker : public QObject {
+    Q_OBJECT
+
+public:
+    explicit EngineWorker(engine::EngineClientOptions options);
+
+public slots:
+    void startEngine(const QString& nodeId);
+    void stopEngine();
+    void shutdownEngine();
+    void queryStatus();
+
+signals:
+    void started();
+    void failed(const QString& message);
+    void stopped();
+    void alreadyRunning();
+
+private:
+    engine::EngineClient client_;
+};

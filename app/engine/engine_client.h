@@ -1,0 +1,78 @@
+#pragma once
+// The client's end of the service pipe: one blocking request/reply exchange, a presence
+// probe, and the launch of the service when its pipe is missing. Called only from one
+// worker thread (the client's engine worker, or orvikctl's main thread); nothing here is
+// shared between calls.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/engine/pipe_connector.h"
+#include "app/engine/service_launcher.h"
+
+namespace engine {
+
+struct RequestResult {
+    bool ok = false;                  // the reply's "ok" was true
+    bool running = false;             // the reply's "running" was true
+    bool serviceUnavailable = false;  // the pipe was missing or busy through every attempt
+    std::string error;                // the reply's "error", or one of the client's own texts
+};
+
+// Everything the client depends on, replaceable for tests. Defaults: the platform's pipe
+// (vpn::servicePipeName), connector and elevated launcher, a real sleep, the executable's
+// directory and the resolved runtime directory.
+struct EngineClientOptions {
+    std::string pipeName;
+    std::shared_ptr<PipeConnector> connector;
+    std::shared_ptr<ServiceLauncher> launcher;
+    std::function<void(int milliseconds)> sleep;
+    std::string applicationDirectory;
+    std::string runtimeDirectory;
+};
+
+// The options with every empty member filled with its default.
+EngineClientOptions defaultEngineClientOptions(EngineClientOptions options = {});
+
+class EngineClient {
+public:
+    explicit EngineClient(EngineClientOptions options = {});
+
+    // One exchange: op is "connect", "disconnect", "status" or "shutdown" (anything else
+    // fails with "unsupported ipc op" and opens nothing); attempts below 1 count as 1; an
+    // empty node sends no "node" member.
+    RequestResult sendRequest(const std::string& op, int attempts, const std::string& node = {}) const;
+
+    // True when the service's pipe exists (opens, or is busy); an opened connection is
+    // closed at once.
+    bool pipeExists() const;
+
+    // True when the pipe exists or the service was launched and its pipe appeared within
+    // 20 s; false with a user-readable text otherwise.
+    bool ensureServiceRunning(std::string& error) const;
+
+    // Full path of the service executable next to the client (or in the build tree's
+    // service folder), or empty.
+    std::string locateServiceExecutable() const;
+
+    const EngineClientOptions& options() const { return options_; }
+
+private:
+    EngineClientOptions options_;
+};
+
+// The request payload: {"op":"...","node":"..."} without spaces, written as JSON.
+std::string buildRequestPayload(const std::string& op, const std::string& node);
+
+// Reads a reply payload; a payload that is not a JSON object gives ok false and an error.
+RequestResult parseReplyPayload(const std::string& payload);
+
+// The arguments with which the client starts the service: --daemon --runtime DIR
+// --owner-pid PID, as an argument vector and as the one-line Windows parameter text (the
+// directory between double quotes, nothing escaped).
+std::vector<std::string> serviceLaunchArguments(const std::string& runtimeDirectory, unsigned long ownerPid);
+std::string serviceLaunchParameterLine(const std::string& runtimeDirectory, unsigned long ownerPid);
+
+}  // namespace engine

@@ -1,0 +1,37 @@
+#pragma once
+// Starting the service with administrator rights: ShellExecuteExW with "runas" on Windows;
+// pkexec on Linux, or a direct start when the client already runs as root.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace engine {
+
+struct LaunchCommand {
+    std::string executable;              // full path
+    std::vector<std::string> arguments;  // argument vector (Linux)
+    std::string parameterLine;           // the same as one line (Windows)
+    std::string workingDirectory;
+};
+
+class ServiceLauncher {
+public:
+    enum class Outcome {
+        started,   // the elevated process runs (or its prompt is still open)
+        declined,  // the user declined the elevation prompt
+        failed,    // anything else; `errorCode` holds the system's code
+    };
+
+    virtual ~ServiceLauncher() = default;
+    // Starts the command elevated and returns without waiting for the service.
+    virtual Outcome launch(const LaunchCommand& command, unsigned long& errorCode) = 0;
+    // While the client waits for the pipe: the outcome of an elevation that ended meanwhile
+    // without a service (Linux: pkexec exited 126 declined, 127 failed); `started` while
+    // nothing is known. Windows knows everything at launch and always says `started`.
+    virtual Outcome poll(unsigned long& errorCode) = 0;
+};
+
+std::shared_ptr<ServiceLauncher> makePlatformServiceLauncher();
+
+}  // namespace engine

@@ -1,0 +1,13 @@
+#pragma once
+// Where the service listens and its clients connect.
+
+#include <string>
+
+namespace vpn {
+
+// "\\.\pipe\OrvikService" on Windows, /run/orvik/OrvikService.sock on Linux; the value of
+// ORVIK_PIPE instead when it names one of the platform's kind (a "\\.\pipe\" name up to 256
+// characters, an absolute socket path that fits a socket address).
+std::string servicePipeName();
+
+}  // namespace vpn
