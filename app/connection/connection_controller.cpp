@@ -1,0 +1,329 @@
+// The connection state machine. Everything here runs on the GUI thread; the device check
+// runs on a short-lived thread and the engine requests on the bridge's worker.
+#include "app/connection/connection_controller.h"
+
+#include <QThread>
+#include <memory>
+#include <utility>
+
+#include "app/account/account_controller.h"
+#include "app/connection/engine_bridge.h"
+
+namespace {
+
+constexpr int secondTickMs = 1000;
+constexpr int noticeMs = 3200;
+constexpr int simulatedFailureMs = 2250;
+constexpr int establishingAfterMs = 680;
+constexpr int confirmingAfterMs = 1450;
+
+}  // namespace
+
+ConnectionController::ConnectionController(QObject* parent)
+    : ConnectionController(engine::EngineClientOptions{}, parent) {}
+
+ConnectionController::ConnectionController(engine::EngineClientOptions options, QObject* parent)
+    : QObject(parent) {
+    secondTicker_.setInterval(secondTickMs);
+    noticeTimer_.setInterval(noticeMs);
+    noticeTimer_.setSingleShot(true);
+    connect(&secondTicker_, &QTimer::timeout, this, &ConnectionController::tickSecond);
+    connect(&noticeTimer_, &QTimer::timeout, this, [this] { setNotice({}); });
+
+    bridge_ = new EngineBridge(std::move(options), this);
+    connect(bridge_, &EngineBridge::started, this, &ConnectionController::onEngineStarted);
+    connect(bridge_, &EngineBridge::failed, this, &ConnectionController::onEngineFailed);
+    connect(bridge_, &EngineBridge::stopped, this, &ConnectionController::onEngineStopped);
+    connect(bridge_, &EngineBridge::alreadyRunning, this, &ConnectionController::onAlreadyRunning);
+
+    // Adopts a tunnel that an earlier client left running, once the event loop runs.
+    QTimer::singleShot(0, this, [this] { bridge_->queryStatus(); });
+}
+
+ConnectionController::~ConnectionController() {
+    // The bridge's destructor waits for the worker; nothing it still reports may reach the
+    // half-destroyed controller.
+    bridge_->disconnect(this);
+    delete bridge_;
+}
+
+QString ConnectionController::visualState() const { return visualStateWord(state_); }
+
+QString ConnectionController::statusTitle() const { return statusTitleText(state_, route_.city, switching_); }
+
+int ConnectionController::stageIndex() const { return stageIndexOf(state_); }
+
+bool ConnectionController::busy() const {
+    return isAttemptState(state_) || state_ == ConnectionState::Extinguishing;
+}
+
+bool ConnectionController::switchingRoute() const { return switching_ && isAttemptState(state_); }
+
+QString ConnectionController::elapsedText() const { return elapsedClockText(elapsedSeconds_); }
+
+void ConnectionController::setAccount(AccountController* account) { account_ = account; }
+
+void ConnectionController::setSessionAllowed(bool allowed) {
+    if (sessionAllowed_ == allowed) return;
+    sessionAllowed_ = allowed;
+    emit sessionAllowedChanged();
+}
+
+void ConnectionController::enterState(ConnectionState next) {
+    if (state_ == next) return;
+    state_ = next;
+    emit stateChanged();
+    emit statusChanged();
+}
+
+// ---- Attempts ----
+
+void ConnectionController::beginAttempt(AttemptKind kind) {
+    ++attemptToken_;
+    attemptTokenAtStart_ = attemptToken_;
+    attemptKind_ = kind;
+    engineAsked_ = false;
+}
+
+void ConnectionController::startConnection(bool simulated) {
+    if (!sessionAllowed_) {
+        emit loginRequired();
+        return;
+    }
+    if (!route_.isSet()) return;
+    beginAttempt(AttemptKind::Connect);
+    switching_ = liveRoute_.isSet();
+    errorMessage_.clear();
+    setNotice({});
+    enterState(ConnectionState::Seeking);
+    ++connectionAttemptSerial_;
+    emit connectionAttemptSerialChanged();
+
+    const quint64 token = attemptToken_;
+    if (simulated) {
+        QTimer::singleShot(simulatedFailureMs, this, [this, token] {
+            if (token == attemptToken_ && isAttemptState(state_)) handleStartFailed();
+        });
+        return;
+    }
+    if (!account_) {
+        startEngine(token, route_.id);
+        return;
+    }
+    runDeviceCheck(token);
+}
+
+void ConnectionController::runDeviceCheck(quint64 token) {
+    struct Outcome {
+        bool ok = false;
+        int used = 0;
+        int limit = 0;
+        QString error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    AccountController* account = account_;
+    QThread* thread = QThread::create([account, outcome] {
+        outcome->ok = account->checkDevice(outcome->used, outcome->limit, outcome->error);
+    });
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    // Queued onto this thread; dropped when the controller is gone by then.
+    connect(thread, &QThread::finished, this, [this, token, outcome] {
+        applyDeviceCheck(token, outcome->ok, outcome->used, outcome->limit, outcome->error);
+    });
+    thread->start(QThread::InheritPriority);
+}
+
+void ConnectionController::applyDeviceCheck(quint64 token, bool ok, int used, int limit,
+                                             const QString& error) {
+    if (token != attemptToken_ || !account_) return;
+    if (ok) {
+        account_->applyDeviceStatus(true, used, limit, QString());
+        startEngine(token, route_.id);
+        return;
+    }
+    account_->applyDeviceStatus(false, 0, 0, error);
+    QString text = account_->errorMessage();
+    if (text.isEmpty()) text = deviceRefusedText();
+    if (switching_ && liveRoute_.isSet()) {
+        // Nothing was asked of the service yet: the live tunnel is still up.
+        ++attemptToken_;
+        showLiveRouteAgain();
+        enterState(ConnectionState::Lit);
+        setNotice(text);
+        return;
+    }
+    errorMessage_ = text;
+    enterState(ConnectionState::Fault);
+}
+
+void ConnectionController::startEngine(quint64 token, const QString& routeId) {
+    if (token != attemptToken_) return;
+    engineAsked_ = true;
+    pendingStarts_.push_back(token);
+    bridge_->startEngine(routeId);
+    scheduleStage(token, establishingAfterMs, ConnectionState::Establishing);
+    scheduleStage(token, confirmingAfterMs, ConnectionState::Confirming);
+}
+
+void ConnectionController::scheduleStage(quint64 token, int delay, ConnectionState stage) {
+    QTimer::singleShot(delay, this, [this, token, stage] {
+        if (token != attemptToken_ || !isAttemptState(state_)) return;
+        if (stageIndexOf(state_) < stageIndexOf(stage)) enterState(stage);
+    });
+}
+
+void ConnectionController::sendStop(bool shutdown) {
+    pendingStops_.push_back({attemptToken_, shutdown});
+    if (shutdown) {
+        bridge_->shutdownEngine();
+    } else {
+        bridge_->stopEngine();
+    }
+}
+
+// ---- Engine results ----
+
+// The worker answers every "connect" with exactly one result, in request order; a result
+// counts only when its request belongs to the attempt that runs now.
+bool ConnectionController::takeStartResult() {
+    if (pendingStarts_.empty()) return false;
+    const quint64 token = pendingStarts_.front();
+    pendingStarts_.pop_front();
+    return token == attemptToken_ && token == attemptTokenAtStart_ && isAttemptState(state_);
+}
+
+void ConnectionController::onEngineStarted() {
+    if (takeStartResult()) handleStartSucceeded();
+}
+
+void ConnectionController::onEngineFailed(const QString& message) {
+    if (!takeStartResult()) return;
+    errorMessage_ = message;
+    handleStartFailed();
+}
+
+void ConnectionController::handleStartSucceeded() {
+    if (attemptKind_ != AttemptKind::Connect) {
+        // The previous route is up again; its counter carries on from the earlier connection.
+        const bool afterFailure = attemptKind_ == AttemptKind::Restore;
+        attemptKind_ = AttemptKind::Connect;
+        enterState(ConnectionState::Lit);
+        if (afterFailure) setNotice(restoredNoticeText(liveRoute_.city));
+        return;
+    }
+    liveRoute_ = route_;
+    latency_ = route_.baseLatency;
+    emit latencyChanged();
+    markConnectedNow();
+    enterState(ConnectionState::Lit);
+}
+
+void ConnectionController::handleStartFailed() {
+    if (attemptKind_ == AttemptKind::Connect && switching_ && liveRoute_.isSet()) {
+        // The service stopped the previous tunnel before it tried the new route.
+        restoreLiveRoute(AttemptKind::Restore);
+        return;
+    }
+    if (errorMessage_.isEmpty()) errorMessage_ = noAnswerText();
+    if (attemptKind_ != AttemptKind::Connect) dropLiveTunnel();
+    attemptKind_ = AttemptKind::Connect;
+    enterState(ConnectionState::Fault);
+}
+
+// Connects the live route again; Lit follows only when the service brings it up.
+void ConnectionController::restoreLiveRoute(AttemptKind kind) {
+    beginAttempt(kind);
+    showLiveRouteAgain();
+    switching_ = true;
+    const bool alreadySeeking = state_ == ConnectionState::Seeking;
+    enterState(ConnectionState::Seeking);
+    if (alreadySeeking) emit statusChanged();  // the title names the restored city
+    startEngine(attemptToken_, liveRoute_.id);
+}
+
+void ConnectionController::onEngineStopped() {
+    if (pendingStops_.empty()) return;
+    const PendingStop stop = pendingStops_.front();
+    pendingStops_.pop_front();
+    if (state_ == ConnectionState::Extinguishing && stop.token == attemptToken_) {
+        dropLiveTunnel();
+        enterState(ConnectionState::Off);
+    }
+    if (quitting_ && stop.shutdown) emit readyToQuit();
+}
+
+void ConnectionController::onAlreadyRunning() {
+    if (state_ != ConnectionState::Off && state_ != ConnectionState::Fault) return;
+    if (!route_.isSet()) return;
+    errorMessage_.clear();
+    liveRoute_ = route_;
+    switching_ = true;
+    latency_ = route_.baseLatency;
+    emit latencyChanged();
+    markConnectedNow();
+    enterState(ConnectionState::Lit);
+    setNotice(adoptedNoticeText());
+}
+
+// ---- Helpers ----
+
+void ConnectionController::cancelAttempt() {
+    if (attemptKind_ == AttemptKind::Connect && switching_ && liveRoute_.isSet()) {
+        if (engineAsked_) {
+            restoreLiveRoute(AttemptKind::RestoreAfterCancel);
+            return;
+        }
+        // Still at the device check: the live tunnel was never touched.
+        ++attemptToken_;
+        showLiveRouteAgain();
+        enterState(ConnectionState::Lit);
+        return;
+    }
+    ++attemptToken_;
+    sendStop(false);
+    if (attemptKind_ != AttemptKind::Connect) dropLiveTunnel();
+    attemptKind_ = AttemptKind::Connect;
+    enterState(ConnectionState::Off);
+}
+
+void ConnectionController::showLiveRouteAgain() {
+    route_ = liveRoute_;
+    latency_ = liveRoute_.baseLatency;
+    emit routeChanged();
+    emit latencyChanged();
+}
+
+void ConnectionController::dropLiveTunnel() {
+    secondTicker_.stop();
+    liveRoute_ = {};
+    switching_ = false;
+    elapsedSeconds_ = 0;
+    emit elapsedChanged();
+}
+
+void ConnectionController::markConnectedNow() {
+    elapsedSeconds_ = 0;
+    connectedClock_.restart();
+    secondTicker_.start();
+    emit elapsedChanged();
+}
+
+void ConnectionController::setNotice(const QString& text) {
+    if (transientNotice_ != text) {
+        transientNotice_ = text;
+        emit transientNoticeChanged();
+    }
+    if (text.isEmpty()) {
+        noticeTimer_.stop();
+    } else {
+        noticeTimer_.start();
+    }
+}
+
+void ConnectionController::tickSecond() {
+    if (state_ != ConnectionState::Lit || !connectedClock_.isValid()) return;
+    const int seconds = static_cast<int>(connectedClock_.elapsed() / 1000);
+    if (seconds == elapsedSeconds_) return;
+    elapsedSeconds_ = seconds;
+    emit elapsedChanged();
+}
