@@ -34,4 +34,10 @@ public:
 
 std::shared_ptr<ServiceLauncher> makePlatformServiceLauncher();
 
+// The service executable's file name on this platform ("orvik_service.exe" / "orvik_service").
+const char* serviceExecutableName();
+
+// This process's id, for the service's --owner-pid.
+unsigned long currentProcessId();
+
 }  // namespace engine
