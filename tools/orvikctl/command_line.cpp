@@ -13,7 +13,8 @@ const std::vector<CommandSpec> kCommands = {
     {"connect", "[NODE]", "start the tunnel (starts the service when it is not running)",
      "Registers this computer for the account's device limit, then asks the service to connect to\n"
      "NODE (a node name as 'account' lists it; without NODE the service takes the first node).\n"
-     "When the service is not running it is started with administrator rights, as the client does.",
+     "When the service is not running it is started with administrator rights; it then keeps\n"
+     "running after orvikctl ends, until 'shutdown'.",
      0, 1, false},
     {"disconnect", "", "stop the tunnel", "Asks the service to stop the tunnel; the service keeps running.", 0, 0,
      false},
@@ -160,7 +161,7 @@ std::string overviewText() {
     for (const CommandSpec& command : kCommands) {
         std::string left = std::string(command.name);
         if (command.arguments[0] != '\0') left += std::string(" ") + command.arguments;
-        left.resize(std::max<size_t>(left.size() + 2, 28), ' ');
+        left.resize(std::max<size_t>(left.size() + 2, 34), ' ');
         text += "  " + left + command.summary + "\n";
     }
     text += "\nExit status: 0 success, 1 failure, 2 wrong usage.\n";
@@ -168,7 +169,9 @@ std::string overviewText() {
 }
 
 std::string commandHelpText(const CommandSpec& command) {
-    std::string text = synopsis(command) + "\n\n" + command.summary + ".\n";
+    std::string summary = command.summary;
+    if (!summary.empty() && summary[0] >= 'a' && summary[0] <= 'z') summary[0] = static_cast<char>(summary[0] - 'a' + 'A');
+    std::string text = synopsis(command) + "\n\n" + summary + ".\n";
     if (command.details[0] != '\0') text += "\n" + std::string(command.details) + "\n";
     return text;
 }

@@ -6,6 +6,7 @@
 
 #include "tools/orvikctl/commands.h"
 #include "tools/orvikctl/output.h"
+#include "tools/orvikctl/service_start.h"
 #include "vpn/system.h"
 
 namespace orvikctl {
@@ -66,7 +67,7 @@ int connectCommand(Context& context, const Invocation& invocation) {
     engine::RequestResult result = engine.sendRequest("connect", kConnectAttempts, node);
     if (!result.ok && result.serviceUnavailable) {
         context.note("Starting the connection service...");
-        if (!engine.ensureServiceRunning(error)) return context.fail(error);
+        if (!startService(engine, context.runtimeDirectory(), error)) return context.fail(error);
         result = engine.sendRequest("connect", kConnectAttemptsAfterLaunch, node);
     }
     if (!result.ok) return context.fail(failureText(result, "连接失败"));
