@@ -155,10 +155,6 @@ private:
     // sign-in but the account that follows does not come through signed in.
     void finishSignIn(const Outcome<bool>& outcome, const QString& failureText,
                       const QString& followUp);
-    // A reporting refresh that follows a sign-in, an activated order or a payment. Unlike
-    // refresh() it is not lost while another refresh runs: it starts when that one answers.
-    void requestFollowUpRefresh(const QString& followUp = {});
-    void startQueuedRefresh();
     void startRefresh(bool reportError, const QString& followUp);
     void applyRefresh(const Outcome<vpn::AccountRecord>& outcome, bool reportError,
                       const QString& followUp);
@@ -197,8 +193,6 @@ private:
     bool recaptchaBlocked_ = false;
     QTimer refreshTimer_;
     bool refreshing_ = false;
-    bool followUpQueued_ = false;
-    QString queuedFollowUp_;
 
     QString settingsFile_;
     UrlOpener openUrl_;

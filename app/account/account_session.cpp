@@ -1,8 +1,6 @@
 // Sign-in, registration, the session refresh, the account record and sign-out.
 #include <QDate>
 
-#include <utility>
-
 #include "app/account/account_controller.h"
 #include "app/account/account_texts.h"
 #include "app/account/account_worker.h"
@@ -72,7 +70,9 @@ void AccountController::finishSignIn(const Outcome<bool>& outcome, const QString
         return;
     }
     writeInteractiveLogin(true);
-    requestFollowUpRefresh(followUp);
+    // A refresh still running was queued on the control plane after the sign-in, so it
+    // reads the new session; this one is then dropped like any second refresh.
+    startRefresh(true, followUp);
 }
 
 void AccountController::sendRegisterEmail(const QString& email) {
@@ -123,21 +123,6 @@ void AccountController::refresh(bool reportError) {
     startRefresh(reportError, {});
 }
 
-void AccountController::requestFollowUpRefresh(const QString& followUp) {
-    if (refreshing_) {
-        followUpQueued_ = true;
-        queuedFollowUp_ = followUp;
-        return;
-    }
-    startRefresh(true, followUp);
-}
-
-void AccountController::startQueuedRefresh() {
-    if (!followUpQueued_ || refreshing_) return;
-    followUpQueued_ = false;
-    startRefresh(true, std::exchange(queuedFollowUp_, QString()));
-}
-
 void AccountController::startRefresh(bool reportError, const QString& followUp) {
     if (!controlPlane_ || refreshing_) return;
     refreshing_ = true;
@@ -171,7 +156,6 @@ void AccountController::applyRefresh(const Outcome<vpn::AccountRecord>& outcome,
         emit accountChanged();
         updateRefreshTimer();
     }
-    startQueuedRefresh();
 }
 
 void AccountController::applyAccount(const vpn::AccountRecord& record) {

@@ -93,7 +93,7 @@ void AccountController::applyOrder(const Outcome<vpn::CheckoutResult>& outcome) 
     if (result.activated) {
         setShopMessage(QString::fromStdString(result.message));
         emit shopChanged();
-        requestFollowUpRefresh();
+        refresh(true);
         return;
     }
     pendingTradeNo_ = QString::fromStdString(result.tradeNo);
@@ -145,7 +145,7 @@ void AccountController::applyOrderCheck(const QString& tradeNo, const Outcome<bo
     stopWaitingForPayment();
     setShopMessage(QStringLiteral("支付成功，套餐已更新"));
     emit shopChanged();
-    requestFollowUpRefresh();
+    refresh(true);
 }
 
 void AccountController::syncNodesQuietly() {
@@ -160,6 +160,5 @@ void AccountController::syncNodesQuietly() {
         [this](const Outcome<vpn::AccountRecord>& outcome) {
             refreshing_ = false;
             if (outcome.ok) applyAccount(outcome.record);
-            startQueuedRefresh();
         });
 }
