@@ -20,7 +20,8 @@ extern char** environ;
 namespace desktop {
 namespace {
 
-constexpr int kSettingTimeoutMs = 1000;
+// Read on the GUI thread when the window becomes active: keep the worst case short.
+constexpr int kSettingTimeoutMs = 500;
 
 int remainingMs(std::chrono::steady_clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
