@@ -1,0 +1,52 @@
+#include "app/connection/engine_worker.h"
+
+#include <QThread>
+
+namespace {
+
+constexpr int kConnectAttempts = 20;
+constexpr int kConnectAttemptsAfterLaunch = 40;
+constexpr int kDisconnectAttempts = 20;
+constexpr int kShutdownAttempts = 5;
+constexpr int kShutdownPolls = 40;   // the service's pipe is given 40 × 50 ms to go
+constexpr int kShutdownPollMs = 50;
+
+QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+}  // namespace
+
+EngineWorker::EngineWorker(engine::EngineClientOptions options) : client_(std::move(options)) {}
+
+void EngineWorker::startEngine(const QString& nodeId) {
+    const std::string node = nodeId.toStdString();
+    engine::RequestResult result = client_.sendRequest("connect", kConnectAttempts, node);
+    if (!result.ok && result.serviceUnavailable) {
+        // The only place the service is launched: status, stop and shutdown never start it.
+        std::string error;
+        if (!client_.ensureServiceRunning(error)) {
+            emit failed(text(error));
+            return;
+        }
+        result = client_.sendRequest("connect", kConnectAttemptsAfterLaunch, node);
+    }
+    if (result.ok)
+        emit started();
+    else
+        emit failed(text(result.error));
+}
+
+void EngineWorker::stopEngine() {
+    client_.sendRequest("disconnect", kDisconnectAttempts);
+    emit stopped();
+}
+
+void EngineWorker::shutdownEngine() {
+    client_.sendRequest("shutdown", kShutdownAttempts);
+    for (int i = 0; i < kShutdownPolls && client_.pipeExists(); ++i) client_.options().sleep(kShutdownPollMs);
+    emit stopped();
+}
+
+void EngineWorker::queryStatus() {
+    const engine::RequestResult result = client_.sendRequest("status", 1);
+    if (result.ok && result.running) emit alreadyRunning();
+}
