@@ -137,6 +137,11 @@ TEST_F(OrvikctlLocal, RuntimeOptionChoosesTheDirectory) {
         ORVIKCTL_EXE, {"login", "--json", "--runtime=" + runtime.path(), "--", "-demo@velora.local"}, "velora\n");
     EXPECT_EQ(login.exitCode, 1);
     EXPECT_EQ(login.out, "{\"ok\":false,\"error\":\"email or password is incorrect\"}\n");
+    // A trailing separator names the same directory.
+    const CapturedRun slashed =
+        orvik_test::runCaptured(ORVIKCTL_EXE, {"--runtime", runtime.path() + "/", "login", "demo@velora.local"}, "velora\n");
+    EXPECT_EQ(slashed.exitCode, 0) << slashed.err;
+    EXPECT_TRUE(runtime.exists("session.json"));
 }
 
 }  // namespace

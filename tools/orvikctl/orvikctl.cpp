@@ -26,6 +26,14 @@ bool isDirectory(const std::string& path) {
     return std::filesystem::is_directory(std::filesystem::path(utf8), error);
 }
 
+// "dir/" and "dir\" as "dir" (a trailing backslash would escape the closing quote of the
+// service's command line); a root such as "/" or "C:\" stays as it is.
+std::string withoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') && path[path.size() - 2] != ':')
+        path.pop_back();
+    return path;
+}
+
 int usageError(Io& io, const std::string& text, const Invocation& invocation) {
     io.err << "orvikctl: " << text << "\n";
     io.err << (invocation.command != nullptr ? synopsis(*invocation.command)
@@ -57,7 +65,7 @@ int runOrvikctl(const std::vector<std::string>& args, Io& io) {
     if (!parseCommandLine(args, invocation, error)) return usageError(io, error, invocation);
     if (invocation.help || invocation.command == nullptr || std::string(invocation.command->name) == "help")
         return showHelp(io, invocation);
-    std::string runtime = invocation.runtimeDirectory;
+    std::string runtime = withoutTrailingSeparators(invocation.runtimeDirectory);
     if (runtime.empty()) {
         runtime = vpn::resolveRuntimeDirectory();
     } else if (!isDirectory(runtime)) {
