@@ -201,7 +201,7 @@ void ConnectionControllerTest::disconnectAndElapsedCounter() {
     rig.connectTo("tokyo", "东京");
     QTRY_VERIFY_WITH_TIMEOUT(rig.c().connected(), 3000);
     QCOMPARE(rig.c().elapsedText(), QStringLiteral("00:00:00"));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.c().elapsedText(), QStringLiteral("00:00:02"), 3500);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.c().elapsedText() >= QStringLiteral("00:00:02"), 3500);
     QVERIFY(elapsed.count() >= 3);
 
     QSignalSpy readyToQuit(rig.controller.get(), &ConnectionController::readyToQuit);

@@ -156,7 +156,7 @@ void ConnectionSwitchTest::cancelledSwitchRestoresPreviousRoute() {
     Rig rig;
     rig.connectTo("tokyo", "东京", 30);
     QTRY_VERIFY_WITH_TIMEOUT(rig.c().connected(), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.c().elapsedText(), QStringLiteral("00:00:01"), 2500);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.c().elapsedText() >= QStringLiteral("00:00:01"), 2500);
     rig.script->steps["osaka"] = {ConnectStep{600, {}, false}};
     rig.c().selectRoute("osaka", "日本", "大阪", 18);
     QTest::qWait(50);
