@@ -488,7 +488,7 @@ void AccountControllerTest::callsNeverOverlapAndRunInOrder() {
     bool claimed = false;
     std::unique_ptr<QThread> worker(QThread::create([&] { claimed = account->checkDevice(used, limit, error); }));
     worker->start();
-    QTest::qWait(100);  // the device check takes its place in line before the sign-out
+    QTest::qWait(200);  // the device check takes its place in line before the sign-out
     account->logout();  // the GUI thread does not wait for the held call
     QVERIFY(!account->loggedIn());
     QTest::qWait(150);
