@@ -115,7 +115,17 @@ FakeOrder* FakePanelState::order(const std::string& tradeNo) {
     return nullptr;
 }
 
-FakePanel::FakePanel() : state_(defaultState(now())) {
+namespace {
+
+int64_t systemSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+// The state does not exist yet here, so its clock offset cannot be read: start from real time.
+FakePanel::FakePanel() : state_(defaultState(systemSeconds())) {
     server_ = std::make_unique<HttpTestServer>([this](const HttpRequestRecord& request) {
         return handle(request);
     });
@@ -131,11 +141,7 @@ void FakePanel::edit(const std::function<void(FakePanelState&)>& change) {
     change(state_);
 }
 
-int64_t FakePanel::now() const {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-        std::chrono::system_clock::now().time_since_epoch());
-    return seconds.count() + state_.clockOffset;
-}
+int64_t FakePanel::now() const { return systemSeconds() + state_.clockOffset; }
 
 std::string FakePanel::openSession(const std::string& email) {
     std::lock_guard<std::mutex> lock(mutex_);
