@@ -45,6 +45,7 @@ ConnectionController::~ConnectionController() {
     // half-destroyed controller.
     bridge_->disconnect(this);
     delete bridge_;
+    waitForDeviceCheck();
 }
 
 QString ConnectionController::visualState() const { return visualStateWord(state_); }
@@ -61,7 +62,20 @@ bool ConnectionController::switchingRoute() const { return switching_ && isAttem
 
 QString ConnectionController::elapsedText() const { return elapsedClockText(elapsedSeconds_); }
 
-void ConnectionController::setAccount(AccountController* account) { account_ = account; }
+void ConnectionController::setAccount(AccountController* account) {
+    if (account == account_) return;
+    waitForDeviceCheck();
+    account_ = account;
+}
+
+void ConnectionController::waitForDeviceCheck() {
+    // A finished check's thread is deleted later on this thread's event loop: the pointer
+    // tells whether it is still there.
+    for (const QPointer<QThread>& check : std::as_const(deviceChecks_)) {
+        if (check) check->wait();
+    }
+    deviceChecks_.clear();
+}
 
 void ConnectionController::setSessionAllowed(bool allowed) {
     if (sessionAllowed_ == allowed) return;
@@ -130,6 +144,8 @@ void ConnectionController::runDeviceCheck(quint64 token) {
     connect(thread, &QThread::finished, this, [this, token, outcome] {
         applyDeviceCheck(token, outcome->ok, outcome->used, outcome->limit, outcome->error);
     });
+    deviceChecks_.removeAll(nullptr);
+    deviceChecks_.append(thread);
     thread->start(QThread::InheritPriority);
 }
 

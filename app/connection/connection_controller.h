@@ -5,8 +5,11 @@
 // account controller only for the device check before each attempt.
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QThread>
 #include <QTimer>
 #include <QtGlobal>
 #include <deque>
@@ -66,7 +69,9 @@ public:
     bool demoControlsEnabled() const { return false; }
     bool sessionAllowed() const { return sessionAllowed_; }
 
-    // Set once by main; not owned. Without one no device check runs.
+    // Set by main; not owned. Without one no device check runs. A device check in progress
+    // uses the account from another thread: setting another account (main sets none before
+    // it destroys the account) waits for that check to end first.
     void setAccount(AccountController* account);
     void setSessionAllowed(bool allowed);
 
@@ -110,6 +115,7 @@ private:
     void enterState(ConnectionState next);
     void startConnection(bool simulated);
     void runDeviceCheck(quint64 token);
+    void waitForDeviceCheck();
     void applyDeviceCheck(quint64 token, bool ok, int used, int limit, const QString& error);
     void startEngine(quint64 token, const QString& routeId);
     void scheduleStage(quint64 token, int delay, ConnectionState stage);
@@ -149,6 +155,7 @@ private:
     QTimer secondTicker_;
     QTimer noticeTimer_;
     AccountController* account_ = nullptr;
+    QList<QPointer<QThread>> deviceChecks_;  // device checks started and not yet deleted
     EngineBridge* bridge_ = nullptr;
     std::deque<quint64> pendingStarts_;
     std::deque<PendingStop> pendingStops_;

@@ -7,6 +7,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/account/account_controller.h"
 #include "tests/qt/connection_rig.h"
@@ -54,6 +56,10 @@ public:
             limit = 5;
             return true;
         case 1: error = "Login expired, please sign in again"; return false;
+        case 3:  // a slow claim that marks its end
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            failures_->store(4);
+            return true;
         default: return false;  // no text
         }
     }
@@ -86,6 +92,7 @@ private slots:
     void deviceCheckOnLocalAccount();
     void refusedDeviceShowsAccountText();
     void refusedDeviceDuringSwitchKeepsTunnel();
+    void accountOutlivesItsDeviceCheck();
 };
 
 void ConnectionSwitchTest::switchReachesNewRoute() {
@@ -294,6 +301,27 @@ void ConnectionSwitchTest::refusedDeviceDuringSwitchKeepsTunnel() {
     QCOMPARE(rig.c().routeId(), QStringLiteral("tokyo"));
     QCOMPARE(rig.c().transientNotice(), QStringLiteral("登录已过期，请退出后重新登录"));
     QCOMPARE(rig.requests(), QStringList({connectRequest("tokyo")}));
+}
+
+// The check runs on its own thread with the account: taking the account away (main does
+// so before destroying it) waits for a check in progress instead of leaving it a dangling
+// account.
+void ConnectionSwitchTest::accountOutlivesItsDeviceCheck() {
+    Rig rig;
+    auto failures = std::make_shared<std::atomic<int>>(0);
+    {
+        AccountController account(std::make_unique<DeviceSlotPlane>(failures), accountOptions(rig.dir));
+        QTRY_VERIFY_WITH_TIMEOUT(account.loggedIn(), 5000);
+        rig.c().setAccount(&account);
+        failures->store(3);
+        rig.connectTo("tokyo", "东京");
+        QTRY_VERIFY_WITH_TIMEOUT(failures->load() == 3, 1000);
+        rig.c().setAccount(nullptr);
+        QCOMPARE(failures->load(), 4);  // the claim had ended before the account was let go
+    }
+    // The finished check reaches the controller after the account is gone: it is ignored.
+    QTest::qWait(50);
+    QCOMPARE(rig.requests(), QStringList());
 }
 
 QTEST_MAIN(ConnectionSwitchTest)
