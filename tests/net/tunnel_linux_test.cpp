@@ -73,16 +73,7 @@ protected:
     void SetUp() override {
         orvik_test::skipUnlessRoot();
         if (IsSkipped()) return;
-        machine_ = lab_.addNamespace();
-        router_ = lab_.addNamespace();
-        ASSERT_FALSE(machine_.empty());
-        ASSERT_FALSE(router_.empty());
-        ASSERT_TRUE(lab_.addVeth(machine_, "uplink0", router_, "r1"));
-        ASSERT_TRUE(lab_.addAddress(machine_, "uplink0", "198.18.1.2/24"));
-        ASSERT_TRUE(lab_.addAddress(router_, "r1", "198.18.1.1/24"));
-        ASSERT_TRUE(lab_.addAddress(router_, "lo", std::string(kNode) + "/32"));
-        ASSERT_TRUE(lab_.addAddress(router_, "lo", std::string(kOtherNode) + "/32"));
-        ASSERT_TRUE(lab_.addRoute(machine_, {"default", "via", "198.18.1.1", "dev", "uplink0"}));
+        ASSERT_TRUE(lab_.addMachineBehindRouter(machine_, router_, {kNode, kOtherNode}));
         ASSERT_TRUE(runtime_.installTools()) << runtime_.error();
         std::string error;
         ASSERT_TRUE(tunnel::writeXrayConfig(labNode(), {"uplink0", "198.18.1.1"}, runtime_.configPath(), error))

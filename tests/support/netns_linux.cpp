@@ -279,6 +279,20 @@ bool NetnsLab::addRoute(const std::string& ns, const std::vector<std::string>& a
     return ip(ns, full);
 }
 
+bool NetnsLab::addMachineBehindRouter(std::string& machine, std::string& router,
+                                      const std::vector<std::string>& nodes) {
+    machine = addNamespace();
+    router = addNamespace();
+    if (machine.empty() || router.empty()) return false;
+    if (!addVeth(machine, "uplink0", router, "r1") || !addAddress(machine, "uplink0", "198.18.1.2/24") ||
+        !addAddress(router, "r1", "198.18.1.1/24"))
+        return false;
+    for (const std::string& node : nodes) {
+        if (!addAddress(router, "lo", node + "/32")) return false;
+    }
+    return addRoute(machine, {"default", "via", "198.18.1.1", "dev", "uplink0"});
+}
+
 bool NetnsLab::ip(const std::string& ns, const std::vector<std::string>& args, std::string* output) {
     if (ns.empty()) {
         ADD_FAILURE() << "ip without a namespace refused: " << joined(args);

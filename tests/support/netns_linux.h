@@ -55,6 +55,12 @@ public:
     // `ip -n ns ARGS...`; a failure is reported as a test failure with ip's output.
     bool ip(const std::string& ns, const std::vector<std::string>& args, std::string* output = nullptr);
 
+    // A machine behind a router, the shape the tunnel tests share: the machine's uplink0
+    // (198.18.1.2/24) is wired to the router's r1 (198.18.1.1/24) and its default route goes
+    // through the router; each of `nodes` (addresses) sits on the router's lo. False (and a
+    // test failure) when any step fails.
+    bool addMachineBehindRouter(std::string& machine, std::string& router, const std::vector<std::string>& nodes);
+
     // Runs `body` on a thread that has entered `ns` (sockets, TUN devices and child
     // processes it creates belong to `ns`) and waits for it. Assertions inside report as
     // usual; a fatal one ends `body`. Exceptions become test failures.
