@@ -2,6 +2,8 @@
 // (median and 99th percentile over 10,000 requests, each on its own connection as the
 // client makes them) and the resident memory of an idle service, before and after the
 // requests. The real orvik_service runs in daemon mode with a temporary runtime directory.
+// The same round trip through the client's engine client (JSON request and reply, the
+// client's own connector), and the request and reply texts alone.
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -12,6 +14,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "app/engine/engine_client.h"
 #include "tests/support/environment.h"
 #include "tests/support/service_client.h"
 #include "tests/support/service_process.h"
@@ -76,8 +79,38 @@ void StatusRoundTrip(benchmark::State& state) {
     state.counters["idle_rss_kib_after"] = residentKiB(service.process.pid());
 }
 
+void EngineClientStatus(benchmark::State& state) {
+    RunningService service;
+    if (!service.ready) {
+        state.SkipWithError("service did not start");
+        return;
+    }
+    engine::EngineClientOptions options;
+    options.pipeName = service.pipe;
+    options.runtimeDirectory = service.dir.path();
+    const engine::EngineClient client(options);
+    for (auto _ : state) {
+        const engine::RequestResult result = client.sendRequest("status", 1);
+        if (!result.ok) {
+            state.SkipWithError(result.error.c_str());
+            return;
+        }
+    }
+}
+
+void RequestAndReplyTexts(benchmark::State& state) {
+    const std::string node = "日本 · 东京 \"premium\" 01";
+    const std::string reply = R"({"ok":false,"running":false,"error":"无法连接 \"节点\" err=10060"})";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(engine::buildRequestPayload("connect", node));
+        benchmark::DoNotOptimize(engine::parseReplyPayload(reply));
+    }
+}
+
 }  // namespace
 
 BENCHMARK(StatusRoundTrip)->Iterations(10000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(EngineClientStatus)->Iterations(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(RequestAndReplyTexts)->Unit(benchmark::kNanosecond);
 
 BENCHMARK_MAIN();
