@@ -24,15 +24,48 @@ bool fetchNodes(ConnectSystem& system, std::vector<vpn::NodeRecord>& nodes, std:
     return true;
 }
 
+// Bytes of the white space character that starts at `i` of `text`, 0 for none: ASCII white
+// space, no-break space and ideographic space (what the client trims from route ids).
+size_t spaceWidthAt(const std::string& text, size_t i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == ' ' || (c >= '\t' && c <= '\r')) return 1;
+    if (text.compare(i, 2, "\xC2\xA0") == 0) return 2;
+    if (text.compare(i, 3, "\xE3\x80\x80") == 0) return 3;
+    return 0;
+}
+
+std::string trimmed(const std::string& text) {
+    size_t begin = 0;
+    while (begin < text.size() && spaceWidthAt(text, begin) > 0) begin += spaceWidthAt(text, begin);
+    size_t end = text.size();
+    for (size_t width = 1; width <= 3 && end > begin;) {
+        if (width <= end - begin && spaceWidthAt(text, end - width) == width) {
+            end -= width;
+            width = 1;
+        } else {
+            ++width;
+        }
+    }
+    return text.substr(begin, end - begin);
+}
+
+const vpn::NodeRecord* lastNamed(const std::vector<vpn::NodeRecord>& nodes, const std::string& name,
+                                 bool trimNames) {
+    const vpn::NodeRecord* found = nullptr;
+    for (const vpn::NodeRecord& node : nodes) {
+        if ((trimNames ? trimmed(node.name) : node.name) == name) found = &node;
+    }
+    return found;
+}
+
 }  // namespace
 
 const vpn::NodeRecord& chooseNode(const std::vector<vpn::NodeRecord>& nodes, const std::string& name) {
-    const vpn::NodeRecord* chosen = &nodes.front();
-    if (name.empty()) return *chosen;
-    for (const vpn::NodeRecord& node : nodes) {
-        if (node.name == name) chosen = &node;
-    }
-    return *chosen;
+    if (name.empty()) return nodes.front();
+    if (const vpn::NodeRecord* exact = lastNamed(nodes, name, false)) return *exact;
+    // The client names a node by its route id, the name trimmed of surrounding white space.
+    if (const vpn::NodeRecord* byRouteId = lastNamed(nodes, name, true)) return *byRouteId;
+    return nodes.front();
 }
 
 bool isIpv4Literal(const std::string& text) {

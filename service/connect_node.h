@@ -29,7 +29,8 @@ struct ConnectSystem {
     tunnel::Tunnel& tunnel;
 };
 
-// The node named exactly `name` (the last of several), else the first; `nodes` not empty.
+// The node named exactly `name` (the last of several), else the one whose name trimmed of
+// surrounding white space is `name` (the client's route id), else the first; `nodes` not empty.
 const vpn::NodeRecord& chooseNode(const std::vector<vpn::NodeRecord>& nodes, const std::string& name);
 
 // True for four dotted decimal numbers 0 to 255, nothing else.

@@ -165,15 +165,21 @@ TEST_F(Connect, StartsTheTunnelForTheNamedNode) {
     EXPECT_TRUE(tunnel_.isRunning());
 }
 
-TEST_F(Connect, NodeChoiceIsExactAndFallsBackToTheFirst) {
+TEST_F(Connect, NodeChoiceIsExactThenByRouteIdAndFallsBackToTheFirst) {
     const std::vector<vpn::NodeRecord> nodes = {node("A", "198.18.0.1"), node("B", "198.18.0.2"),
-                                                node("B", "198.18.0.3"), node(" C", "198.18.0.4")};
+                                                node("B", "198.18.0.3"), node(" C\t", "198.18.0.4"),
+                                                node("\xE3\x80\x80香港\xC2\xA0", "198.18.0.5"), node("D", "198.18.0.6"),
+                                                node(" D ", "198.18.0.7")};
     EXPECT_EQ(service::chooseNode(nodes, "B").address, "198.18.0.3") << "the last of several";
     EXPECT_EQ(service::chooseNode(nodes, "b").address, "198.18.0.1");
-    EXPECT_EQ(service::chooseNode(nodes, "C").address, "198.18.0.1") << "no trimming";
-    EXPECT_EQ(service::chooseNode(nodes, " C").address, "198.18.0.4");
+    EXPECT_EQ(service::chooseNode(nodes, " C\t").address, "198.18.0.4");
+    // The client sends route ids: names trimmed of white space, also of wide spaces.
+    EXPECT_EQ(service::chooseNode(nodes, "C").address, "198.18.0.4");
+    EXPECT_EQ(service::chooseNode(nodes, "香港").address, "198.18.0.5");
+    EXPECT_EQ(service::chooseNode(nodes, "D").address, "198.18.0.6") << "an exact name comes first";
     EXPECT_EQ(service::chooseNode(nodes, "").address, "198.18.0.1");
     EXPECT_EQ(service::chooseNode(nodes, "nowhere").address, "198.18.0.1");
+    EXPECT_EQ(service::chooseNode(nodes, " ").address, "198.18.0.1");
 }
 
 TEST_F(Connect, AccountFailuresCarryTheBackEndsTextOrTheSignInHint) {
