@@ -6,7 +6,7 @@
 namespace orvikctl {
 namespace {
 
-const std::vector<CommandSpec> kCommands = {
+const std::vector<CommandInfo> kCommands = {
     {"status", "", "show whether the service runs and the tunnel is up",
      "Asks the connection service once; a service that is not running is reported, not an error.", 0, 0,
      false},
@@ -98,10 +98,10 @@ bool splitWords(const std::vector<std::string>& args, Invocation& invocation, st
 
 }  // namespace
 
-const std::vector<CommandSpec>& commandSpecs() { return kCommands; }
+const std::vector<CommandInfo>& allCommands() { return kCommands; }
 
-const CommandSpec* findCommand(const std::string& name) {
-    for (const CommandSpec& command : kCommands) {
+const CommandInfo* findCommand(const std::string& name) {
+    for (const CommandInfo& command : kCommands) {
         if (name == command.name) return &command;
     }
     return nullptr;
@@ -140,7 +140,7 @@ bool parseCommandLine(const std::vector<std::string>& args, Invocation& invocati
     return true;
 }
 
-std::string synopsis(const CommandSpec& command) {
+std::string synopsis(const CommandInfo& command) {
     std::string line = std::string("usage: orvikctl [--runtime DIR] [--json] ") + command.name;
     if (command.arguments[0] != '\0') line += std::string(" ") + command.arguments;
     return line;
@@ -158,7 +158,7 @@ std::string overviewText() {
         "  --help         this overview; COMMAND --help for one command\n"
         "\n"
         "Commands:\n";
-    for (const CommandSpec& command : kCommands) {
+    for (const CommandInfo& command : kCommands) {
         std::string left = std::string(command.name);
         if (command.arguments[0] != '\0') left += std::string(" ") + command.arguments;
         left.resize(std::max<size_t>(left.size() + 2, 34), ' ');
@@ -168,7 +168,7 @@ std::string overviewText() {
     return text;
 }
 
-std::string commandHelpText(const CommandSpec& command) {
+std::string commandHelpText(const CommandInfo& command) {
     std::string summary = command.summary;
     if (!summary.empty() && summary[0] >= 'a' && summary[0] <= 'z') summary[0] = static_cast<char>(summary[0] - 'a' + 'A');
     std::string text = synopsis(command) + "\n\n" + summary + ".\n";

@@ -7,7 +7,7 @@
 
 namespace orvikctl {
 
-struct CommandSpec {
+struct CommandInfo {
     const char* name;
     const char* arguments;  // synopsis of the positional arguments and options ("EMAIL")
     const char* summary;    // one line for the overview
@@ -18,12 +18,12 @@ struct CommandSpec {
 };
 
 // Every command, in the order of the overview.
-const std::vector<CommandSpec>& commandSpecs();
+const std::vector<CommandInfo>& allCommands();
 // The command called `name`, or null.
-const CommandSpec* findCommand(const std::string& name);
+const CommandInfo* findCommand(const std::string& name);
 
 struct Invocation {
-    const CommandSpec* command = nullptr;  // null with `help`: the overview
+    const CommandInfo* command = nullptr;  // null with `help`: the overview
     std::vector<std::string> arguments;
     std::string runtimeDirectory;  // --runtime; empty: resolved like the client's
     std::string invite;            // --invite
@@ -38,8 +38,8 @@ bool parseCommandLine(const std::vector<std::string>& args, Invocation& invocati
 // The overview: synopsis, global options and every command with its summary.
 std::string overviewText();
 // One command's synopsis and details.
-std::string commandHelpText(const CommandSpec& command);
+std::string commandHelpText(const CommandInfo& command);
 // The one-line synopsis "usage: orvikctl [OPTIONS] NAME ARGS".
-std::string synopsis(const CommandSpec& command);
+std::string synopsis(const CommandInfo& command);
 
 }  // namespace orvikctl

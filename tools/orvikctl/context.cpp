@@ -45,8 +45,8 @@ int Context::fail(const std::string& text) {
 
 int Context::usage(const std::string& command, const std::string& text) {
     io_.err << "orvikctl: " << text << "\n";
-    const CommandSpec* spec = findCommand(command);
-    if (spec != nullptr) io_.err << synopsis(*spec) << "\n";
+    const CommandInfo* info = findCommand(command);
+    if (info != nullptr) io_.err << synopsis(*info) << "\n";
     io_.err << std::flush;
     return kExitUsage;
 }

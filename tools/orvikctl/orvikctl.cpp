@@ -45,7 +45,7 @@ int usageError(Io& io, const std::string& text, const Invocation& invocation) {
 
 // "help [COMMAND]", "--help" and "COMMAND --help".
 int showHelp(Io& io, const Invocation& invocation) {
-    const CommandSpec* topic = invocation.command;
+    const CommandInfo* topic = invocation.command;
     if (topic != nullptr && std::string(topic->name) == "help") {
         topic = nullptr;
         if (!invocation.arguments.empty()) {
