@@ -55,6 +55,27 @@ int execError(int report) {
     return got == static_cast<ssize_t>(sizeof error) ? error : 0;
 }
 
+// Forks with a close-on-exec pipe on which the child reports why it could not exec. In the
+// parent: the child's pid and `report` = the reading end, or -1 with `error`. In the child:
+// 0 and `report` = the writing end.
+pid_t forkReporting(int& report, int& error) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        error = errno;
+        return -1;
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        error = errno;
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return -1;
+    }
+    ::close(ends[child == 0 ? 0 : 1]);
+    report = ends[child == 0 ? 1 : 0];
+    return child;
+}
+
 // The first executable file named `name` on PATH.
 std::string findOnPath(const std::string& name) {
     const std::string path = vpn::environmentVariable("PATH").value_or("/usr/local/bin:/usr/bin:/bin");
@@ -102,21 +123,12 @@ public:
 
 private:
     Outcome startPkexec(const ExecPlan& plan, unsigned long& errorCode) {
-        int report[2];
-        if (::pipe2(report, O_CLOEXEC) != 0) return failed(errno, errorCode);
-        const pid_t child = ::fork();
-        if (child < 0) {
-            const int error = errno;
-            ::close(report[0]);
-            ::close(report[1]);
-            return failed(error, errorCode);
-        }
-        if (child == 0) {
-            ::close(report[0]);
-            execOrReport(plan, report[1]);
-        }
-        ::close(report[1]);
-        if (const int error = execError(report[0]); error != 0) {
+        int report = -1;
+        int error = 0;
+        const pid_t child = forkReporting(report, error);
+        if (child < 0) return failed(error, errorCode);
+        if (child == 0) execOrReport(plan, report);
+        if (error = execError(report); error != 0) {
             while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
             }
             return failed(error, errorCode);
@@ -131,29 +143,22 @@ private:
         std::vector<std::string> words{command.executable};
         words.insert(words.end(), command.arguments.begin(), command.arguments.end());
         const ExecPlan plan(std::move(words), command.workingDirectory);
-        int report[2];
-        if (::pipe2(report, O_CLOEXEC) != 0) return failed(errno, errorCode);
-        const pid_t child = ::fork();
-        if (child < 0) {
-            const int error = errno;
-            ::close(report[0]);
-            ::close(report[1]);
-            return failed(error, errorCode);
-        }
+        int report = -1;
+        int error = 0;
+        const pid_t child = forkReporting(report, error);
+        if (child < 0) return failed(error, errorCode);
         if (child == 0) {
-            ::close(report[0]);
             ::setsid();
             const pid_t grandchild = ::fork();
-            if (grandchild == 0) execOrReport(plan, report[1]);
+            if (grandchild == 0) execOrReport(plan, report);
             if (grandchild < 0) {
-                const int error = errno;
-                while (::write(report[1], &error, sizeof error) < 0 && errno == EINTR) {
+                const int forkError = errno;
+                while (::write(report, &forkError, sizeof forkError) < 0 && errno == EINTR) {
                 }
             }
             ::_exit(0);
         }
-        ::close(report[1]);
-        const int error = execError(report[0]);
+        error = execError(report);
         while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
         return error != 0 ? failed(error, errorCode) : Outcome::started;
