@@ -50,11 +50,7 @@ protected:
 
     void ipRoute(const std::vector<std::string>& args) { ASSERT_TRUE(lab_.addRoute(machine_, args)); }
 
-    std::string routesShown() {
-        std::string text;
-        lab_.ip(machine_, {"route", "show"}, &text);
-        return text;
-    }
+    std::string routesShown() { return lab_.ipText(machine_, {"route", "show"}); }
 
     // Runs `body` in the machine namespace with operations whose DNS stays in a temporary file.
     void inMachine(const std::function<void(tunnel::NetworkOps&)>& body) {

@@ -77,16 +77,8 @@ protected:
     }
     std::unique_ptr<ServiceProcess> console() { return launch({"--console", "--runtime", runtime_.root()}); }
 
-    std::string routes() {
-        std::string text;
-        lab_.ip(machine_, {"route", "show"}, &text);
-        return text;
-    }
-    std::string routeFor(const std::string& address) {
-        std::string text;
-        lab_.ip(machine_, {"route", "get", address}, &text);
-        return text;
-    }
+    std::string routes() { return lab_.ipText(machine_, {"route", "show"}); }
+    std::string routeFor(const std::string& address) { return lab_.ipText(machine_, {"route", "get", address}); }
     std::string log() const { return runtime_.readFile(runtime_.root() + "/orvik-service.log"); }
 
     void expectUp(const std::string& node) {

@@ -118,17 +118,9 @@ protected:
         return tunnel.isRunning();
     }
 
-    std::string routes() {
-        std::string text;
-        lab_.ip(machine_, {"route", "show"}, &text);
-        return text;
-    }
+    std::string routes() { return lab_.ipText(machine_, {"route", "show"}); }
     // The kernel's choice for `address`: "via ... dev ..." as `ip route get` prints it.
-    std::string routeFor(const std::string& address) {
-        std::string text;
-        lab_.ip(machine_, {"route", "get", address}, &text);
-        return text;
-    }
+    std::string routeFor(const std::string& address) { return lab_.ipText(machine_, {"route", "get", address}); }
     bool linkExists(const std::string& name) {
         return orvik_test::runProgram({"ip", "-n", machine_, "link", "show", "dev", name});
     }

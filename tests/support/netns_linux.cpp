@@ -293,6 +293,12 @@ bool NetnsLab::addMachineBehindRouter(std::string& machine, std::string& router,
     return addRoute(machine, {"default", "via", "198.18.1.1", "dev", "uplink0"});
 }
 
+std::string NetnsLab::ipText(const std::string& ns, const std::vector<std::string>& args) {
+    std::string text;
+    ip(ns, args, &text);
+    return text;
+}
+
 bool NetnsLab::ip(const std::string& ns, const std::vector<std::string>& args, std::string* output) {
     if (ns.empty()) {
         ADD_FAILURE() << "ip without a namespace refused: " << joined(args);

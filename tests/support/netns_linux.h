@@ -54,6 +54,8 @@ public:
     bool addRoute(const std::string& ns, const std::vector<std::string>& args);
     // `ip -n ns ARGS...`; a failure is reported as a test failure with ip's output.
     bool ip(const std::string& ns, const std::vector<std::string>& args, std::string* output = nullptr);
+    // The output of `ip -n ns ARGS...` (empty, and a test failure, when it fails).
+    std::string ipText(const std::string& ns, const std::vector<std::string>& args);
 
     // A machine behind a router, the shape the tunnel tests share: the machine's uplink0
     // (198.18.1.2/24) is wired to the router's r1 (198.18.1.1/24) and its default route goes

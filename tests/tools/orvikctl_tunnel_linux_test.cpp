@@ -57,11 +57,7 @@ protected:
         return orvik_test::runCaptured(program, all, input);
     }
 
-    std::string routes() {
-        std::string text;
-        lab_.ip(machine_, {"route", "show"}, &text);
-        return text;
-    }
+    std::string routes() { return lab_.ipText(machine_, {"route", "show"}); }
     void expectUp() {
         const std::string table = routes();
         EXPECT_TRUE(contains(table, std::string(kNode) + " via 198.18.1.1 dev uplink0")) << table;
