@@ -4,6 +4,7 @@
 #include "app/account/account_controller.h"
 #include "app/account/account_texts.h"
 #include "app/account/account_worker.h"
+#include "vpn/route_id.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ void AccountController::applyAccount(const vpn::AccountRecord& record) {
             if (node.name.empty()) continue;
             const QString name = QString::fromStdString(node.name);
             nodeNames_.append(name);
-            nodeEndpoints_.append({name.trimmed(), QString::fromStdString(node.address), portOf(node.port)});
+            nodeEndpoints_.append({QString::fromStdString(vpn::routeIdOf(node.name)), QString::fromStdString(node.address), portOf(node.port)});
         }
     }
     emit accountChanged();

@@ -1,5 +1,7 @@
 #include "app/routes/route_list_model.h"
 
+#include "vpn/route_id.h"
+
 namespace {
 
 const QChar kSeparator(0x00B7);  // "·" between country and city
@@ -119,7 +121,8 @@ void RouteListModel::setNodes(const QStringList& names) {
     beginResetModel();
     routes_.clear();
     for (qsizetype i = 0; i < names.size(); ++i) {
-        const QString trimmed = names.at(i).trimmed();
+        // The service finds the node by this id, trimmed by the same rule.
+        const QString trimmed = QString::fromStdString(vpn::routeIdOf(names.at(i).toStdString()));
         if (trimmed.isEmpty()) continue;
         Route route = routeFromName(trimmed, i == 0);
         const auto found = measurements_.constFind(route.routeId);

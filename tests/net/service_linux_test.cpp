@@ -17,6 +17,7 @@
 #include "tests/support/netns_linux.h"
 #include "tests/support/service_client.h"
 #include "tests/support/service_process.h"
+#include "tests/support/session_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tunnel_runtime_linux.h"
 
@@ -49,7 +50,7 @@ protected:
 
     void useLocalAccount() {
         runtime_.writeFile(runtime_.root() + "/account.json", kLocalAccount);
-        runtime_.writeFile(runtime_.root() + "/session.json", "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
+        runtime_.writeFile(runtime_.root() + "/" + orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
     }
 
     // Runs `body` in a child process inside the machine namespace, with a private mount
@@ -123,10 +124,11 @@ TEST_F(ServiceLinux, ConsoleServiceConnectsStatusDisconnectsAndShutsDown) {
         EXPECT_NE(runtime_.readFile(runtime_.configPath()).find(kNode), std::string::npos);
         EXPECT_EQ(request(pipe_, "{\"op\":\"disconnect\"}"), kIdle);
         expectNothingLeft();
-        // By name, and with a name that is not in the list: the first (only) node.
+        // By name; a name the list no longer holds is refused and the tunnel stays as it is.
         EXPECT_EQ(request(pipe_, "{\"op\":\"connect\",\"node\":\"lab\"}"), kUp);
         expectUp(kNode);
-        EXPECT_EQ(request(pipe_, "{\"op\":\"connect\",\"node\":\"elsewhere\"}"), kUp);
+        EXPECT_EQ(request(pipe_, "{\"op\":\"connect\",\"node\":\"elsewhere\"}"),
+                  "{\"ok\":false,\"running\":true,\"error\":\"所选节点已不在节点列表中：elsewhere\"}");
         expectUp(kNode);
         EXPECT_EQ(request(pipe_, "{\"op\":\"shutdown\"}"), kIdle);
         EXPECT_EQ(service->wait(10000), 0);
@@ -134,7 +136,7 @@ TEST_F(ServiceLinux, ConsoleServiceConnectsStatusDisconnectsAndShutsDown) {
     });
     EXPECT_EQ(log(), "OrvikService console mode. Pipe " + pipe_ + "\nRuntime " + runtime_.root() +
                          "\nCtrl+C to stop.\nipc op=connect\nipc op=status\nipc op=disconnect\nipc op=connect\n"
-                         "ipc op=connect\nipc op=shutdown\nstopped.\n");
+                         "ipc op=connect\nipc error=所选节点已不在节点列表中：elsewhere\nipc op=shutdown\nstopped.\n");
 }
 
 TEST_F(ServiceLinux, ANodeGivenByHostNameIsResolvedToIpv4) {
@@ -166,20 +168,21 @@ TEST_F(ServiceLinux, InterruptWhileConnectedStopsTheTunnel) {
     });
 }
 
-TEST_F(ServiceLinux, PanelBackedRuntimeConnectsToTheNamedServer) {
+TEST_F(ServiceLinux, PanelBackedRuntimeConnectsToTheServerTheClientNamed) {
     inMachine([&] {
         orvik_test::FakePanel panel;  // on this namespace's loopback, where the service looks
         panel.edit([](orvik_test::FakePanelState& state) {
+            state.servers[0].name = "Osaka";
             state.servers[0].host = kNode;
-            state.servers[1].name = "Second";
+            state.servers[1].name = "Tokyo\u2003";  // an em space the client's route id drops
             state.servers[1].host = kOtherNode;
         });
         runtime_.writeFile(runtime_.root() + "/panel.json", "{\"apiBase\":\"" + panel.apiBase() + "/\"}");
-        runtime_.writeFile(runtime_.root() + "/session.json",
+        runtime_.writeFile(runtime_.root() + "/" + orvik_test::sessionFile(),
                            std::string("{\"email\":\"") + orvik_test::FakePanel::kEmail + "\",\"auth_data\":\"" +
                                panel.openSession(orvik_test::FakePanel::kEmail) + "\"}\n");
         auto service = console();
-        EXPECT_EQ(request(pipe_, "{\"op\":\"connect\",\"node\":\"Second\"}"), kUp);
+        EXPECT_EQ(request(pipe_, "{\"op\":\"connect\",\"node\":\"Tokyo\"}"), kUp);
         expectUp(kOtherNode);
         EXPECT_EQ(routes().find(std::string(kNode) + " via"), std::string::npos);
         EXPECT_FALSE(panel.requestsTo("/api/v1/user/getSubscribe").empty());
@@ -205,7 +208,7 @@ TEST_F(ServiceLinux, AFailingConnectRepliesWithTheTunnelsText) {
 
 TEST_F(ServiceLinux, ASignedOutAccountFailsBeforeAnythingStarts) {
     useLocalAccount();
-    runtime_.writeFile(runtime_.root() + "/session.json", "{\"email\":\"someone@else\"}\n");
+    runtime_.writeFile(runtime_.root() + "/" + orvik_test::sessionFile(), "{\"email\":\"someone@else\"}\n");
     inMachine([&] {
         auto service = console();
         EXPECT_EQ(request(pipe_, "{\"op\":\"connect\"}"),

@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "app/routes/route_list_model.h"
+#include "vpn/route_id.h"
 #include "tests/support/http_test_server.h"
 
 namespace {
@@ -39,6 +40,7 @@ private slots:
     void emptyListAndClearResetAndCount();
     void measuredLatencyReachesTheRows();
     void unavailableNodeAndDroppedMeasurements();
+    void routeIdsTrimLikeTheServiceForEveryCharacter();
 };
 
 void RouteListModelTest::rolesAndMetaObject() {
@@ -258,6 +260,22 @@ void RouteListModelTest::unavailableNodeAndDroppedMeasurements() {
     model.setEndpoints({});
     model.setNodes({kTokyo});
     QCOMPARE(model.get(0).value("latencyState").toString(), QStringLiteral("measuring"));
+}
+
+// The service finds the node by the route id the window shows: a character that one end
+// trims and the other keeps would connect another node than the one picked.
+void RouteListModelTest::routeIdsTrimLikeTheServiceForEveryCharacter() {
+    for (char32_t code = 1; code <= 0x10FFFF; ++code) {
+        if (code >= 0xD800 && code <= 0xDFFF) continue;
+        const QString c = QString::fromUcs4(&code, 1);
+        const QString name = c + QStringLiteral("Tokyo") + c;
+        const QString qt = name.trimmed();
+        const std::string library = vpn::routeIdOf(name.toStdString());
+        if (library != qt.toStdString()) QFAIL(qPrintable(QStringLiteral("U+%1").arg(quint32(code), 4, 16, QChar('0'))));
+    }
+    RouteListModel model;
+    model.setNodes({QStringLiteral("Osaka"), QStringLiteral("Tokyo\u2003")});
+    QCOMPARE(model.get(1).value(QStringLiteral("routeId")).toString(), QStringLiteral("Tokyo"));
 }
 
 QTEST_MAIN(RouteListModelTest)

@@ -120,7 +120,7 @@ protected:
     Connect()
         : tunnel_({runner_, network_, locator_, [](int) {}}),
           system_{dir_.path(),
-                  [this](const std::string& runtime) {
+                  [this](const std::string& runtime, const std::string&) {
                       planDirectories_.push_back(runtime);
                       auto fresh = std::make_unique<FakePlane>(plane_);
                       return std::unique_ptr<vpn::ControlPlane>(std::move(fresh));
@@ -133,7 +133,7 @@ protected:
                   },
                   network_, tunnel_} {}
 
-    bool connect(const std::string& name, std::string& error) { return service::connectNode(system_, name, error); }
+    bool connect(const std::string& name, std::string& error) { return service::connectNode(system_, name, {}, error); }
     std::string config() const { return dir_.read(service::kXrayConfigName); }
     // The upstream address the tunnel received: its host route.
     std::string hostRoute() const { return network_.routes.empty() ? "" : network_.routes.front(); }
@@ -165,21 +165,36 @@ TEST_F(Connect, StartsTheTunnelForTheNamedNode) {
     EXPECT_TRUE(tunnel_.isRunning());
 }
 
-TEST_F(Connect, NodeChoiceIsExactThenByRouteIdAndFallsBackToTheFirst) {
+TEST_F(Connect, NodeChoiceIsExactThenByRouteIdAndNeverAnother) {
     const std::vector<vpn::NodeRecord> nodes = {node("A", "198.18.0.1"), node("B", "198.18.0.2"),
                                                 node("B", "198.18.0.3"), node(" C\t", "198.18.0.4"),
                                                 node("\xE3\x80\x80香港\xC2\xA0", "198.18.0.5"), node("D", "198.18.0.6"),
-                                                node(" D ", "198.18.0.7")};
-    EXPECT_EQ(service::chooseNode(nodes, "B").address, "198.18.0.3") << "the last of several";
-    EXPECT_EQ(service::chooseNode(nodes, "b").address, "198.18.0.1");
-    EXPECT_EQ(service::chooseNode(nodes, " C\t").address, "198.18.0.4");
+                                                node(" D ", "198.18.0.7"), node("Osaka", "198.18.0.8"),
+                                                node("Tokyo\xE2\x80\x83", "198.18.0.9")};
+    const auto chosen = [&](const std::string& name) {
+        const vpn::NodeRecord* found = service::chooseNode(nodes, name);
+        return found ? found->address : std::string("none");
+    };
+    EXPECT_EQ(chosen("B"), "198.18.0.3") << "the last of several";
+    EXPECT_EQ(chosen(" C\t"), "198.18.0.4");
     // The client sends route ids: names trimmed of white space, also of wide spaces.
-    EXPECT_EQ(service::chooseNode(nodes, "C").address, "198.18.0.4");
-    EXPECT_EQ(service::chooseNode(nodes, "香港").address, "198.18.0.5");
-    EXPECT_EQ(service::chooseNode(nodes, "D").address, "198.18.0.6") << "an exact name comes first";
-    EXPECT_EQ(service::chooseNode(nodes, "").address, "198.18.0.1");
-    EXPECT_EQ(service::chooseNode(nodes, "nowhere").address, "198.18.0.1");
-    EXPECT_EQ(service::chooseNode(nodes, " ").address, "198.18.0.1");
+    EXPECT_EQ(chosen("C"), "198.18.0.4");
+    EXPECT_EQ(chosen("香港"), "198.18.0.5");
+    EXPECT_EQ(chosen("Tokyo"), "198.18.0.9") << "an em space is white space too";
+    EXPECT_EQ(chosen("D"), "198.18.0.6") << "an exact name comes first";
+    EXPECT_EQ(chosen(""), "198.18.0.1") << "no node named: the first";
+    EXPECT_EQ(chosen("b"), "none");
+    EXPECT_EQ(chosen("nowhere"), "none");
+    EXPECT_EQ(chosen(" "), "none");
+}
+
+TEST_F(Connect, ANodeNoLongerListedFailsWithoutTouchingTheTunnel) {
+    plane_.nodes = {node("Osaka", "198.18.1.1")};
+    std::string error;
+    EXPECT_FALSE(connect("Tokyo", error));
+    EXPECT_EQ(error, "所选节点已不在节点列表中：Tokyo");
+    EXPECT_FALSE(dir_.exists(service::kXrayConfigName));
+    EXPECT_TRUE(locator_.calls.empty());
 }
 
 TEST_F(Connect, AccountFailuresCarryTheBackEndsTextOrTheSignInHint) {
