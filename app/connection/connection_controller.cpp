@@ -116,12 +116,14 @@ void ConnectionController::startConnection(bool simulated) {
     const quint64 token = attemptToken_;
     if (simulated) {
         QTimer::singleShot(simulatedFailureMs, this, [this, token] {
-            if (token == attemptToken_ && isAttemptState(state_)) handleStartFailed();
+            if (token != attemptToken_ || !isAttemptState(state_)) return;
+            errorMessage_ = noAnswerText();
+            enterState(ConnectionState::Fault);
         });
         return;
     }
     if (!account_) {
-        startEngine(token, route_.id);
+        startEngine(token, route_);
         return;
     }
     runDeviceCheck(token);
@@ -154,7 +156,7 @@ void ConnectionController::applyDeviceCheck(quint64 token, bool ok, int used, in
     if (token != attemptToken_ || !account_) return;
     if (ok) {
         account_->applyDeviceStatus(true, used, limit, QString());
-        startEngine(token, route_.id);
+        startEngine(token, route_);
         return;
     }
     account_->applyDeviceStatus(false, 0, 0, error);
@@ -172,11 +174,11 @@ void ConnectionController::applyDeviceCheck(quint64 token, bool ok, int used, in
     enterState(ConnectionState::Fault);
 }
 
-void ConnectionController::startEngine(quint64 token, const QString& routeId) {
+void ConnectionController::startEngine(quint64 token, const RouteValue& route) {
     if (token != attemptToken_) return;
     engineAsked_ = true;
-    pendingStarts_.push_back(token);
-    bridge_->startEngine(routeId);
+    pendingStarts_.push_back({token, route});
+    bridge_->startEngine(route.id);
     scheduleStage(token, establishingAfterMs, ConnectionState::Establishing);
     scheduleStage(token, confirmingAfterMs, ConnectionState::Confirming);
 }
@@ -199,21 +201,33 @@ void ConnectionController::sendStop(bool shutdown) {
 
 // ---- Engine results ----
 
-// The worker answers every "connect" with exactly one result, in request order; a result
-// counts only when its request belongs to the attempt that runs now.
-bool ConnectionController::takeStartResult() {
+// The worker answers every "connect" with exactly one result, in request order. Every
+// result tells what the service's tunnel is now; it counts for the display only when its
+// request belongs to the attempt that runs now.
+bool ConnectionController::takeStartResult(bool succeeded, bool tunnelRunning) {
     if (pendingStarts_.empty()) return false;
-    const quint64 token = pendingStarts_.front();
+    const PendingStart start = pendingStarts_.front();
     pendingStarts_.pop_front();
-    return token == attemptToken_ && token == attemptTokenAtStart_ && isAttemptState(state_);
+    if (succeeded) {
+        serviceTunnel_ = {true, start.route};
+    } else if (!tunnelRunning) {
+        serviceTunnel_ = {};
+    } else if (!serviceTunnel_.up) {
+        serviceTunnel_ = {true, {}};  // a tunnel this client did not see come up
+    }  // otherwise the attempt failed before the service touched the tunnel it had
+    return start.token == attemptToken_ && start.token == attemptTokenAtStart_ && isAttemptState(state_);
 }
+
+// True while the service may hold a tunnel: its latest reply said so, or a "connect" is
+// still on its way.
+bool ConnectionController::mayHaveTunnel() const { return serviceTunnel_.up || !pendingStarts_.empty(); }
 
 void ConnectionController::onEngineStarted() {
-    if (takeStartResult()) handleStartSucceeded();
+    if (takeStartResult(true, true)) handleStartSucceeded();
 }
 
-void ConnectionController::onEngineFailed(const QString& message) {
-    if (!takeStartResult()) return;
+void ConnectionController::onEngineFailed(const QString& message, bool tunnelRunning) {
+    if (!takeStartResult(false, tunnelRunning)) return;
     errorMessage_ = message;
     handleStartFailed();
 }
@@ -235,6 +249,10 @@ void ConnectionController::handleStartSucceeded() {
 }
 
 void ConnectionController::handleStartFailed() {
+    if (serviceTunnel_.up && serviceTunnel_.route.isSet()) {
+        keepServiceTunnel();
+        return;
+    }
     if (attemptKind_ == AttemptKind::Connect && switching_ && liveRoute_.isSet()) {
         // The service stopped the previous tunnel before it tried the new route.
         restoreLiveRoute(AttemptKind::Restore);
@@ -254,13 +272,30 @@ void ConnectionController::restoreLiveRoute(AttemptKind kind) {
     const bool alreadySeeking = state_ == ConnectionState::Seeking;
     enterState(ConnectionState::Seeking);
     if (alreadySeeking) emit statusChanged();  // the title names the restored city
-    startEngine(attemptToken_, liveRoute_.id);
+    startEngine(attemptToken_, liveRoute_);
+}
+
+// The attempt failed before the service touched its tunnel, which is still up: that tunnel
+// is what the window shows, with the failure as a notice.
+void ConnectionController::keepServiceTunnel() {
+    const QString notice = errorMessage_.isEmpty() ? restoredNoticeText(serviceTunnel_.route.city) : errorMessage_;
+    errorMessage_.clear();
+    attemptKind_ = AttemptKind::Connect;
+    if (liveRoute_.id != serviceTunnel_.route.id) {
+        // Another route than the one shown is up (a superseded attempt's "connect" got through).
+        liveRoute_ = serviceTunnel_.route;
+        markConnectedNow();
+    }
+    showLiveRouteAgain();
+    enterState(ConnectionState::Lit);
+    setNotice(notice);
 }
 
 void ConnectionController::onEngineStopped() {
     if (pendingStops_.empty()) return;
     const PendingStop stop = pendingStops_.front();
     pendingStops_.pop_front();
+    serviceTunnel_ = {};  // asked to stop; a "connect" sent later reports again
     if (state_ == ConnectionState::Extinguishing && stop.token == attemptToken_) {
         dropLiveTunnel();
         enterState(ConnectionState::Off);
@@ -269,10 +304,12 @@ void ConnectionController::onEngineStopped() {
 }
 
 void ConnectionController::onAlreadyRunning() {
+    if (!serviceTunnel_.up) serviceTunnel_ = {true, {}};  // kept for log out even when not shown
     if (state_ != ConnectionState::Off && state_ != ConnectionState::Fault) return;
     if (!route_.isSet()) return;
     errorMessage_.clear();
     liveRoute_ = route_;
+    serviceTunnel_.route = route_;
     switching_ = true;
     latency_ = route_.baseLatency;
     emit latencyChanged();

@@ -107,9 +107,21 @@ private:
 
     // One request queued to the worker: the bridge answers them in order, one result
     // each, so a result is matched with the attempt that sent it.
+    struct PendingStart {
+        quint64 token = 0;
+        RouteValue route;  // the route asked for
+    };
     struct PendingStop {
         quint64 token = 0;
         bool shutdown = false;
+    };
+
+    // The service's tunnel as its latest reply told it: up or not, and the route it carries
+    // when this client knows it (empty for a tunnel that another client or an earlier run
+    // brought up).
+    struct ServiceTunnel {
+        bool up = false;
+        RouteValue route;
     };
 
     void enterState(ConnectionState next);
@@ -117,19 +129,21 @@ private:
     void runDeviceCheck(quint64 token);
     void waitForDeviceCheck();
     void applyDeviceCheck(quint64 token, bool ok, int used, int limit, const QString& error);
-    void startEngine(quint64 token, const QString& routeId);
+    void startEngine(quint64 token, const RouteValue& route);
     void scheduleStage(quint64 token, int delay, ConnectionState stage);
     void sendStop(bool shutdown);
 
     void onEngineStarted();
-    void onEngineFailed(const QString& message);
+    void onEngineFailed(const QString& message, bool tunnelRunning);
     void onEngineStopped();
     void onAlreadyRunning();
-    bool takeStartResult();
+    bool takeStartResult(bool succeeded, bool tunnelRunning);
+    bool mayHaveTunnel() const;
 
     void handleStartSucceeded();
     void handleStartFailed();
     void restoreLiveRoute(AttemptKind kind);
+    void keepServiceTunnel();
     void cancelAttempt();
     void showLiveRouteAgain();
     void dropLiveTunnel();
@@ -157,8 +171,9 @@ private:
     AccountController* account_ = nullptr;
     QList<QPointer<QThread>> deviceChecks_;  // device checks started and not yet deleted
     EngineBridge* bridge_ = nullptr;
-    std::deque<quint64> pendingStarts_;
+    std::deque<PendingStart> pendingStarts_;
     std::deque<PendingStop> pendingStops_;
+    ServiceTunnel serviceTunnel_;
     bool engineAsked_ = false;  // the current attempt has sent its "connect"
     bool quitting_ = false;
     bool sessionAllowed_ = false;

@@ -59,8 +59,8 @@ void ConnectionController::simulateFailure() {
 
 void ConnectionController::shutdownForQuit() {
     quitting_ = true;
-    if (state_ != ConnectionState::Off && state_ != ConnectionState::Extinguishing &&
-        state_ != ConnectionState::Fault) {
+    const bool idle = state_ == ConnectionState::Off || state_ == ConnectionState::Fault;
+    if (state_ != ConnectionState::Extinguishing && (!idle || mayHaveTunnel())) {
         ++attemptToken_;
         secondTicker_.stop();
         enterState(ConnectionState::Extinguishing);
@@ -69,7 +69,10 @@ void ConnectionController::shutdownForQuit() {
 }
 
 void ConnectionController::disconnectIfActive() {
-    if (state_ == ConnectionState::Off || state_ == ConnectionState::Fault) return;
+    // Off or Fault may still leave a tunnel up (a failure before the service touched it, a
+    // tunnel an earlier client left): log out must not leave it to the next account.
+    const bool idle = state_ == ConnectionState::Off || state_ == ConnectionState::Fault;
+    if (idle && !mayHaveTunnel()) return;
     ++attemptToken_;
     attemptKind_ = AttemptKind::Connect;
     dropLiveTunnel();

@@ -29,7 +29,9 @@ public:
 
 signals:
     void started();                  // the service accepted "connect": the tunnel is up
-    void failed(const QString& message);  // a start failed, with a text for the user
+    // A start failed, with a text for the user; `tunnelRunning`: the service's reply said
+    // a tunnel is still up (the attempt failed before it touched the running one).
+    void failed(const QString& message, bool tunnelRunning);
     void stopped();                  // a "disconnect" or "shutdown" exchange has finished
     void alreadyRunning();           // a status query found the tunnel running
 

@@ -24,7 +24,7 @@ void EngineWorker::startEngine(const QString& nodeId) {
         // The only place the service is launched: status, stop and shutdown never start it.
         std::string error;
         if (!client_.ensureServiceRunning(error)) {
-            emit failed(text(error));
+            emit failed(text(error), false);
             return;
         }
         result = client_.sendRequest("connect", kConnectAttemptsAfterLaunch, node);
@@ -32,7 +32,7 @@ void EngineWorker::startEngine(const QString& nodeId) {
     if (result.ok)
         emit started();
     else
-        emit failed(text(result.error));
+        emit failed(text(result.error), result.running);
 }
 
 void EngineWorker::stopEngine() {

@@ -21,7 +21,7 @@ public slots:
 
 signals:
     void started();
-    void failed(const QString& message);
+    void failed(const QString& message, bool tunnelRunning);
     void stopped();
     void alreadyRunning();
 

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "app/connection/connection_state.h"
+#include "app/connection/engine_bridge.h"
 #include "tests/qt/connection_rig.h"
 
 using connection_rig::connectRequest;
@@ -34,6 +35,8 @@ private slots:
     void ignoresRunningTunnelWithoutRoute();
     void quitWhileConnected();
     void quitWhileIdleWithoutService();
+    void logoutAndQuitStopATunnelLeftUp_data();
+    void logoutAndQuitStopATunnelLeftUp();
     void simulatedFailureEndsInFault();
 };
 
@@ -308,6 +311,55 @@ void ConnectionControllerTest::quitWhileIdleWithoutService() {
     served.c().shutdownForQuit();
     QTRY_COMPARE_WITH_TIMEOUT(servedQuit.count(), 1, 3000);
     QCOMPARE(served.requests(), QStringList({QStringLiteral("{\"op\":\"shutdown\"}")}));
+}
+
+// Off or Fault does not mean the service has no tunnel: one left by an earlier client (its
+// status answered before any route was selected) stays up through an attempt that fails
+// before touching it. Log out and quit must stop it; with no tunnel log out sends nothing.
+void ConnectionControllerTest::logoutAndQuitStopATunnelLeftUp_data() {
+    QTest::addColumn<bool>("tunnelAtStart");
+    QTest::addColumn<bool>("attempt");  // a connect that fails before the tunnel is touched
+    QTest::addColumn<bool>("quit");     // else log out
+    QTest::addColumn<QString>("stopRequest");  // empty: none
+    QTest::addColumn<QString>("finalState");
+    const QString disconnect = QStringLiteral("{\"op\":\"disconnect\"}");
+    const QString shutdown = QStringLiteral("{\"op\":\"shutdown\"}");
+    QTest::newRow("log out in Off") << true << false << false << disconnect << "off";
+    QTest::newRow("log out in Fault") << true << true << false << disconnect << "off";
+    QTest::newRow("quit in Fault") << true << true << true << shutdown << "off";
+    QTest::newRow("log out in Fault, no tunnel") << false << true << false << QString() << "fault";
+}
+
+void ConnectionControllerTest::logoutAndQuitStopATunnelLeftUp() {
+    QFETCH(bool, tunnelAtStart);
+    QFETCH(bool, attempt);
+    QFETCH(bool, quit);
+    QFETCH(QString, stopRequest);
+    QFETCH(QString, finalState);
+    Rig rig(true, tunnelAtStart);
+    QSignalSpy status(rig.c().findChild<EngineBridge*>(), &EngineBridge::alreadyRunning);
+    QSignalSpy readyToQuit(rig.controller.get(), &ConnectionController::readyToQuit);
+    QTRY_COMPARE_WITH_TIMEOUT(status.count(), tunnelAtStart ? 1 : 0, 3000);
+    QStringList expected;
+    if (attempt) {
+        rig.script->steps["tokyo"] = {ConnectStep{0, "无法读取节点列表", false, true}};
+        rig.connectTo("tokyo", "东京");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), QStringLiteral("fault"), 3000);
+        QCOMPARE(rig.c().errorMessage(), QStringLiteral("无法读取节点列表"));
+        expected.append(connectRequest("tokyo"));
+    }
+    if (quit) {
+        rig.c().shutdownForQuit();
+        QTRY_COMPARE_WITH_TIMEOUT(readyToQuit.count(), 1, 3000);
+    } else {
+        rig.c().disconnectIfActive();
+    }
+    if (!stopRequest.isEmpty()) expected.append(stopRequest);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), finalState, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.requests(), expected, 3000);
+    QTest::qWait(100);
+    QCOMPARE(rig.requests(), expected);
+    QVERIFY(!rig.script->tunnelUp());
 }
 
 void ConnectionControllerTest::simulatedFailureEndsInFault() {

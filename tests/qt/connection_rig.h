@@ -32,13 +32,16 @@ struct ConnectStep {
     int delayMs = 0;
     std::string error;  // not empty: ok false with this text
     bool failEmpty = false;  // ok false without a text
+    bool failsBeforeTunnel = false;  // a failure that leaves the running tunnel up
 };
 
+// Like the service, the stand-in keeps a tunnel state: a "connect" that succeeds brings one
+// up, one that fails has stopped it unless it failed before touching it, a stop ends it.
 struct Script {
     std::mutex mutex;
     std::map<std::string, std::vector<ConnectStep>> steps;
     std::map<std::string, size_t> used;
-    bool statusRunning = false;
+    bool running = false;
 
     ConnectStep next(const std::string& node) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -47,6 +50,10 @@ struct Script {
         if (it == steps.end() || it->second.empty()) return {};
         const size_t index = std::min(count, it->second.size() - 1);
         return it->second[index];
+    }
+    bool tunnelUp() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return running;
     }
 };
 
@@ -65,14 +72,18 @@ inline orvik_test::FakeService::Script serviceScript(std::shared_ptr<Script> scr
         const std::string node = parsed.value("node", std::string());
         if (op == "status") {
             std::lock_guard<std::mutex> lock(script->mutex);
-            return orvik_test::FakeReply::payload(replyText(true, script->statusRunning, ""));
+            return orvik_test::FakeReply::payload(replyText(true, script->running, ""));
         }
         if (op == "connect") {
             const ConnectStep step = script->next(node);
             std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
             const bool failed = step.failEmpty || !step.error.empty();
-            return orvik_test::FakeReply::payload(replyText(!failed, !failed, step.error));
+            std::lock_guard<std::mutex> lock(script->mutex);
+            if (!failed || !step.failsBeforeTunnel) script->running = !failed;
+            return orvik_test::FakeReply::payload(replyText(!failed, script->running, step.error));
         }
+        std::lock_guard<std::mutex> lock(script->mutex);
+        script->running = false;
         orvik_test::FakeReply reply = orvik_test::FakeReply::payload(replyText(true, false, ""));
         reply.stopAfter = op == "shutdown";  // like a daemon that ends
         return reply;
@@ -93,8 +104,9 @@ public:
 // controller pointed at it. Members are destroyed in reverse: the controller first, whose
 // bridge sends "shutdown" while the stand-in still listens.
 struct Rig {
-    explicit Rig(bool withService = true, bool statusRunning = false) {
-        script->statusRunning = statusRunning;
+    // `tunnelAtStart`: the stand-in already has a tunnel up (left by an earlier client).
+    explicit Rig(bool withService = true, bool tunnelAtStart = false) {
+        script->running = tunnelAtStart;
         pipe = orvik_test::uniquePipeName(dir.path());
         dir.write("orvik_service", "");  // found by the launch, which the user then declines
         dir.write("orvik_service.exe", "");

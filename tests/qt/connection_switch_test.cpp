@@ -1,6 +1,8 @@
 // Route switches of the connection controller (the previous route is reconnected for real
-// when the new one fails or is cancelled), measured latency and the device check before
-// an attempt, against a scripted stand-in service and real account controllers.
+// when the new one fails after the service stopped it, or is cancelled; it stays when the
+// service never touched it), measured latency and the device check before an attempt,
+// against a scripted stand-in service and real account controllers.
+#include <QMap>
 #include <QObject>
 #include <QSettings>
 #include <QSignalSpy>
@@ -85,6 +87,8 @@ class ConnectionSwitchTest : public QObject {
 private slots:
     void switchReachesNewRoute();
     void failedSwitchRestoresPreviousRoute();
+    void switchFailingBeforeTunnelKeepsIt_data();
+    void switchFailingBeforeTunnelKeepsIt();
     void failedRestoreShowsFault();
     void cancelledSwitchRestoresPreviousRoute();
     void cancelledRestoreGoesOff();
@@ -136,6 +140,43 @@ void ConnectionSwitchTest::failedSwitchRestoresPreviousRoute() {
     clock.start();
     QTRY_COMPARE_WITH_TIMEOUT(rig.c().transientNotice(), QString(), 4500);
     QVERIFY2(clock.elapsed() > 2500, qPrintable(QString::number(clock.elapsed())));
+}
+
+// The service refused the new route before it touched its tunnel (account fetch, address,
+// gateway, configuration): the tunnel it still has stays shown, with no reconnect.
+void ConnectionSwitchTest::switchFailingBeforeTunnelKeepsIt_data() {
+    QTest::addColumn<QStringList>("hops");  // routes selected one after another; the last fails
+    QTest::addColumn<QString>("shownCity");
+    QTest::newRow("previous route still up") << QStringList{"osaka"} << QStringLiteral("东京");
+    QTest::newRow("superseded switch got through") << QStringList{"osaka", "kyoto"} << QStringLiteral("大阪");
+}
+
+void ConnectionSwitchTest::switchFailingBeforeTunnelKeepsIt() {
+    QFETCH(QStringList, hops);
+    QFETCH(QString, shownCity);
+    const QMap<QString, QString> cities{{"tokyo", "东京"}, {"osaka", "大阪"}, {"kyoto", "京都"}};
+    Rig rig;
+    rig.connectTo("tokyo", "东京", 30);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.c().connected(), 3000);
+    QStringList expected{connectRequest("tokyo")};
+    for (const QString& hop : hops) {
+        const bool last = hop == hops.last();
+        rig.script->steps[hop.toStdString()] = {last ? ConnectStep{100, "无法读取节点列表", false, true}
+                                                     : ConnectStep{300, {}, false}};
+        expected.append(connectRequest(hop));
+    }
+    StateLog log(rig.c());
+    for (const QString& hop : hops) rig.c().selectRoute(hop, "日本", cities.value(hop), 18);
+
+    QTRY_VERIFY_WITH_TIMEOUT(rig.c().connected(), 3000);
+    QCOMPARE(log.entries.filter("fault").size(), 0);
+    QCOMPARE(rig.c().city(), shownCity);
+    QCOMPARE(rig.c().routeId(), cities.key(shownCity));
+    QCOMPARE(rig.c().transientNotice(), QStringLiteral("无法读取节点列表"));
+    QCOMPARE(rig.c().errorMessage(), QString());
+    QTest::qWait(200);
+    QCOMPARE(rig.requests(), expected);  // neither a reconnect nor a disconnect
+    QVERIFY(rig.script->tunnelUp());
 }
 
 void ConnectionSwitchTest::failedRestoreShowsFault() {
