@@ -131,9 +131,12 @@ bool Tunnel::launchXray(const TunnelTools& tools, const StartParams& params, std
 }
 
 bool Tunnel::launchTun2socks(const TunnelTools& tools, const StartParams& params, std::string& error) {
-    const CommandArgs args{word("--loglevel"), word("info"),      word("--device"),
-                           word("wintun"),     word("--proxy"),   word(kSocksProxy),
-                           word("--interface"), quotedArg(session_->physical.interfaceAlias)};
+    CommandArgs args{word("--loglevel"), word("info"),  word("--device"),
+                     word("wintun"),     word("--proxy"), word(kSocksProxy)};
+    if (tools.tun2socksTakesInterface) {
+        args.push_back(word("--interface"));
+        args.push_back(quotedArg(session_->physical.interfaceAlias));
+    }
     session_->tun2socks = session_->job->launch(tools.tun2socksExecutable, args, params.tun2socksDirectory, error);
     return session_->tun2socks != nullptr;
 }

@@ -9,6 +9,11 @@ namespace tunnel {
 struct TunnelTools {
     std::string xrayExecutable;
     std::string tun2socksExecutable;
+    // tun2socks gets `--interface` with the physical adapter. Not on Linux: there the option
+    // binds the sockets it opens (its UDP relay to the proxy among them) to the device with
+    // SO_BINDTODEVICE, and such a socket cannot reach the proxy on 127.0.0.1; Xray's
+    // outbounds carry the binding instead.
+    bool tun2socksTakesInterface = false;
 };
 
 class ToolLocator {
@@ -24,6 +29,9 @@ public:
                         const std::string& configPath, TunnelTools& tools, std::string& error) = 0;
 };
 
-std::unique_ptr<ToolLocator> makeToolLocator();
+// With `requireTrustedTools` the programs are also refused (with the text of
+// onlyAdministratorsCanChange) unless only the administrators can change them: always for the
+// Linux service, which runs as root; for the Windows service under the service manager.
+std::unique_ptr<ToolLocator> makeToolLocator(bool requireTrustedTools);
 
 }  // namespace tunnel

@@ -41,7 +41,11 @@ Json socksInbound() {
     });
 }
 
-// The node over VLESS+REALITY; "sockopt" keeps this connection on the physical adapter.
+// Keeps an outbound's connections on the physical adapter: the split default routes would
+// otherwise carry them back into the TUN.
+Json boundToPhysical(const PhysicalGateway& gateway) { return object({{"interface", gateway.interfaceAlias}}); }
+
+// The node over VLESS+REALITY.
 Json proxyOutbound(const vpn::NodeRecord& node, const PhysicalGateway& gateway) {
     const Json user = object({{"id", node.uuid}, {"encryption", "none"}, {"flow", node.flow}});
     const Json server = object({{"address", node.address}, {"port", node.port}, {"users", Json::array({user})}});
@@ -56,8 +60,17 @@ Json proxyOutbound(const vpn::NodeRecord& node, const PhysicalGateway& gateway) 
                                                            {"fingerprint", node.fingerprint},
                                                            {"publicKey", node.publicKey},
                                                            {"shortId", node.shortId}})},
-                               {"sockopt", object({{"interface", gateway.interfaceAlias}})},
+                               {"sockopt", boundToPhysical(gateway)},
                            })},
+    });
+}
+
+// Destinations routed direct: private ranges, the node itself, China.
+Json directOutbound(const PhysicalGateway& gateway) {
+    return object({
+        {"tag", "direct"},
+        {"protocol", "freedom"},
+        {"streamSettings", object({{"sockopt", boundToPhysical(gateway)}})},
     });
 }
 
@@ -86,7 +99,7 @@ std::string buildXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& 
         {"log", object({{"loglevel", "info"}})},
         {"dns", dnsSection()},
         {"inbounds", Json::array({socksInbound()})},
-        {"outbounds", Json::array({proxyOutbound(node, gateway), object({{"tag", "direct"}, {"protocol", "freedom"}}),
+        {"outbounds", Json::array({proxyOutbound(node, gateway), directOutbound(gateway),
                                    object({{"tag", "block"}, {"protocol", "blackhole"}})})},
         {"routing", routingSection(node)},
     });

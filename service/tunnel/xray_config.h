@@ -1,7 +1,7 @@
 #pragma once
 // The Xray client configuration for one node: a SOCKS5 inbound on 127.0.0.1:10808 for
-// tun2socks, VLESS+REALITY over TCP to the node bound to the physical adapter, and the
-// direct / block rules.
+// tun2socks, VLESS+REALITY over TCP to the node and a direct outbound, both bound to the
+// physical adapter, a block outbound, and the routing rules.
 
 #include <string>
 

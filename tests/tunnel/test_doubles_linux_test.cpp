@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "service/tunnel/process_runner.h"
+#include "tests/support/loopback_socket.h"
+#include "tests/support/netns_linux.h"
 
 using namespace tunnel;
 
@@ -26,9 +28,10 @@ bool interfaceShowsUp(const char* name, bool present, int timeoutMs) {
     return false;
 }
 
-CommandArgs startArguments(const std::string& interfaceName) {
+CommandArgs startArguments(int proxyPort, const std::string& interfaceName) {
     return {word("--loglevel"), word("info"),  word("--device"),    word("wintun"),
-            word("--proxy"),    word("socks5://127.0.0.1:10808"), word("--interface"), quotedArg(interfaceName)};
+            word("--proxy"),    word("socks5://127.0.0.1:" + std::to_string(proxyPort)),
+            word("--interface"), quotedArg(interfaceName)};
 }
 
 // Runs in a namespace of its own: the job's processes start in the namespace of the thread
@@ -38,11 +41,21 @@ void createAndRemoveTun(std::string& failure) {
         failure = "unshare(CLONE_NEWNET) failed";
         return;
     }
+    int proxyPort = 0;  // the double connects to its proxy before it creates the device
+    const orvik_test::loopback::Socket proxy = orvik_test::runProgram({"ip", "link", "set", "lo", "up"})
+                                                   ? orvik_test::loopback::listenOnFreePort(proxyPort)
+                                                   : orvik_test::loopback::kNoSocket;
+    if (proxy == orvik_test::loopback::kNoSocket) {
+        failure = "no listener on loopback for the double's proxy";
+        return;
+    }
     auto runner = makeProcessRunner();
     std::string error;
-    if (runner->runCommand(kTun2socks, startArguments("no-such-uplink"), 5000, error)) failure = "accepted a missing uplink";
+    if (runner->runCommand(kTun2socks, startArguments(proxyPort, "no-such-uplink"), 5000, error)) {
+        failure = "accepted a missing uplink";
+    }
     auto job = runner->createJob(error);
-    auto tun2socks = job->launch(kTun2socks, startArguments("lo"), "", error);
+    auto tun2socks = job->launch(kTun2socks, startArguments(proxyPort, "lo"), "", error);
     if (!tun2socks) {
         failure = error;
     } else if (!interfaceShowsUp("wintun", true, 2000)) {
@@ -51,6 +64,7 @@ void createAndRemoveTun(std::string& failure) {
         job->close();
         if (!interfaceShowsUp("wintun", false, 1000)) failure = "wintun outlived the double";
     }
+    orvik_test::loopback::closeSocket(proxy);
 }
 
 TEST(Tun2socksDoubleLinuxTest, CreatesTheNamedTunAndItGoesWithTheProcess) {

@@ -15,6 +15,7 @@
 #include "tests/support/doubles/xray_config_check.h"
 #include "tests/support/environment.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/loopback_socket.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tunnel;
@@ -55,6 +56,7 @@ TEST(XrayDoubleCheckTest, RefusesAnyConfigurationOfAnotherShape) {
         {"public key", [](Json& c) { c["outbounds"][0]["streamSettings"]["realitySettings"]["publicKey"] = ""; }},
         {"security", [](Json& c) { c["outbounds"][0]["streamSettings"]["security"] = "tls"; }},
         {"sockopt", [](Json& c) { c["outbounds"][0]["streamSettings"].erase("sockopt"); }},
+        {"direct unbound", [](Json& c) { c["outbounds"][1].erase("streamSettings"); }},
         {"block", [](Json& c) { c["outbounds"].erase(2); }},
         {"proxy first", [](Json& c) { std::swap(c["outbounds"][0], c["outbounds"][1]); }},
         {"five rules", [](Json& c) { c["routing"]["rules"].erase(5); }},
@@ -74,8 +76,12 @@ TEST(XrayDoubleCheckTest, RefusesAnyConfigurationOfAnotherShape) {
 
 class DoublesTest : public ::testing::Test {
 protected:
+    ~DoublesTest() override { orvik_test::loopback::closeSocket(proxy); }
+
     std::unique_ptr<ProcessRunner> runner = makeProcessRunner();
     orvik_test::TempDir temp;
+    int proxyPort = 0;  // tun2socks connects to its proxy at start
+    orvik_test::loopback::Socket proxy = orvik_test::loopback::listenOnFreePort(proxyPort);
 
     std::string writeConfig(const Json& config) {
         temp.write("config.json", config.dump(2));
@@ -89,7 +95,7 @@ protected:
 
     CommandArgs tun2socksArgs() {
         return {word("--loglevel"), word("info"), word("--device"), word("wintun"), word("--proxy"),
-                word("socks5://127.0.0.1:10808"), word("--interface"), quotedArg("lo")};
+                word("socks5://127.0.0.1:" + std::to_string(proxyPort)), word("--interface"), quotedArg("lo")};
     }
 };
 
@@ -110,7 +116,7 @@ TEST_F(DoublesTest, Tun2socksDoubleTakesOnlyTheStartArguments) {
     extra.push_back(word("10s"));
     EXPECT_EQ(runToEnd(kTun2socks, extra).rfind("command exit 2", 0), 0u);
     CommandArgs missing = tun2socksArgs();
-    missing.resize(missing.size() - 2);
+    missing.erase(missing.begin() + 2, missing.begin() + 4);  // --device (--interface alone may be left out)
     EXPECT_EQ(runToEnd(kTun2socks, missing).rfind("command exit 2", 0), 0u);
     CommandArgs badProxy = tun2socksArgs();
     badProxy[5] = word("http://127.0.0.1:10808");

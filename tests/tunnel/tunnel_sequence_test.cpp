@@ -239,10 +239,11 @@ public:
             error = locateError;
             return false;
         }
-        tools = {xrayDirectory + "/xray", tun2socksDirectory + "/tun2socks-linux-amd64"};
+        tools = {xrayDirectory + "/xray", tun2socksDirectory + "/tun2socks-linux-amd64", tun2socksTakesInterface};
         return true;
     }
     std::string locateError;
+    bool tun2socksTakesInterface = true;
 
 private:
     Journal& journal_;
@@ -344,6 +345,15 @@ TEST_F(TunnelSequence, StartRunsEveryStepInOrderWithItsWaits) {
     EXPECT_TRUE(running());
     EXPECT_EQ(network.routes, (std::set<std::string>{kHost, kLower, kUpper}));
     EXPECT_EQ(world.openJobs, 1);
+}
+
+// A tun2socks that must not be bound to the physical adapter (Linux) is not told about it.
+TEST_F(TunnelSequence, Tun2socksGetsNoInterfaceWhereItsToolsDoNotTakeOne) {
+    locator.tun2socksTakesInterface = false;
+    startOk();
+    EXPECT_THAT(journal, ::testing::Contains("launch " + kTun2socksExe +
+                                             " --loglevel info --device wintun --proxy socks5://127.0.0.1:10808 in "
+                                             "/rt/tun2socks"));
 }
 
 TEST_F(TunnelSequence, StopEndsProcessesThenRemovesRoutesAndRestoresDns) {

@@ -65,7 +65,7 @@ const char* const kExpected = R"({
         "sockopt": {"interface": "Ethernet 2"}
       }
     },
-    {"tag": "direct", "protocol": "freedom"},
+    {"tag": "direct", "protocol": "freedom", "streamSettings": {"sockopt": {"interface": "Ethernet 2"}}},
     {"tag": "block", "protocol": "blackhole"}
   ],
   "routing": {
@@ -113,6 +113,8 @@ TEST(XrayConfigTest, AwkwardFieldsStayValidJsonWithTheirExactValues) {
     EXPECT_EQ(proxy["streamSettings"]["realitySettings"]["publicKey"].get<std::string>(), node.publicKey);
     EXPECT_EQ(proxy["streamSettings"]["realitySettings"]["fingerprint"].get<std::string>(), node.fingerprint);
     EXPECT_EQ(proxy["streamSettings"]["sockopt"]["interface"].get<std::string>(), gateway.interfaceAlias);
+    EXPECT_EQ(document["outbounds"][1]["streamSettings"]["sockopt"]["interface"].get<std::string>(),
+              gateway.interfaceAlias);
     EXPECT_FALSE(document.contains("injected"));
 
     EXPECT_NE(text.find("\"quote\\\" and back\\\\slash\""), std::string::npos);

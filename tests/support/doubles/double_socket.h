@@ -1,5 +1,5 @@
 #pragma once
-// Blocking TCP sockets for the Xray double (Winsock / POSIX).
+// Blocking TCP sockets for the doubles (Winsock / POSIX).
 
 #include <cstddef>
 #include <cstdint>

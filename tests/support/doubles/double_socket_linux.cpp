@@ -1,4 +1,4 @@
-// POSIX sockets for the Xray double.
+// POSIX sockets for the doubles.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -66,7 +66,7 @@ Socket connectTo(const std::string& host, int port, const std::string& interface
     for (addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
         fd = ::socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
         if (fd < 0) continue;
-        // Like Xray's "sockopt" "interface": the connection leaves through that device.
+        // Like Xray's "sockopt" "interface" and tun2socks's --interface on Linux.
         if (!interfaceName.empty() && ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
                                                    static_cast<socklen_t>(interfaceName.size())) != 0) {
             error = "cannot bind to interface " + interfaceName + ": " + std::strerror(errno);

@@ -1,4 +1,4 @@
-// Winsock for the Xray double.
+// Winsock for the doubles.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

@@ -10,7 +10,4 @@ namespace orvik_double {
 // (no Wintun here). False with `error` on failure.
 bool openTunDevice(const std::string& name, std::string& error);
 
-// True when the network interface `name` exists (Linux); always true on Windows.
-bool interfaceExists(const std::string& name);
-
 }  // namespace orvik_double

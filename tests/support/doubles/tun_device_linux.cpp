@@ -41,6 +41,4 @@ bool openTunDevice(const std::string& name, std::string& error) {
     return true;
 }
 
-bool interfaceExists(const std::string& name) { return ::if_nametoindex(name.c_str()) != 0; }
-
 }  // namespace orvik_double

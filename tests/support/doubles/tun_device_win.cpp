@@ -5,6 +5,4 @@ namespace orvik_double {
 
 bool openTunDevice(const std::string&, std::string&) { return true; }
 
-bool interfaceExists(const std::string&) { return true; }
-
 }  // namespace orvik_double

@@ -34,6 +34,22 @@ const Json& outboundTagged(const Json& outbounds, const std::string& tag) {
     return kMissing;
 }
 
+// Xray binds an outbound to the device in "streamSettings" "sockopt" "interface"; an unbound
+// one follows the split default routes back into the TUN.
+const Json& boundInterface(const Json& outbound) {
+    return at(at(at(outbound, "streamSettings"), "sockopt"), "interface");
+}
+
+bool freedomOutboundsBound(const Json& outbounds, std::string& problem) {
+    for (const Json& outbound : outbounds) {
+        if (isText(at(outbound, "protocol"), "freedom") && !boundInterface(outbound).is_string()) {
+            problem = "a freedom outbound has no sockopt interface";
+            return false;
+        }
+    }
+    return true;
+}
+
 bool checkInbound(const Json& inbound, XrayServe& serve, std::string& problem) {
     const Json& port = at(inbound, "port");
     if (!isText(at(inbound, "protocol"), "socks") || !isText(at(inbound, "listen"), "127.0.0.1") ||
@@ -56,7 +72,7 @@ bool checkProxy(const Json& proxy, XrayServe& serve, std::string& problem) {
     const Json& user = first(at(server, "users"));
     const Json& stream = at(proxy, "streamSettings");
     const Json& reality = at(stream, "realitySettings");
-    const Json& interfaceName = at(at(stream, "sockopt"), "interface");
+    const Json& interfaceName = boundInterface(proxy);
     if (!isText(at(proxy, "protocol"), "vless")) problem = "the proxy outbound is not vless";
     else if (!isFilledText(at(server, "address"))) problem = "the proxy outbound has no address";
     else if (!port.is_number_integer() || port.get<long>() < 1 || port.get<long>() > 65535) problem = "bad proxy port";
@@ -124,6 +140,7 @@ bool checkXrayConfig(const std::string& text, XrayServe& serve, std::string& pro
         problem = "the direct (freedom) or block (blackhole) outbound is missing";
         return false;
     }
+    if (!freedomOutboundsBound(outbounds, problem)) return false;
     const std::string nodeAddress = at(first(at(at(first(outbounds), "settings"), "vnext")), "address").get<std::string>();
     return checkRules(at(at(document, "routing"), "rules"), nodeAddress, problem);
 }

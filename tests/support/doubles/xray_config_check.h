@@ -1,7 +1,8 @@
 #pragma once
 // What the Xray double demands of its configuration: the shape the service writes (a SOCKS
 // inbound on 127.0.0.1:10808 with UDP, a VLESS+REALITY proxy outbound first, the direct and
-// block outbounds, and the six routing rules).
+// block outbounds, the proxy and every freedom outbound bound to an interface, and the six
+// routing rules).
 
 #include <string>
 
