@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "service/service_log.h"
 #include "vpn/json_read.h"
 
 namespace service {
@@ -10,13 +11,6 @@ namespace {
 // Escaped, each byte takes at most six: the reply stays well below the frame limit.
 constexpr size_t kMaxErrorBytes = 8192;
 
-// Cuts at a character boundary so that no partial UTF-8 sequence is left at the end.
-std::string shortened(const std::string& text) {
-    if (text.size() <= kMaxErrorBytes) return text;
-    size_t end = kMaxErrorBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
 
 }  // namespace
 
@@ -28,7 +22,7 @@ std::string buildReply(bool ok, bool running, const std::string& error) {
     nlohmann::ordered_json reply;
     reply["ok"] = ok;
     reply["running"] = running;
-    reply["error"] = shortened(error);
+    reply["error"] = utf8Prefix(error, kMaxErrorBytes);
     return reply.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

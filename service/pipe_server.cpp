@@ -1,29 +1,88 @@
 #include "service/pipe_server.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace service {
 namespace {
 
 constexpr auto kCreateRetryPause = std::chrono::milliseconds(500);
+// How often a server with every slot taken looks at the stop flag.
+constexpr auto kSlotWaitSlice = std::chrono::milliseconds(100);
+
+// Counts the connections being served, so that the loop can wait for a free slot and, at the
+// end, for the last one to finish before the tunnel is stopped.
+class ClientSlots {
+public:
+    // Waits for a free slot and takes it; false when the stop flag was set first.
+    bool acquire(const std::atomic<bool>& stopRequested) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (busy_ >= kMaxConcurrentClients) {
+            if (stopRequested) return false;
+            changed_.wait_for(lock, kSlotWaitSlice);
+        }
+        ++busy_;
+        return true;
+    }
+
+    void release() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --busy_;
+        }
+        changed_.notify_all();
+    }
+
+    void waitUntilIdle() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return busy_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int busy_ = 0;
+};
+
+// Serves one connection on a thread of its own, so that a client that takes its time (up to
+// its deadline) delays nobody else. A "shutdown" that ended the service wakes the loop, which
+// is waiting for the next client meanwhile.
+void serveDetached(std::unique_ptr<ByteStream> connection, const Caller& caller, RequestContext& context,
+                   PipeListener& listener, ClientSlots& slots) {
+    std::thread([connection = std::move(connection), caller, &context, &listener, &slots]() mutable {
+        handleRequest(*connection, caller, context);
+        connection.reset();
+        if (context.stopRequested) listener.wake();
+        slots.release();
+    }).detach();
+}
 
 }  // namespace
 
-void runPipeServer(const std::string& runtimeDirectory, PipeListener& listener, RequestContext& context) {
+bool runPipeServer(const std::string& runtimeDirectory, PipeListener& listener, RequestContext& context) {
     setCurrentDirectory(runtimeDirectory);
-    while (!context.stopRequested) {
+    ClientSlots slots;
+    bool nameHeld = true;
+    while (!context.stopRequested && nameHeld) {
+        if (!slots.acquire(context.stopRequested)) break;
         std::unique_ptr<ByteStream> connection;
-        const PipeListener::Result result = listener.accept(connection);
-        if (result == PipeListener::Result::pause) {
-            if (!context.stopRequested) std::this_thread::sleep_for(kCreateRetryPause);
+        Caller caller;
+        const PipeListener::Result result = listener.accept(connection, caller);
+        // A stop request's own wake-up connection arrives with the flag already set.
+        if (result == PipeListener::Result::connected && !context.stopRequested) {
+            serveDetached(std::move(connection), caller, context, listener, slots);
             continue;
         }
-        // A stop request's own wake-up connection arrives with the flag already set.
-        if (result == PipeListener::Result::connected && !context.stopRequested)
-            handleRequest(*connection, context);
+        slots.release();
+        nameHeld = result != PipeListener::Result::nameTaken;
+        if (result == PipeListener::Result::pause && !context.stopRequested)
+            std::this_thread::sleep_for(kCreateRetryPause);
     }
+    slots.waitUntilIdle();
     context.engine.stop();
+    return nameHeld;
 }
 
 }  // namespace service

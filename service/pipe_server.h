@@ -18,11 +18,14 @@ public:
         connected,  // `connection` holds the next client
         retry,      // this attempt failed or was woken: check the stop flag and try again
         pause,      // the pipe cannot be created now: check the stop flag, wait 500 ms, retry
+        nameTaken,  // another process holds the pipe's name: serving is impossible, give up
     };
 
     virtual ~PipeListener() = default;
-    // Waits for the next client. Closing the returned stream ends the connection.
-    virtual Result accept(std::unique_ptr<ByteStream>& connection) = 0;
+    // Waits for the next client and tells who it is. Closing the returned stream ends the
+    // connection. Connections handed out earlier may still be in use on other threads: the
+    // listener keeps accepting while they are served.
+    virtual Result accept(std::unique_ptr<ByteStream>& connection, Caller& caller) = 0;
     // Makes a waiting accept() return soon; any thread. Callers set the stop flag first.
     virtual void wake() = 0;
 };
@@ -32,9 +35,14 @@ using vpn::servicePipeName;
 // A listener on `name` (see servicePipeName). Nothing is created before the first accept.
 std::unique_ptr<PipeListener> makePipeListener(const std::string& name);
 
-// Serves clients until the stop flag is set, then stops the tunnel. The current directory
-// becomes `runtimeDirectory` first.
-void runPipeServer(const std::string& runtimeDirectory, PipeListener& listener, RequestContext& context);
+// At most this many connections are served at once; each has the client deadline of the
+// request handler, so a slot held by a silent client frees within seconds.
+inline constexpr int kMaxConcurrentClients = 16;
+
+// Serves clients, each connection on a thread of its own, until the stop flag is set; then
+// waits for the connections in progress and stops the tunnel. The current directory becomes
+// `runtimeDirectory` first. False when the listener found its name held by another process.
+bool runPipeServer(const std::string& runtimeDirectory, PipeListener& listener, RequestContext& context);
 
 // Makes `directory` the process's current directory; false when it cannot.
 bool setCurrentDirectory(const std::string& directory);

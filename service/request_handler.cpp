@@ -1,11 +1,20 @@
 #include "service/request_handler.h"
 
+#include <exception>
+
 #include "service/ipc_message.h"
 
 namespace service {
+namespace {
 
-bool performOp(const std::string& op, const std::string& node, RequestContext& context, std::string& error) {
-    if (op == "connect") return context.engine.connect(node, error);
+// Values from clients and back ends are cut before they reach the log, so that no client
+// can make the log grow faster than by one short line per request.
+constexpr size_t kLoggedOpBytes = 64;
+constexpr size_t kLoggedErrorBytes = 400;
+
+bool performOp(const Request& request, const Caller& caller, RequestContext& context, std::string& error) {
+    const std::string& op = request.op;
+    if (op == "connect") return context.engine.connect(request.node, caller, error);
     if (op == "disconnect" || op == "status") {
         if (op == "disconnect") context.engine.stop();
         return true;
@@ -19,24 +28,46 @@ bool performOp(const std::string& op, const std::string& node, RequestContext& c
     return false;
 }
 
-void handleRequest(ByteStream& stream, RequestContext& context) {
+// The op carried out with every exception turned into its error text.
+bool performGuarded(const Request& request, const Caller& caller, RequestContext& context, std::string& error) {
+    try {
+        return performOp(request, caller, context, error);
+    } catch (const std::exception& failure) {
+        error = std::string("internal error: ") + failure.what();
+    } catch (...) {
+        error = "internal error";
+    }
+    return false;
+}
+
+bool runningGuarded(Engine& engine) {
+    try {
+        return engine.running();
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+void handleRequest(ByteStream& stream, const Caller& caller, RequestContext& context) {
     stream.setDeadline(kClientTimeoutMs);
     std::string payload;
     unsigned long errorCode = 0;
     if (!readFrame(stream, payload, errorCode)) {
-        context.log.write("ipc read failed err=" + std::to_string(errorCode));
+        context.log.writeRateLimited("ipc read failed err=" + std::to_string(errorCode));
         return;
     }
     const Request request = parseRequest(payload);
-    context.log.write("ipc op=" + logSafe(request.op));
+    context.log.write("ipc op=" + logSafe(request.op, kLoggedOpBytes));
     std::string error;
-    const bool ok = performOp(request.op, request.node, context, error);
-    if (!error.empty()) context.log.write("ipc error=" + logSafe(error));
-    const bool running = context.engine.running();
+    const bool ok = performGuarded(request, caller, context, error);
+    if (!error.empty()) context.log.write("ipc error=" + logSafe(error, kLoggedErrorBytes));
+    const bool running = runningGuarded(context.engine);
 
     stream.setDeadline(kClientTimeoutMs);
     if (!writeFrame(stream, buildReply(ok, running, error), errorCode))
-        context.log.write("ipc write reply failed err=" + std::to_string(errorCode));
+        context.log.writeRateLimited("ipc write reply failed err=" + std::to_string(errorCode));
 }
 
 }  // namespace service

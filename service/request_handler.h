@@ -2,6 +2,7 @@
 // One request on one connection: read the frame, carry out the op, write the reply.
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "vpn/ipc_frame.h"
@@ -17,13 +18,19 @@ using vpn::writeFrame;
 // that connects and stays silent would otherwise block the service for everyone.
 inline constexpr int kClientTimeoutMs = 5000;
 
+// Who is on the other end of a connection, as far as the platform can tell.
+struct Caller {
+    bool known = false;    // Linux: the socket's peer credentials
+    uint32_t userId = 0;   // valid when known
+};
+
 // What the ops act on: the tunnel and the way to it.
 class Engine {
 public:
     virtual ~Engine() = default;
-    // Prepares and starts the tunnel for the named node (empty: the first node); on failure
-    // the first failing step's text.
-    virtual bool connect(const std::string& node, std::string& error) = 0;
+    // Prepares and starts the tunnel for the named node (empty: the first node) with the
+    // account of `caller`; on failure the first failing step's text.
+    virtual bool connect(const std::string& node, const Caller& caller, std::string& error) = 0;
     // Stops the tunnel; safe in any state.
     virtual void stop() = 0;
     // True while the tunnel's processes run.
@@ -38,11 +45,9 @@ struct RequestContext {
     const std::atomic<bool>& shutdownEndsProcess;
 };
 
-// Carries out one op; true for ok, with the error text otherwise.
-bool performOp(const std::string& op, const std::string& node, RequestContext& context, std::string& error);
-
-// Reads one request from `stream`, carries it out and writes the reply. Nothing is replied
-// to a request that cannot be read.
-void handleRequest(ByteStream& stream, RequestContext& context);
+// Reads one request from `stream`, carries it out for `caller` and writes the reply. Nothing
+// is replied to a request that cannot be read. A failure inside the op, exceptions included,
+// is answered as an error reply: nothing a client sends ends the service.
+void handleRequest(ByteStream& stream, const Caller& caller, RequestContext& context);
 
 }  // namespace service

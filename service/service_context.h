@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "service/command_line.h"
 #include "service/pipe_server.h"
 #include "service/request_handler.h"
 #include "service/service_log.h"
@@ -31,7 +32,8 @@ void requestStop(ServiceContext& context);
 void setRuntimeDirectory(ServiceContext& context, const std::string& directory);
 
 // Runs the pipe server until a stop is requested; the tunnel is stopped when it returns.
-void serve(ServiceContext& context);
+// False, logged, when another process holds the pipe's name: the service cannot serve.
+bool serve(ServiceContext& context);
 
 // Console mode: the log echoed, Ctrl+C / signals and "shutdown" stop. Returns the exit code.
 int runConsoleMode(ServiceContext& context);
@@ -61,6 +63,10 @@ std::unique_ptr<StopWatch> watchOwner(ServiceContext& context);
 int runServiceMode(ServiceContext& context);
 int installService(const std::string& runtimeDirectory);
 int uninstallService();
+// Whether the tunnel's programs must be ones only the administrators can change: always on
+// Linux, where every mode runs as root; for the service manager's service on Windows (the
+// daemon runs elevated as the user who started the client, from that user's directory).
+bool toolsMustBeTrusted(Mode mode);
 // The runtime directory before anything sets it.
 std::string builtInRuntimeDirectory();
 

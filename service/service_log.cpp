@@ -3,6 +3,12 @@
 #include <cstdio>
 
 namespace service {
+namespace {
+
+constexpr auto kRateWindow = std::chrono::minutes(1);
+constexpr int kRateLimitedLinesPerWindow = 10;
+
+}  // namespace
 
 void ServiceLog::setPath(const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -11,6 +17,29 @@ void ServiceLog::setPath(const std::string& path) {
 
 void ServiceLog::write(const std::string& message) {
     std::lock_guard<std::mutex> lock(mutex_);
+    writeLocked(message);
+}
+
+void ServiceLog::writeRateLimited(const std::string& message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - windowStart_ >= kRateWindow) {
+        windowStart_ = now;
+        windowLines_ = 0;
+    }
+    if (windowLines_ >= kRateLimitedLinesPerWindow) {
+        ++dropped_;
+        return;
+    }
+    ++windowLines_;
+    if (dropped_ > 0) {
+        writeLocked("(" + std::to_string(dropped_) + " similar lines dropped)");
+        dropped_ = 0;
+    }
+    writeLocked(message);
+}
+
+void ServiceLog::writeLocked(const std::string& message) {
     if (echo_) {
         std::fwrite(message.data(), 1, message.size(), stdout);
         std::fputc('\n', stdout);
@@ -19,8 +48,15 @@ void ServiceLog::write(const std::string& message) {
     if (!path_.empty()) appendLogLine(path_, message);
 }
 
-std::string logSafe(const std::string& text) {
-    std::string safe = text;
+std::string utf8Prefix(const std::string& text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+std::string logSafe(const std::string& text, size_t maxBytes) {
+    std::string safe = text.size() <= maxBytes ? text : utf8Prefix(text, maxBytes) + "...";
     for (char& c : safe) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) c = '?';

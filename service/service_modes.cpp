@@ -16,9 +16,11 @@ void setRuntimeDirectory(ServiceContext& context, const std::string& directory) 
     context.log.setPath(vpn::joinPath(directory, "orvik-service.log"));
 }
 
-void serve(ServiceContext& context) {
+bool serve(ServiceContext& context) {
     RequestContext requests{context.log, *context.engine, context.stopRequested, context.shutdownEndsProcess};
-    runPipeServer(context.runtimeDirectory, *context.listener, requests);
+    if (runPipeServer(context.runtimeDirectory, *context.listener, requests)) return true;
+    context.log.write("pipe " + context.pipeName + " is held by another process; not serving");
+    return false;
 }
 
 int runConsoleMode(ServiceContext& context) {
@@ -30,7 +32,7 @@ int runConsoleMode(ServiceContext& context) {
     context.log.write("OrvikService console mode. Pipe " + context.pipeName);
     context.log.write("Runtime " + context.runtimeDirectory);
     context.log.write("Ctrl+C to stop.");
-    serve(context);
+    if (!serve(context)) return 1;
     context.log.write("stopped.");
     return 0;
 }
@@ -43,7 +45,7 @@ int runDaemonMode(ServiceContext& context) {
     context.log.write("daemon mode. runtime=" + context.runtimeDirectory);
     std::unique_ptr<StopWatch> owner;
     if (context.ownerPid != 0) owner = watchOwner(context);
-    serve(context);
+    if (!serve(context)) return 1;
     context.log.write("daemon stopped");
     return 0;
 }

@@ -1,19 +1,23 @@
-// libFuzzer target for what a client can send the service: the frame reader, the request
-// reader and the handler's reply. The input is what arrives on one connection, delivered in
-// pieces whose sizes the input's first byte chooses. Checks for any input: a request that
-// cannot be read gets no reply; every other gets exactly one frame holding a valid JSON reply
-// with "ok", "running" and "error" in that order; log text carries no control characters.
+// libFuzzer target for what clients can send the service: the server loop, the frame reader,
+// the request reader and the handler's reply. The input is what arrives on each of two
+// connections served at the same time, delivered in pieces whose sizes the input's first byte
+// chooses. Checks for any input: a request that cannot be read gets no reply; every other gets
+// exactly one frame holding a valid JSON reply with "ok", "running" and "error" in that order,
+// also when the engine throws; log text carries no control characters.
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "vpn/ipc_frame.h"
 #include "service/ipc_message.h"
+#include "service/pipe_server.h"
 #include "service/request_handler.h"
 #include "service/service_log.h"
 
@@ -48,10 +52,12 @@ private:
     size_t position_ = 0;
 };
 
-// Connects to anything but fails for nodes that begin with "x", with the node in the text.
+// Connects to anything but fails for nodes that begin with "x", with the node in the text,
+// and throws for nodes that begin with "!".
 class Engine : public service::Engine {
 public:
-    bool connect(const std::string& node, std::string& error) override {
+    bool connect(const std::string& node, const service::Caller&, std::string& error) override {
+        if (!node.empty() && node[0] == '!') throw std::runtime_error("engine failure");
         if (!node.empty() && node[0] == 'x') {
             error = "cannot reach " + node;
             return false;
@@ -61,7 +67,41 @@ public:
     }
     void stop() override { up = false; }
     bool running() override { return up; }
-    bool up = false;
+    std::atomic<bool> up{false};
+};
+
+// Hands out the given connections, then asks the loop to stop.
+class Listener : public service::PipeListener {
+public:
+    Listener(std::vector<InputStream*> streams, std::atomic<bool>& stop) : streams_(std::move(streams)), stop_(stop) {}
+    Result accept(std::unique_ptr<vpn::ByteStream>& connection, service::Caller&) override {
+        if (next_ == streams_.size()) {
+            stop_ = true;
+            return Result::retry;
+        }
+        connection = std::make_unique<Borrowed>(*streams_[next_++]);
+        return Result::connected;
+    }
+    void wake() override {}
+
+private:
+    // The server closes what it was given; the test reads the output afterwards.
+    class Borrowed : public vpn::ByteStream {
+    public:
+        explicit Borrowed(InputStream& stream) : stream_(stream) {}
+        void setDeadline(int ms) override { stream_.setDeadline(ms); }
+        size_t read(char* buffer, size_t size) override { return stream_.read(buffer, size); }
+        size_t write(const char* data, size_t size) override { return stream_.write(data, size); }
+        bool flush() override { return stream_.flush(); }
+        unsigned long lastError() const override { return stream_.lastError(); }
+
+    private:
+        InputStream& stream_;
+    };
+
+    std::vector<InputStream*> streams_;
+    std::atomic<bool>& stop_;
+    size_t next_ = 0;
 };
 
 void checkReply(const std::string& output) {
@@ -88,24 +128,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t piece = static_cast<size_t>(data[0] % 16) + 1;
     const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
 
-    InputStream stream(input, piece);
+    InputStream first(input, piece);
+    InputStream second(input, piece);
     service::ServiceLog log;  // no file, no echo
     Engine engine;
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> shutdownEndsProcess{(data[0] & 0x80) != 0};
+    Listener listener({&first, &second}, stopRequested);
     service::RequestContext context{log, engine, stopRequested, shutdownEndsProcess};
-    service::handleRequest(stream, context);
+    service::runPipeServer(".", listener, context);
+    check(!engine.up);  // the tunnel is stopped when the server returns
 
     std::string payload;
     unsigned long code = 0;
     InputStream again(input, piece);
     if (!vpn::readFrame(again, payload, code)) {
-        check(stream.output.empty());
+        check(first.output.empty() && second.output.empty());
         return 0;
     }
-    checkReply(stream.output);
+    // A "shutdown" on the first connection may end the loop before the second is accepted.
+    checkReply(first.output);
+    if (!second.output.empty()) checkReply(second.output);
     const service::Request request = service::parseRequest(payload);
-    check(stopRequested == (request.op == "shutdown" && shutdownEndsProcess));
     for (const char c : service::logSafe(request.op + request.node))
         check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
     return 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,10 @@ namespace service_test {
 
 class FakeEngine : public service::Engine {
 public:
-    bool connect(const std::string& node, std::string& error) override {
+    bool connect(const std::string& node, const service::Caller&, std::string& error) override {
         std::lock_guard<std::mutex> lock(mutex);
         calls.push_back("connect " + node);
+        if (throwOnConnect) throw std::bad_alloc();
         if (!connectError.empty()) {
             error = connectError;
             return false;
@@ -42,6 +44,7 @@ public:
     std::mutex mutex;
     std::vector<std::string> calls;
     std::string connectError;  // connect fails with this text when set
+    bool throwOnConnect = false;
     bool isRunning = false;
 };
 

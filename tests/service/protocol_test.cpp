@@ -121,7 +121,7 @@ protected:
     std::string handle(const std::string& bytes) {
         MemoryStream stream(bytes);
         service::RequestContext context{log, engine, stopRequested, shutdownEndsProcess};
-        service::handleRequest(stream, context);
+        service::handleRequest(stream, service::Caller{}, context);
         EXPECT_EQ(stream.deadlines.size(), stream.output.empty() ? 1u : 2u) << "a time-out for each direction";
         for (int deadline : stream.deadlines) EXPECT_EQ(deadline, service::kClientTimeoutMs);
         if (stream.output.empty()) return {};
@@ -165,9 +165,19 @@ TEST_F(Handler, ConnectFailureCarriesTheTextEscapedAndLogsItOnOneLine) {
     EXPECT_EQ(logText(), "ipc op=connect\nipc error=panel said \"no\"?retry\n");
 }
 
-TEST_F(Handler, AnOpCannotForgeLogLines) {
+TEST_F(Handler, AnOpCannotForgeLogLinesNorGrowTheLogByMoreThanAShortLine) {
     request("{\"op\":\"x\\nstopped.\"}");
     EXPECT_EQ(logText(), "ipc op=x?stopped.\nipc error=op not allowed\n");
+    const std::string hugeOp(65520, 'o');
+    EXPECT_EQ(request("{\"op\":\"" + hugeOp + "\"}"), "{\"ok\":false,\"running\":false,\"error\":\"op not allowed\"}");
+    EXPECT_LT(logText().size(), 200u);
+}
+
+TEST_F(Handler, AnExceptionInTheEngineIsAnErrorReplyAndTheNextRequestIsServed) {
+    engine.throwOnConnect = true;
+    const std::string reply = request("{\"op\":\"connect\"}");
+    EXPECT_EQ(reply.rfind("{\"ok\":false,\"running\":false,\"error\":\"internal error", 0), 0u) << reply;
+    EXPECT_EQ(request("{\"op\":\"status\"}"), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
 }
 
 TEST_F(Handler, DisconnectAndShutdownStopTheTunnel) {
@@ -188,6 +198,9 @@ TEST_F(Handler, UnreadableRequestsGetNoReplyAndOneLogLine) {
     EXPECT_TRUE(engine.recorded().empty());
     EXPECT_EQ(logText(), "ipc read failed err=0\nipc read failed err=0\nipc read failed err=" +
                              std::to_string(EPIPE) + "\n");
+    // A client failing on purpose, again and again, adds only a few lines.
+    for (int i = 0; i < 1000; ++i) handle(lengthPrefix(0));
+    EXPECT_LT(logText().size(), 1000u);
 }
 
 }  // namespace
