@@ -234,7 +234,7 @@ void BM_TunnelStartStop(benchmark::State& state) {
         auto runner = tunnel::makeProcessRunner();
         auto network = tunnel::makeNetworkOps(
             *runner, {tunnel::DnsBackend::file, runtime.resolvConfPath(), runtime.dnsStatePath()});
-        auto tools = tunnel::makeToolLocator();
+        auto tools = tunnel::makeToolLocator(false);
         TimedRunner timedRunner(timeline, *runner);
         TimedNetwork timedNetwork(timeline, *network);
         TimedLocator timedTools(timeline, *tools);

@@ -3,6 +3,8 @@
 #include <mutex>
 
 #include "service/tunnel/xray_config.h"
+#include "vpn/route_id.h"
+#include "vpn/state_location.h"
 #include "vpn/system.h"
 
 namespace service {
@@ -13,8 +15,18 @@ bool fail(std::string& error, const std::string& text) {
     return false;
 }
 
-bool fetchNodes(ConnectSystem& system, std::vector<vpn::NodeRecord>& nodes, std::string& error) {
-    const std::unique_ptr<vpn::ControlPlane> plane = system.controlPlane(system.runtimeDirectory);
+bool fetchNodes(ConnectSystem& system, const Caller& caller, std::vector<vpn::NodeRecord>& nodes,
+                std::string& error) {
+    // The folder stays open (and so the same folder) until the control plane is done with it.
+    vpn::UserState state;
+    std::string sessionPath = vpn::sessionFilePath(system.runtimeDirectory);
+    if (caller.known) {
+        const vpn::UserState::Result found = state.open(system.runtimeDirectory, caller.userId, error);
+        if (found == vpn::UserState::Result::missing) return fail(error, "请先在Velora登录");
+        if (found == vpn::UserState::Result::refused) return false;
+        sessionPath = state.sessionPath();
+    }
+    const std::unique_ptr<vpn::ControlPlane> plane = system.controlPlane(system.runtimeDirectory, sessionPath);
     vpn::AccountRecord account;
     std::string planeError;
     if (!plane->fetchAccount(account, planeError))
@@ -24,48 +36,22 @@ bool fetchNodes(ConnectSystem& system, std::vector<vpn::NodeRecord>& nodes, std:
     return true;
 }
 
-// Bytes of the white space character that starts at `i` of `text`, 0 for none: ASCII white
-// space, no-break space and ideographic space (what the client trims from route ids).
-size_t spaceWidthAt(const std::string& text, size_t i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == ' ' || (c >= '\t' && c <= '\r')) return 1;
-    if (text.compare(i, 2, "\xC2\xA0") == 0) return 2;
-    if (text.compare(i, 3, "\xE3\x80\x80") == 0) return 3;
-    return 0;
-}
-
-std::string trimmed(const std::string& text) {
-    size_t begin = 0;
-    while (begin < text.size() && spaceWidthAt(text, begin) > 0) begin += spaceWidthAt(text, begin);
-    size_t end = text.size();
-    for (size_t width = 1; width <= 3 && end > begin;) {
-        if (width <= end - begin && spaceWidthAt(text, end - width) == width) {
-            end -= width;
-            width = 1;
-        } else {
-            ++width;
-        }
-    }
-    return text.substr(begin, end - begin);
-}
-
 const vpn::NodeRecord* lastNamed(const std::vector<vpn::NodeRecord>& nodes, const std::string& name,
-                                 bool trimNames) {
+                                 bool byRouteId) {
     const vpn::NodeRecord* found = nullptr;
     for (const vpn::NodeRecord& node : nodes) {
-        if ((trimNames ? trimmed(node.name) : node.name) == name) found = &node;
+        if ((byRouteId ? vpn::routeIdOf(node.name) : node.name) == name) found = &node;
     }
     return found;
 }
 
 }  // namespace
 
-const vpn::NodeRecord& chooseNode(const std::vector<vpn::NodeRecord>& nodes, const std::string& name) {
-    if (name.empty()) return nodes.front();
-    if (const vpn::NodeRecord* exact = lastNamed(nodes, name, false)) return *exact;
-    // The client names a node by its route id, the name trimmed of surrounding white space.
-    if (const vpn::NodeRecord* byRouteId = lastNamed(nodes, name, true)) return *byRouteId;
-    return nodes.front();
+const vpn::NodeRecord* chooseNode(const std::vector<vpn::NodeRecord>& nodes, const std::string& name) {
+    if (name.empty()) return nodes.empty() ? nullptr : &nodes.front();
+    if (const vpn::NodeRecord* exact = lastNamed(nodes, name, false)) return exact;
+    // The client names a node by its route id.
+    return lastNamed(nodes, name, true);
 }
 
 bool isIpv4Literal(const std::string& text) {
@@ -95,10 +81,13 @@ bool upstreamIpv4(const std::string& address, const Ipv4Resolver& resolve, std::
     return true;
 }
 
-bool connectNode(ConnectSystem& system, const std::string& nodeName, std::string& error) {
+bool connectNode(ConnectSystem& system, const std::string& nodeName, const Caller& caller, std::string& error) {
     std::vector<vpn::NodeRecord> nodes;
-    if (!fetchNodes(system, nodes, error)) return false;
-    vpn::NodeRecord node = chooseNode(nodes, nodeName);
+    if (!fetchNodes(system, caller, nodes, error)) return false;
+    const vpn::NodeRecord* chosen = chooseNode(nodes, nodeName);
+    // Another node than the one the user picked would be worse than none.
+    if (!chosen) return fail(error, "所选节点已不在节点列表中：" + nodeName);
+    vpn::NodeRecord node = *chosen;
     std::string upstream;
     if (!upstreamIpv4(node.address, system.resolveIpv4, upstream, error)) return false;
     node.address = upstream;
@@ -115,13 +104,15 @@ bool connectNode(ConnectSystem& system, const std::string& nodeName, std::string
     return system.tunnel.start(params, error);
 }
 
-bool TunnelEngine::connect(const std::string& node, std::string& error) {
-    if (!connectNode(system_, node, error)) return false;
+bool TunnelEngine::connect(const std::string& node, const Caller& caller, std::string& error) {
+    std::lock_guard<std::mutex> operation(operation_);
+    if (!connectNode(system_, node, caller, error)) return false;
     error.clear();
     return true;
 }
 
 void TunnelEngine::stop() {
+    std::lock_guard<std::mutex> operation(operation_);
     std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
     system_.tunnel.stop();
 }

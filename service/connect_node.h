@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,16 +23,19 @@ using Ipv4Resolver = std::function<bool(const std::string& host, std::string& ad
 
 struct ConnectSystem {
     std::string runtimeDirectory;
-    // A fresh control plane for every connect (the files or the panel may have changed).
-    std::function<std::unique_ptr<vpn::ControlPlane>(const std::string& runtimeDirectory)> controlPlane;
+    // A fresh control plane for every connect (the files or the panel may have changed),
+    // with the session file of the user who asks.
+    std::function<std::unique_ptr<vpn::ControlPlane>(const std::string& runtimeDirectory, const std::string& sessionPath)>
+        controlPlane;
     Ipv4Resolver resolveIpv4;
     tunnel::NetworkOps& network;
     tunnel::Tunnel& tunnel;
 };
 
-// The node named exactly `name` (the last of several), else the one whose name trimmed of
-// surrounding white space is `name` (the client's route id), else the first; `nodes` not empty.
-const vpn::NodeRecord& chooseNode(const std::vector<vpn::NodeRecord>& nodes, const std::string& name);
+// The first node when `name` is empty; else the node named exactly `name` (the last of
+// several), else the one whose route id is `name` (the client's id, vpn::routeIdOf); null
+// when the list holds no such node (a node removed since the client last synchronised).
+const vpn::NodeRecord* chooseNode(const std::vector<vpn::NodeRecord>& nodes, const std::string& name);
 
 // True for four dotted decimal numbers 0 to 255, nothing else.
 bool isIpv4Literal(const std::string& text);
@@ -41,20 +45,22 @@ bool isIpv4Literal(const std::string& text);
 // tunnel's default); an IPv6 literal is refused.
 bool upstreamIpv4(const std::string& address, const Ipv4Resolver& resolve, std::string& ipv4, std::string& error);
 
-// Prepares and starts the tunnel for the node; the first failing step's text otherwise.
-bool connectNode(ConnectSystem& system, const std::string& nodeName, std::string& error);
+// Prepares and starts the tunnel for the node with the account of `caller` (a known caller's
+// own state folder, else this process's session file); the first failing step's text otherwise.
+bool connectNode(ConnectSystem& system, const std::string& nodeName, const Caller& caller, std::string& error);
 
 // The engine of a running service: connect as above, stop and running on the tunnel, each
-// under the tunnel's mutex.
+// under the tunnel's mutex. Connects and stops from concurrent clients run one at a time.
 class TunnelEngine : public Engine {
 public:
     explicit TunnelEngine(ConnectSystem system) : system_(std::move(system)) {}
-    bool connect(const std::string& node, std::string& error) override;
+    bool connect(const std::string& node, const Caller& caller, std::string& error) override;
     void stop() override;
     bool running() override;
 
 private:
     ConnectSystem system_;
+    std::mutex operation_;  // one connect or stop at a time: they share the configuration file
 };
 
 // The system's resolver (getaddrinfo / GetAddrInfoW), IPv4 only.

@@ -1,5 +1,6 @@
 // Appending one log line on Linux.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,8 +10,15 @@
 namespace service {
 
 bool appendLogLine(const std::string& path, const std::string& line) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // No link is followed, and a FIFO put in the file's place neither blocks the open
+    // (O_NONBLOCK) nor takes the line (only a regular file does).
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     const std::string bytes = line + "\n";
     size_t done = 0;
     while (done < bytes.size()) {

@@ -125,13 +125,22 @@ public:
     SocketListener(const SocketListener&) = delete;
     SocketListener& operator=(const SocketListener&) = delete;
 
-    Result accept(std::unique_ptr<ByteStream>& connection) override {
+    Result accept(std::unique_ptr<ByteStream>& connection, Caller& caller) override {
         if (listening_ < 0 && !listen()) return Result::pause;
         pollfd entries[2] = {{listening_, POLLIN, 0}, {wake_, POLLIN, 0}};
         if (::poll(entries, wake_ >= 0 ? 2 : 1, -1) < 0) return Result::retry;
         if (entries[1].revents != 0) return Result::retry;  // stays readable: every later wait returns too
         const int fd = ::accept4(listening_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) return errno == EMFILE || errno == ENFILE || errno == ENOMEM ? Result::pause : Result::retry;
+        // The kernel's word on who connected; a client whose user is unknown is not served,
+        // since the service would otherwise fall back to state that is not theirs.
+        ucred credentials{};
+        socklen_t size = sizeof credentials;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof credentials) {
+            ::close(fd);
+            return Result::retry;
+        }
+        caller = {true, static_cast<uint32_t>(credentials.uid)};
         connection = std::make_unique<SocketConnection>(fd);
         return Result::connected;
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "service/service_context.h"
+#include "vpn/state_location.h"
 #include "service/systemd_unit_linux.h"
 #include "vpn/system.h"
 
@@ -42,6 +43,8 @@ int runServiceMode(ServiceContext& context) {
 }
 
 int installService(const std::string& runtimeDirectory) {
+    // Users sign in before the service first runs: their state folders need a home now.
+    vpn::createStateFolder(runtimeDirectory);
     const std::unique_ptr<tunnel::ProcessRunner> runner = tunnel::makeProcessRunner();
     return print(installUnit({}, *runner, executablePath(), runtimeDirectory));
 }
@@ -50,5 +53,7 @@ int uninstallService() {
     const std::unique_ptr<tunnel::ProcessRunner> runner = tunnel::makeProcessRunner();
     return print(uninstallUnit({}, *runner));
 }
+
+bool toolsMustBeTrusted(Mode) { return true; }
 
 }  // namespace service

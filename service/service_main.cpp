@@ -9,6 +9,7 @@
 #include "service/service_context.h"
 #include "service/tunnel/tunnel.h"
 #include "vpn/runtime_directory.h"
+#include "vpn/state_location.h"
 #include "vpn/system.h"
 
 namespace service {
@@ -24,10 +25,10 @@ std::string chooseRuntimeDirectory(const CommandLine& line) {
 
 // The tunnel over this platform's processes and network, for the life of the process.
 struct TunnelParts {
-    TunnelParts()
+    explicit TunnelParts(bool requireTrustedTools)
         : processes(tunnel::makeProcessRunner()),
           network(tunnel::makeNetworkOps(*processes)),
-          tools(tunnel::makeToolLocator()),
+          tools(tunnel::makeToolLocator(requireTrustedTools)),
           tunnel({*processes, *network, *tools,
                   [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }}) {}
     std::unique_ptr<tunnel::ProcessRunner> processes;
@@ -38,9 +39,12 @@ struct TunnelParts {
 
 int runMode(Mode mode, ServiceContext& context) {
     prepareRunningProcess();
-    TunnelParts parts;
-    TunnelEngine engine({context.runtimeDirectory, vpn::createControlPlane, resolveHostIpv4, *parts.network,
-                         parts.tunnel});
+    TunnelParts parts(toolsMustBeTrusted(mode));
+    vpn::createStateFolder(context.runtimeDirectory);  // where users keep their sessions
+    const auto controlPlane = [](const std::string& runtime, const std::string& session) {
+        return vpn::createControlPlane(runtime, session);
+    };
+    TunnelEngine engine({context.runtimeDirectory, controlPlane, resolveHostIpv4, *parts.network, parts.tunnel});
     const std::unique_ptr<PipeListener> listener = makePipeListener(context.pipeName);
     context.engine = &engine;
     context.listener = listener.get();
@@ -62,7 +66,9 @@ int runService(const std::vector<std::string>& arguments) {
     setRuntimeDirectory(context, builtInRuntimeDirectory());
     setRuntimeDirectory(context, chooseRuntimeDirectory(line));
     context.ownerPid = line.ownerPid;
-    context.pipeName = servicePipeName();
+    context.pipeName = line.pipeName.empty() ? servicePipeName() : vpn::servicePipeName(line.pipeName);
+    // The library reads the override where the client does: in the environment.
+    if (!line.panelUrl.empty()) vpn::setEnvironmentVariable(vpn::kPanelUrlVariable, line.panelUrl);
     if (line.mode == Mode::install) return installService(context.runtimeDirectory);
     if (line.mode == Mode::uninstall) return uninstallService();
     return runMode(line.mode, context);

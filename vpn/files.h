@@ -1,11 +1,17 @@
 #pragma once
 // Whole-file access for the state files. Paths are UTF-8.
 
+#include <cstddef>
 #include <string>
 
 namespace vpn {
 
-// Reads the whole file into `bytes`; false when it cannot be opened or read.
+// State files are small; anything larger is not one of ours.
+inline constexpr size_t kMaxStateFileBytes = 1024 * 1024;
+
+// Reads the whole file into `bytes`; false when it cannot be opened or read, and for anything
+// but a regular file of at most kMaxStateFileBytes. A symbolic link (Linux) or reparse point
+// (Windows) as the file itself is refused; the read never blocks on a FIFO or device.
 bool readWholeFile(const std::string& path, std::string& bytes);
 
 // Writes `bytes` to a temporary file in the same directory, flushes it and renames it over

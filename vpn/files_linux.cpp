@@ -56,17 +56,24 @@ void syncDirectory(const std::string& path) {
 }  // namespace
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NOFOLLOW refuses a link as the file itself; O_NONBLOCK keeps a FIFO from holding the
+    // open, and fstat then refuses it like any device.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<unsigned long long>(info.st_size) <= kMaxStateFileBytes;
     std::string content;
     char buffer[65536];
-    bool ok = true;
-    for (;;) {
+    while (ok) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
         content.append(buffer, static_cast<size_t>(n));
+        ok = content.size() <= kMaxStateFileBytes;  // the file may grow while it is read
     }
     ::close(fd);
     if (ok) bytes = std::move(content);

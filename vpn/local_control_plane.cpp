@@ -11,6 +11,7 @@
 
 #include "vpn/calendar.h"
 #include "vpn/files.h"
+#include "vpn/state_location.h"
 
 namespace vpn {
 namespace {
@@ -120,7 +121,7 @@ bool LocalControlPlane::login(const std::string& email, const std::string& passw
     session["email"] = email;
     session["expireAt"] = expireAt;
     const std::string text = session.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-    if (writeFileAtomically(sessionPath_, text)) return true;
+    if (writeSessionFile(sessionPath_, text)) return true;
     error = "cannot write " + sessionPath_;
     return false;
 }

@@ -6,6 +6,7 @@
 #include "vpn/files.h"
 #include "vpn/json_read.h"
 #include "vpn/local_control_plane.h"
+#include "vpn/state_location.h"
 #include "vpn/system.h"
 #include "vpn/xboard_control_plane.h"
 
@@ -44,7 +45,7 @@ PanelChoice choosePanel(const std::string& runtimeDirectory) {
                            stripTrailingSeparators(jsonString(settings, "deviceApi"))};
         if (!choice.apiBase.empty()) return choice;
     }
-    return {stripTrailingSeparators(environmentVariable("ORVIK_XBOARD_URL").value_or("")), ""};
+    return {stripTrailingSeparators(environmentVariable(kPanelUrlVariable).value_or("")), ""};
 }
 
 }  // namespace
@@ -77,7 +78,10 @@ bool hasRemotePanel(const std::string& runtimeDirectory) {
 }
 
 std::unique_ptr<ControlPlane> createControlPlane(const std::string& runtimeDirectory) {
-    const std::string session = joinPath(runtimeDirectory, "session.json");
+    return createControlPlane(runtimeDirectory, sessionFilePath(runtimeDirectory));
+}
+
+std::unique_ptr<ControlPlane> createControlPlane(const std::string& runtimeDirectory, const std::string& session) {
     PanelChoice panel = choosePanel(runtimeDirectory);
     if (!panel.apiBase.empty()) {
         return std::make_unique<XboardControlPlane>(std::move(panel.apiBase), session,

@@ -1,5 +1,6 @@
 #pragma once
-// The runtime directory: tools, state files and the service log live there.
+// The runtime directory: tools, panel.json, account.json and the service log live there, and
+// the session files (see state_location.h).
 
 #include <memory>
 #include <string>
@@ -19,7 +20,10 @@ bool hasXray(const std::string& directory);
 bool hasRemotePanel(const std::string& runtimeDirectory);
 
 // The panel client when panel.json or ORVIK_XBOARD_URL names a panel, else the file-backed
-// control plane. Never null.
+// control plane, with the session file of the user running this process. Never null.
 std::unique_ptr<ControlPlane> createControlPlane(const std::string& runtimeDirectory);
+
+// The same with the session file given: the service's, for the user who asks.
+std::unique_ptr<ControlPlane> createControlPlane(const std::string& runtimeDirectory, const std::string& sessionPath);
 
 }  // namespace vpn

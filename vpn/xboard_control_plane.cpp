@@ -6,6 +6,7 @@
 
 #include "vpn/files.h"
 #include "vpn/json_read.h"
+#include "vpn/state_location.h"
 
 namespace vpn {
 
@@ -52,7 +53,7 @@ bool XboardControlPlane::saveSession(std::string& error) {
     session["auth_data"] = token_;
     const std::string text =
         session.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-    if (writeFileAtomically(sessionPath_, text)) return true;
+    if (writeSessionFile(sessionPath_, text)) return true;
     error = "无法保存登录状态";
     return false;
 }

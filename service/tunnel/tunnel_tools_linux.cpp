@@ -9,8 +9,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
+#include "service/tunnel/tool_trust.h"
 #include "vpn/system.h"
 
 namespace tunnel {
@@ -57,9 +60,27 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+// The program's path with every link resolved, so that what was checked is what runs: a
+// link on the way could be pointed elsewhere after the check. Empty when it cannot be resolved.
+std::string resolvedPath(const std::string& path) {
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    return resolved ? std::string(resolved.get()) : std::string();
+}
+
+// Both programs resolved and checked; false with the text naming the path others can change.
+bool trusted(TunnelTools& tools, std::string& error) {
+    for (std::string* program : {&tools.xrayExecutable, &tools.tun2socksExecutable}) {
+        const std::string resolved = resolvedPath(*program);
+        if (!onlyAdministratorsCanChange(resolved.empty() ? *program : resolved, error)) return false;
+        *program = resolved;
+    }
+    return true;
+}
+
 class LinuxToolLocator final : public ToolLocator {
 public:
-    explicit LinuxToolLocator(std::string tunDevice) : tunDevice_(std::move(tunDevice)) {}
+    LinuxToolLocator(std::string tunDevice, bool requireTrustedTools)
+        : tunDevice_(std::move(tunDevice)), requireTrustedTools_(requireTrustedTools) {}
 
     bool locate(const std::string& xrayDirectory, const std::string& tun2socksDirectory,
                 const std::string& configPath, TunnelTools& tools, std::string& error) override {
@@ -74,7 +95,9 @@ public:
         } else if (!exists(configPath)) {
             error = "config not found";
         } else {
-            tools = {xray, tun2socks};
+            TunnelTools found{xray, tun2socks, /*tun2socksTakesInterface=*/false};
+            if (requireTrustedTools_ && !trusted(found, error)) return false;
+            tools = found;
             return true;
         }
         return false;
@@ -82,14 +105,17 @@ public:
 
 private:
     std::string tunDevice_;
+    bool requireTrustedTools_;
 };
 
 }  // namespace
 
-std::unique_ptr<ToolLocator> makeToolLocator(const std::string& tunDevice) {
-    return std::make_unique<LinuxToolLocator>(tunDevice);
+std::unique_ptr<ToolLocator> makeToolLocator(const std::string& tunDevice, bool requireTrustedTools) {
+    return std::make_unique<LinuxToolLocator>(tunDevice, requireTrustedTools);
 }
 
-std::unique_ptr<ToolLocator> makeToolLocator() { return makeToolLocator(kTunDevice); }
+std::unique_ptr<ToolLocator> makeToolLocator(bool requireTrustedTools) {
+    return makeToolLocator(kTunDevice, requireTrustedTools);
+}
 
 }  // namespace tunnel

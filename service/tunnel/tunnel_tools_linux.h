@@ -10,6 +10,8 @@ namespace tunnel {
 
 inline constexpr const char* kTunDevice = "/dev/net/tun";
 
-std::unique_ptr<ToolLocator> makeToolLocator(const std::string& tunDevice);
+// With `requireTrustedTools` see makeToolLocator(bool); the programs handed out are then the
+// resolved paths that were checked.
+std::unique_ptr<ToolLocator> makeToolLocator(const std::string& tunDevice, bool requireTrustedTools);
 
 }  // namespace tunnel

@@ -45,7 +45,7 @@ struct RealTunnel {
         : runner(tunnel::makeProcessRunner()),
           network(tunnel::makeNetworkOps(
               *runner, {tunnel::DnsBackend::file, runtime.resolvConfPath(), runtime.dnsStatePath()})),
-          tools(tunnel::makeToolLocator()),
+          tools(tunnel::makeToolLocator(true)),
           tunnel({*runner, *network, *tools,
                   [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }}) {}
     std::unique_ptr<tunnel::ProcessRunner> runner;

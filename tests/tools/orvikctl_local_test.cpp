@@ -2,6 +2,7 @@
 // nothing, and the runtime option.
 #include <filesystem>
 
+#include "tests/support/session_file.h"
 #include "tests/tools/orvikctl_fixture.h"
 
 namespace {
@@ -44,7 +45,7 @@ TEST_F(OrvikctlLocal, SignsInShowsTheOneNodeAndSignsOut) {
     CapturedRun result = run({"login", " demo@velora.local "}, "velora\r\n");
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "Signed in as demo@velora.local.\n");
-    EXPECT_TRUE(contains(runtime.read("session.json"), "\"expireAt\":\"2099-12-31\""));
+    EXPECT_TRUE(contains(runtime.read(orvik_test::sessionFile()), "\"expireAt\":\"2099-12-31\""));
 
     result = run({"account"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -58,7 +59,7 @@ TEST_F(OrvikctlLocal, SignsInShowsTheOneNodeAndSignsOut) {
 
     result = run({"logout"});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_FALSE(runtime.exists("session.json"));
+    EXPECT_FALSE(runtime.exists(orvik_test::sessionFile()));
     result = run({"account"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "orvikctl: not logged in\n");
@@ -71,7 +72,7 @@ TEST_F(OrvikctlLocal, RefusalsOfTheLocalAccount) {
     runtime.write("account.json", std::string(kAccount).replace(kAccount.find("2099-12-31"), 10, "2001-01-01"));
     result = run({"login", "demo@velora.local"}, "velora\n");
     EXPECT_EQ(result.err, "orvikctl: account expired\n");
-    EXPECT_FALSE(runtime.exists("session.json"));
+    EXPECT_FALSE(runtime.exists(orvik_test::sessionFile()));
 
     // What only a panel offers: the back end's fixed texts, asking nothing first.
     const std::vector<std::pair<std::vector<std::string>, std::string>> unsupported = {
@@ -106,7 +107,7 @@ TEST_F(OrvikctlLocal, HelpForEveryCommand) {
 
 TEST_F(OrvikctlLocal, UsageErrorsChangeNothing) {
     ASSERT_EQ(run({"login", "demo@velora.local"}, "velora\n").exitCode, 0);
-    const std::string session = runtime.read("session.json");
+    const std::string session = runtime.read(orvik_test::sessionFile());
     const auto before = entries();
     const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
         {{"frobnicate"}, "unknown command frobnicate"},
@@ -124,7 +125,7 @@ TEST_F(OrvikctlLocal, UsageErrorsChangeNothing) {
         EXPECT_EQ(result.err.rfind("orvikctl: " + text + "\n", 0), 0u) << result.err;
         EXPECT_EQ(result.out, "");
     }
-    EXPECT_EQ(runtime.read("session.json"), session);
+    EXPECT_EQ(runtime.read(orvik_test::sessionFile()), session);
     EXPECT_EQ(entries(), before);
 }
 
@@ -141,7 +142,7 @@ TEST_F(OrvikctlLocal, RuntimeOptionChoosesTheDirectory) {
     const CapturedRun slashed =
         orvik_test::runCaptured(ORVIKCTL_EXE, {"--runtime", runtime.path() + "/", "login", "demo@velora.local"}, "velora\n");
     EXPECT_EQ(slashed.exitCode, 0) << slashed.err;
-    EXPECT_TRUE(runtime.exists("session.json"));
+    EXPECT_TRUE(runtime.exists(orvik_test::sessionFile()));
 }
 
 }  // namespace

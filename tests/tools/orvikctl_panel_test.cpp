@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tests/support/fake_panel.h"
+#include "tests/support/session_file.h"
 #include "tests/tools/orvikctl_fixture.h"
 
 namespace {
@@ -39,7 +40,7 @@ TEST_F(OrvikctlPanel, SignsInShowsTheAccountAndSignsOut) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, std::string("Signed in as ") + FakePanel::kEmail + ".\n");
     EXPECT_EQ(result.err, "");
-    EXPECT_TRUE(contains(runtime.read("session.json"), "auth_data"));
+    EXPECT_TRUE(contains(runtime.read(orvik_test::sessionFile()), "auth_data"));
 
     result = run({"account"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -62,7 +63,7 @@ TEST_F(OrvikctlPanel, SignsInShowsTheAccountAndSignsOut) {
     result = run({"logout"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(result.out, "Signed out.\n");
-    EXPECT_FALSE(runtime.exists("session.json"));
+    EXPECT_FALSE(runtime.exists(orvik_test::sessionFile()));
     result = run({"account"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
@@ -91,7 +92,7 @@ TEST_F(OrvikctlPanel, WrongPasswordFailsWithThePanelsTextAndKeepsNoSession) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "orvikctl: 邮箱或密码错误\n");
-    EXPECT_FALSE(runtime.exists("session.json"));
+    EXPECT_FALSE(runtime.exists(orvik_test::sessionFile()));
 
     const auto reply = runJson({"login", FakePanel::kEmail}, &result, "wrong-password\n");
     EXPECT_EQ(result.exitCode, 1);
@@ -111,7 +112,7 @@ TEST_F(OrvikctlPanel, LoginWithoutPasswordOrEmailIsAUsageErrorWithoutARequest) {
     result = run({"login", "  "}, "password\n");
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_TRUE(panel.requests().empty());
-    EXPECT_FALSE(runtime.exists("session.json"));
+    EXPECT_FALSE(runtime.exists(orvik_test::sessionFile()));
 }
 
 TEST_F(OrvikctlPanel, PlansBuyAndOrderStatus) {
@@ -193,7 +194,7 @@ TEST_F(OrvikctlPanel, RegisterAsksForInviteAndEmailCodeWhenThePanelWantsThem) {
     const CapturedRun result = process.finish();
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "Registered and signed in as new@example.com.\n");
-    EXPECT_TRUE(contains(runtime.read("session.json"), email));
+    EXPECT_TRUE(contains(runtime.read(orvik_test::sessionFile()), email));
     EXPECT_TRUE(panel.read<bool>([&](const FakePanelState& state) {
         return std::any_of(state.users.begin(), state.users.end(), [&](const auto& user) { return user.email == email; });
     }));
@@ -224,7 +225,7 @@ TEST_F(OrvikctlPanel, RegisterRefusalsComeBeforeTheRegistration) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "orvikctl: 面板开启了人机验证，请到网站注册\n");
     EXPECT_TRUE(panel.requestsTo("/api/v1/passport/auth/register").empty());
-    EXPECT_FALSE(runtime.exists("session.json"));
+    EXPECT_FALSE(runtime.exists(orvik_test::sessionFile()));
 
     result = run({"login", "--invite", "X", FakePanel::kEmail}, FakePanel::kPassword);
     EXPECT_EQ(result.exitCode, 2);

@@ -5,11 +5,11 @@
 #include <sched.h>
 #include <sys/mount.h>
 
-#include <filesystem>
 #include <functional>
 
 #include "tests/support/netns_linux.h"
 #include "tests/support/service_process.h"
+#include "tests/support/session_file.h"
 #include "tests/support/tunnel_runtime_linux.h"
 #include "tests/tools/orvikctl_fixture.h"
 
@@ -105,15 +105,12 @@ TEST_F(OrvikctlTunnel, SignInConnectStatusDisconnectAgainstTheConsoleService) {
     EXPECT_TRUE(contains(log(), "ipc op=connect\nipc op=status\nipc op=disconnect\nipc op=shutdown\n")) << log();
 }
 
-TEST_F(OrvikctlTunnel, ConnectStartsTheServiceWhichOutlivesOrvikctl) {
-    // orvikctl finds the service beside itself, as the client does.
-    const std::string bin = output_.file("bin");
-    std::filesystem::create_directories(bin);
-    std::filesystem::copy_file(ORVIKCTL_EXE, bin + "/orvikctl");
-    std::filesystem::copy_file(ORVIK_SERVICE_EXE, bin + "/orvik_service");
-    runtime_.writeFile(runtime_.root() + "/session.json", "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
+TEST_F(OrvikctlTunnel, ConnectFromTheBuildTreeStartsTheServiceWhichOutlivesOrvikctl) {
+    // orvikctl finds the service beside itself, as the client does; the service, started
+    // with a clean environment like pkexec's, learns the test's pipe from its command line.
+    runtime_.writeFile(runtime_.root() + "/" + orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
     inMachine([&] {
-        CapturedRun result = orvikctl({"connect"}, {}, bin + "/orvikctl");
+        CapturedRun result = orvikctl({"connect"});
         ASSERT_EQ(result.exitCode, 0) << result.err << log();
         EXPECT_EQ(result.out, "Connected.\n");
         EXPECT_EQ(result.err, "Starting the connection service...\n");

@@ -1,8 +1,14 @@
-// The Linux tool locator: which file is taken, and the text for each missing piece.
+// The Linux tool locator: which file is taken, the text for each missing piece, and the
+// refusal of programs that users other than root can change.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
+#include "service/tunnel/tool_trust.h"
 #include "service/tunnel/tunnel_tools_linux.h"
 #include "tests/support/temp_dir.h"
 
@@ -32,16 +38,16 @@ protected:
         fs::permissions(runtime.file(relative), fs::perms::owner_all);
     }
 
-    std::string locateError() {
-        auto locator = makeToolLocator(tunDevice);
+    std::string locateError(bool requireTrustedTools = false) {
+        auto locator = makeToolLocator(tunDevice, requireTrustedTools);
         TunnelTools tools;
         std::string error;
         EXPECT_FALSE(locator->locate(xrayDir, tun2socksDir, config, tools, error));
         return error;
     }
 
-    TunnelTools locateTools() {
-        auto locator = makeToolLocator(tunDevice);
+    TunnelTools locateTools(bool requireTrustedTools = false) {
+        auto locator = makeToolLocator(tunDevice, requireTrustedTools);
         TunnelTools tools;
         std::string error;
         EXPECT_TRUE(locator->locate(xrayDir, tun2socksDir, config, tools, error)) << error;
@@ -97,6 +103,72 @@ TEST_F(ToolLocatorLinuxTest, ConfigurationMustExistAndIsCheckedLast) {
 
 TEST_F(ToolLocatorLinuxTest, TheSystemTunDeviceIsTheDefault) {
     EXPECT_STREQ(kTunDevice, "/dev/net/tun");
+}
+
+// Who may change the program or a folder above it: only root passes. The runtime here is
+// root's folder under /tmp (sticky), like an installed one under /opt.
+struct TrustCase {
+    const char* name;
+    std::function<void(const orvik_test::TempDir&)> change;
+    const char* refusedPath;  // relative to the runtime ("": itself); nullptr: trusted
+};
+
+constexpr uid_t kNobody = 65534;
+
+void chownTo(const std::string& path, uid_t owner) { ASSERT_EQ(::lchown(path.c_str(), owner, 0), 0) << path; }
+void chmodTo(const std::string& path, mode_t mode) { ASSERT_EQ(::chmod(path.c_str(), mode), 0) << path; }
+
+class ToolTrustLinuxTest : public ToolLocatorLinuxTest, public ::testing::WithParamInterface<TrustCase> {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "owners other than root can be set only by root";
+        ToolLocatorLinuxTest::SetUp();
+        chmodTo(runtime.path(), 0755);
+    }
+};
+
+TEST_P(ToolTrustLinuxTest, OnlyRootMayChangeTheProgramsAndTheFoldersAboveThem) {
+    const TrustCase& trust = GetParam();
+    trust.change(runtime);
+    if (trust.refusedPath == nullptr) {
+        locateTools(true);
+        return;
+    }
+    const std::string path = *trust.refusedPath ? runtime.file(trust.refusedPath) : runtime.path();
+    EXPECT_EQ(locateError(true), path + " can be changed by users other than the administrators");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ToolTrustLinuxTest,
+    ::testing::Values(
+        TrustCase{"RootsOwn", [](const orvik_test::TempDir&) {}, nullptr},
+        TrustCase{"StickyFolderAboveRootsEntries", [](const orvik_test::TempDir& r) { chmodTo(r.path(), 01777); },
+                  nullptr},
+        TrustCase{"FolderReplacedByAUser", [](const orvik_test::TempDir& r) { chownTo(r.file("xray"), kNobody); },
+                  "xray"},
+        TrustCase{"ProgramOfAUser", [](const orvik_test::TempDir& r) { chownTo(r.file("xray/xray"), kNobody); },
+                  "xray/xray"},
+        TrustCase{"GroupWritableProgram",
+                  [](const orvik_test::TempDir& r) { chmodTo(r.file("tun2socks/tun2socks-linux-amd64"), 0770); },
+                  "tun2socks/tun2socks-linux-amd64"},
+        TrustCase{"FolderEveryoneMayWrite", [](const orvik_test::TempDir& r) { chmodTo(r.path(), 0777); }, ""},
+        // A root-owned file inside a user's folder is still the user's to replace.
+        TrustCase{"StickyFolderOfAUser",
+                  [](const orvik_test::TempDir& r) {
+                      chmodTo(r.path(), 01777);
+                      chownTo(r.path(), kNobody);
+                  },
+                  ""}),
+    [](const ::testing::TestParamInfo<TrustCase>& row) { return row.param.name; });
+
+TEST_F(ToolLocatorLinuxTest, TrustedProgramsAreRunByTheCheckedPathNotThroughALink) {
+    if (::geteuid() != 0) GTEST_SKIP() << "owners other than root can be set only by root";
+    orvik_test::TempDir elsewhere;
+    fs::rename(xrayDir, elsewhere.file("xray"));
+    fs::create_directory_symlink(elsewhere.file("xray"), xrayDir);
+    EXPECT_EQ(locateTools(true).xrayExecutable, elsewhere.file("xray") + "/xray");
+    chownTo(elsewhere.path(), kNobody);
+    EXPECT_EQ(locateError(true), elsewhere.path() + " can be changed by users other than the administrators");
 }
 
 }  // namespace

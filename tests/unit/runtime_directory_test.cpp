@@ -4,6 +4,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/environment.h"
+#include "tests/support/session_file.h"
 #include "tests/support/temp_dir.h"
 #include "vpn/files.h"
 #include "vpn/local_control_plane.h"
@@ -162,23 +163,23 @@ TEST_F(ControlPlaneChoiceTest, WithoutPanelTheFilesServe) {
     const auto plane = vpn::createControlPlane(runtime.path());
     ASSERT_NE(dynamic_cast<vpn::LocalControlPlane*>(plane.get()), nullptr);
 
-    // It works on this directory's account.json and session.json.
+    // It works on this directory's account.json and this user's session file.
     runtime.write("account.json", R"({"email":"a@b.c","password":"p","expireAt":"2999-1-1"})");
     std::string error;
     ASSERT_TRUE(plane->login("a@b.c", "p", error)) << error;
-    EXPECT_TRUE(runtime.exists("session.json"));
+    EXPECT_TRUE(runtime.exists(orvik_test::sessionFile()));
 }
 
 TEST_F(ControlPlaneChoiceTest, PanelSettingsNameApiAndDeviceService) {
     runtime.write("panel.json", R"({"apiBase":"https://panel.example/", "deviceApi":"https://devices.example/v1\\/"})");
-    runtime.write("session.json", R"({"email":"a@b.c","auth_data":"Bearer T"})");
+    runtime.write(orvik_test::sessionFile(), R"({"email":"a@b.c","auth_data":"Bearer T"})");
     EXPECT_TRUE(vpn::hasRemotePanel(runtime.path()));
     const auto plane = vpn::createControlPlane(runtime.path());
     const auto* panel = dynamic_cast<vpn::XboardControlPlane*>(plane.get());
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(panel->apiBase(), "https://panel.example");
     EXPECT_EQ(panel->deviceApi(), "https://devices.example/v1");
-    EXPECT_EQ(panel->token(), "Bearer T");  // the runtime directory's session.json
+    EXPECT_EQ(panel->token(), "Bearer T");  // this user's session file
 }
 
 TEST_F(ControlPlaneChoiceTest, VariableNamesPanelWithoutDeviceService) {
