@@ -1,10 +1,15 @@
 // The service pipe on Windows: "\\.\pipe\OrvikService", byte mode, one instance per client,
-// open to every authenticated local user at low integrity and above, never to remote ones.
-// Transfers are overlapped so that a silent client can be given up after its time-out.
+// open for reading and writing data to every authenticated local user at low integrity and
+// above, never to remote ones. Only Administrators and SYSTEM may add instances or change the
+// pipe's security, and the pipe belongs to Administrators, which clients check. The first
+// instance claims the name; from then on an instance of ours always listens, so the name is
+// never free for another process to take. Transfers are overlapped so that a silent client
+// can be given up after its time-out.
 #include <windows.h>
 
 #include <sddl.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -16,39 +21,53 @@
 namespace service {
 namespace {
 
-constexpr const wchar_t* kPipeSddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;AU)S:(ML;;NW;;;LW)";
-constexpr DWORD kMaxInstances = 8;
+// Authenticated users: generic read, FILE_WRITE_DATA and FILE_WRITE_ATTRIBUTES (0x12018B);
+// never FILE_CREATE_PIPE_INSTANCE, WRITE_DAC or WRITE_OWNER.
+constexpr const wchar_t* kPipeSddl = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12018B;;;AU)S:(ML;;NW;;;LW)";
+// The clients being served and the instance listening for the next one.
+constexpr DWORD kMaxInstances = kMaxConcurrentClients + 1;
 constexpr DWORD kBufferSize = 4096;
 
 using Clock = std::chrono::steady_clock;
 
+// Counts the instances of ours that exist, listening or connected: while one does, the name
+// is ours.
+using InstanceCount = std::shared_ptr<std::atomic<int>>;
+
 class PipeConnection : public ByteStream {
 public:
-    explicit PipeConnection(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    enum class Wait { connected, woken, failed };
+
+    PipeConnection(HANDLE pipe, InstanceCount instances)
+        : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), instances_(std::move(instances)) {
+        ++*instances_;
+    }
     ~PipeConnection() override {
         DisconnectNamedPipe(pipe_);
         CloseHandle(pipe_);
         if (event_) CloseHandle(event_);
+        --*instances_;
     }
     PipeConnection(const PipeConnection&) = delete;
     PipeConnection& operator=(const PipeConnection&) = delete;
 
-    // Waits for a client to open this instance, or for `wake` to be set.
-    bool waitForClient(HANDLE wake) {
-        if (!event_) return false;
+    // Waits for a client to open this instance, or for `wake` to be set. After a failure the
+    // instance is ready to wait again.
+    Wait waitForClient(HANDLE wake) {
+        if (!event_) return Wait::failed;
         OVERLAPPED overlapped{};
         overlapped.hEvent = event_;
-        if (ConnectNamedPipe(pipe_, &overlapped)) return true;
+        if (ConnectNamedPipe(pipe_, &overlapped)) return Wait::connected;
         const DWORD error = GetLastError();
-        if (error == ERROR_PIPE_CONNECTED) return true;
-        if (error != ERROR_IO_PENDING) return false;
+        if (error == ERROR_PIPE_CONNECTED) return Wait::connected;
+        if (error != ERROR_IO_PENDING) return reset();  // e.g. a client that came and went
         HANDLE events[2] = {event_, wake};
         if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
-            cancel(overlapped);
-            return false;
+            // A client may have arrived as the wait ended.
+            return cancel(overlapped) ? Wait::connected : Wait::woken;
         }
         DWORD ignored = 0;
-        return GetOverlappedResult(pipe_, &overlapped, &ignored, FALSE) != 0;
+        return GetOverlappedResult(pipe_, &overlapped, &ignored, FALSE) ? Wait::connected : reset();
     }
 
     void setDeadline(int milliseconds) override { deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds); }
@@ -110,6 +129,11 @@ private:
         return count;
     }
 
+    Wait reset() {
+        DisconnectNamedPipe(pipe_);
+        return Wait::failed;
+    }
+
     bool cancel(OVERLAPPED& overlapped, DWORD* count = nullptr) {
         DWORD ignored = 0;
         CancelIoEx(pipe_, &overlapped);
@@ -128,6 +152,7 @@ private:
 
     HANDLE pipe_;
     HANDLE event_;
+    InstanceCount instances_;
     Clock::time_point deadline_ = Clock::now();
     unsigned long lastError_ = 0;
 };
@@ -135,44 +160,68 @@ private:
 class NamedPipeListener : public PipeListener {
 public:
     explicit NamedPipeListener(const std::string& name)
-        : name_(vpn::widen(name)), wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+        : name_(vpn::widen(name)),
+          wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          instances_(std::make_shared<std::atomic<int>>(0)) {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1, &descriptor_, nullptr))
+            descriptor_ = nullptr;
+    }
     ~NamedPipeListener() override {
+        listening_.reset();
+        if (descriptor_) LocalFree(descriptor_);
         if (wake_) CloseHandle(wake_);
     }
     NamedPipeListener(const NamedPipeListener&) = delete;
     NamedPipeListener& operator=(const NamedPipeListener&) = delete;
 
-    Result accept(std::unique_ptr<ByteStream>& connection) override {
-        if (!wake_) return Result::pause;
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1, &descriptor, nullptr))
-            return Result::pause;
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-        HANDLE pipe = CreateNamedPipeW(name_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                       kMaxInstances, kBufferSize, kBufferSize, 0, &attributes);
-        LocalFree(descriptor);
-        if (pipe == INVALID_HANDLE_VALUE) return Result::pause;
-        auto instance = std::make_unique<PipeConnection>(pipe);
-        if (!instance->waitForClient(wake_)) return Result::retry;
-        connection = std::move(instance);
+    Result accept(std::unique_ptr<ByteStream>& connection, Caller&) override {
+        if (!wake_ || !descriptor_) return Result::pause;
+        if (!listening_) {
+            listening_ = createInstance(FILE_FLAG_FIRST_PIPE_INSTANCE);
+            if (!listening_) return firstInstanceFailed(GetLastError());
+        }
+        switch (listening_->waitForClient(wake_)) {
+            case PipeConnection::Wait::woken:
+            case PipeConnection::Wait::failed:
+                return Result::retry;
+            case PipeConnection::Wait::connected:
+                break;
+        }
+        // The next instance listens before this one is handed out, created while this one
+        // still holds the name. When that fails, the next accept claims the name anew.
+        std::unique_ptr<PipeConnection> next = createInstance(0);
+        connection = std::move(listening_);
+        listening_ = std::move(next);
         return Result::connected;
     }
 
-    // The event ends a wait at once; the throw-away connection is the classic way to wake
-    // a server blocked in ConnectNamedPipe.
+    // Only the event: connecting to the pipe could reach another process's instance.
     void wake() override {
         if (wake_) SetEvent(wake_);
-        HANDLE client = CreateFileW(name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (client != INVALID_HANDLE_VALUE) CloseHandle(client);
     }
 
 private:
+    std::unique_ptr<PipeConnection> createInstance(DWORD firstFlag) {
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor_, FALSE};
+        HANDLE pipe = CreateNamedPipeW(name_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | firstFlag,
+                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                       kMaxInstances, kBufferSize, kBufferSize, 0, &attributes);
+        if (pipe == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<PipeConnection>(pipe, instances_);
+    }
+
+    // With no instance of ours alive, a pipe that exists belongs to another process.
+    Result firstInstanceFailed(DWORD error) const {
+        const bool exists = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+        return exists && *instances_ == 0 ? Result::nameTaken : Result::pause;
+    }
+
     std::wstring name_;
     HANDLE wake_;
+    InstanceCount instances_;
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    std::unique_ptr<PipeConnection> listening_;  // touched only by accept() and the destructor
 };
-
 
 }  // namespace
 

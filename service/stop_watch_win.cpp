@@ -1,33 +1,77 @@
 // What stops a running service on Windows: the console's control events in console mode and
 // the owner process ending in daemon mode.
+#include "service/stop_watch_win.h"
+
 #include <windows.h>
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "service/service_context.h"
+#include "service/service_host_win.h"
 
 namespace service {
 namespace {
 
-// The console control handler has no argument of its own.
-std::atomic<ServiceContext*> consoleContext{nullptr};
+// What console mode shares with the system's console-control thread (the handler has no
+// argument of its own). Never destroyed: a handler may still be returning as the process ends.
+struct ConsoleWatch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    ServiceContext* context = nullptr;  // set while console mode runs
+    bool served = false;                // the pipe server has returned: the tunnel is stopped
+    bool stopping = false;              // a direct stop of the tunnel is under way
+};
 
-BOOL WINAPI onConsoleControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
-    if (ServiceContext* context = consoleContext.load()) requestStop(*context);
-    return TRUE;
+ConsoleWatch& consoleWatch() {
+    static ConsoleWatch* const watch = new ConsoleWatch;
+    return *watch;
 }
+
+bool endsTheProcess(unsigned long type) {
+    return type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT;
+}
+
+// The pipe server stops the tunnel only after its last client; this stops it at once (after a
+// connect under way), on a thread of its own so that the handler's wait stays bounded. Called
+// with the watch's mutex held.
+void stopTunnelNow(ConsoleWatch& watch) {
+    Engine* engine = watch.context->engine;
+    if (watch.stopping || !engine) return;
+    watch.stopping = true;
+    std::thread([&watch, engine] {
+        engine->stop();
+        std::lock_guard<std::mutex> lock(watch.mutex);
+        watch.stopping = false;
+        watch.changed.notify_all();
+    }).detach();
+}
+
+BOOL WINAPI onConsoleControl(DWORD type) { return handleConsoleControl(type) ? TRUE : FALSE; }
 
 class ConsoleStop : public StopWatch {
 public:
     explicit ConsoleStop(ServiceContext& context) {
-        consoleContext = &context;
+        ConsoleWatch& watch = consoleWatch();
+        {
+            std::lock_guard<std::mutex> lock(watch.mutex);
+            watch.context = &context;
+            watch.served = false;
+        }
         SetConsoleCtrlHandler(onConsoleControl, TRUE);
     }
+    // Console mode has served, so the tunnel is down; the engine goes next, so a direct stop
+    // still under way is waited for.
     ~ConsoleStop() override {
         SetConsoleCtrlHandler(onConsoleControl, FALSE);
-        consoleContext = nullptr;
+        ConsoleWatch& watch = consoleWatch();
+        std::unique_lock<std::mutex> lock(watch.mutex);
+        watch.context = nullptr;
+        watch.served = true;
+        watch.changed.notify_all();
+        watch.changed.wait(lock, [&] { return !watch.stopping; });
     }
     ConsoleStop(const ConsoleStop&) = delete;
     ConsoleStop& operator=(const ConsoleStop&) = delete;
@@ -67,15 +111,28 @@ private:
 
 }  // namespace
 
-void prepareConsole() { SetConsoleOutputCP(CP_UTF8); }
-
 void prepareRunningProcess() {}
+
+bool handleConsoleControl(unsigned long type) {
+    const bool ending = endsTheProcess(type);
+    if (!ending && type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return false;
+    ConsoleWatch& watch = consoleWatch();
+    std::unique_lock<std::mutex> lock(watch.mutex);
+    if (!watch.context) return false;
+    requestStop(*watch.context);
+    if (!ending) return true;
+    // Windows ends the process when this returns: not before the tunnel is down.
+    stopTunnelNow(watch);
+    watch.changed.wait_for(lock, std::chrono::milliseconds(kConsoleCloseWaitMs), [&] { return watch.served; });
+    return true;
+}
 
 std::unique_ptr<StopWatch> watchConsoleStop(ServiceContext& context) {
     return std::make_unique<ConsoleStop>(context);
 }
 
 std::unique_ptr<StopWatch> detachFromConsole(ServiceContext&) {
+    restoreConsoleCodePage();  // the console stays with the programs that started us
     FreeConsole();
     return nullptr;
 }

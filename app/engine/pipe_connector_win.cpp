@@ -1,66 +1,140 @@
 // The service pipe from the client side: "\\.\pipe\OrvikService" opened for reading and
-// writing in byte mode, with blocking transfers (the service answers once the op is done).
+// writing data in byte mode, for identification only (the server may learn who we are, never
+// act as us), and only when the service's own identity serves it. Transfers are overlapped
+// and end at the deadline the caller sets, so a hung service cannot hold the client for ever.
+#include "app/engine/pipe_connector_win.h"
+
 #include <windows.h>
 
-#include "app/engine/pipe_connector.h"
+#include <aclapi.h>
+
+#include <chrono>
+
 #include "vpn/text_win.h"
 
 namespace engine {
 namespace {
 
-constexpr DWORD kWriteFault = ERROR_WRITE_FAULT;  // a transfer of 0 bytes
+using Clock = std::chrono::steady_clock;
+
+// The pipe grants users these rights only: GENERIC_WRITE would also ask for instance creation.
+constexpr DWORD kPipeAccess = GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
+constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
 class PipeStream : public vpn::ByteStream {
 public:
-    explicit PipeStream(HANDLE pipe) : pipe_(pipe) {}
-    ~PipeStream() override { CloseHandle(pipe_); }
+    explicit PipeStream(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    ~PipeStream() override {
+        CloseHandle(pipe_);
+        if (event_) CloseHandle(event_);
+    }
     PipeStream(const PipeStream&) = delete;
     PipeStream& operator=(const PipeStream&) = delete;
 
-    // Blocking handle: a transfer waits as long as the service takes.
-    void setDeadline(int) override {}
+    void setDeadline(int milliseconds) override {
+        deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
+        hasDeadline_ = true;
+    }
 
     size_t read(char* buffer, size_t size) override {
-        DWORD count = 0;
-        if (!ReadFile(pipe_, buffer, static_cast<DWORD>(size), &count, nullptr)) return fail(GetLastError());
-        return count > 0 ? count : fail(ERROR_HANDLE_EOF);
+        return transfer(ERROR_HANDLE_EOF, [&](OVERLAPPED* overlapped, DWORD* count) {
+            return ReadFile(pipe_, buffer, static_cast<DWORD>(size), count, overlapped);
+        });
     }
 
     size_t write(const char* data, size_t size) override {
-        DWORD count = 0;
-        if (!WriteFile(pipe_, data, static_cast<DWORD>(size), &count, nullptr)) return fail(GetLastError());
-        return count > 0 ? count : fail(kWriteFault);
+        return transfer(ERROR_WRITE_FAULT, [&](OVERLAPPED* overlapped, DWORD* count) {
+            return WriteFile(pipe_, data, static_cast<DWORD>(size), count, overlapped);
+        });
     }
 
-    bool flush() override {
-        if (FlushFileBuffers(pipe_)) return true;
-        lastError_ = GetLastError();
-        return false;
-    }
+    // FlushFileBuffers would wait, without a deadline, for the service to read the request;
+    // its reply, read next under the deadline, shows that it did.
+    bool flush() override { return true; }
 
     unsigned long lastError() const override { return lastError_; }
 
 private:
+    template <class Start>
+    size_t transfer(DWORD zeroBytesError, Start start) {
+        if (!event_) return fail(ERROR_INVALID_HANDLE);
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = event_;
+        DWORD count = 0;
+        if (!start(&overlapped, &count)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) return fail(error);
+            if (WaitForSingleObject(event_, millisecondsLeft()) != WAIT_OBJECT_0) {
+                CancelIoEx(pipe_, &overlapped);
+                // Finished just in time after all, or cancelled.
+                if (GetOverlappedResult(pipe_, &overlapped, &count, TRUE) && count > 0) return count;
+                return fail(ERROR_TIMEOUT);
+            }
+            if (!GetOverlappedResult(pipe_, &overlapped, &count, FALSE)) return fail(GetLastError());
+        }
+        return count > 0 ? count : fail(zeroBytesError);
+    }
+
+    // Without a deadline a transfer waits as long as the service takes.
+    DWORD millisecondsLeft() const {
+        if (!hasDeadline_) return INFINITE;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+        return left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
+    }
+
     size_t fail(DWORD error) {
         lastError_ = error;
         return 0;
     }
 
     HANDLE pipe_;
+    HANDLE event_;
+    bool hasDeadline_ = false;
+    Clock::time_point deadline_;
     unsigned long lastError_ = 0;
 };
 
+// Nobody but Administrators and SYSTEM can make an object's owner Administrators or SYSTEM.
+bool ownedByAdministratorsOrSystem(HANDLE pipe) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return false;
+    const bool trusted =
+        owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || IsWellKnownSid(owner, WinLocalSystemSid));
+    LocalFree(descriptor);
+    return trusted;
+}
+
+bool tokenIsElevatedOrSystem(HANDLE token) {
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated)
+        return true;
+    alignas(TOKEN_USER) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    return GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+           IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
+}
+
 class NamedPipeConnector : public PipeConnector {
 public:
+    explicit NamedPipeConnector(ServerProcessCheck check) : check_(std::move(check)) {}
+
     Status open(const std::string& name, std::unique_ptr<vpn::ByteStream>& connection,
                 unsigned long& errorCode) override {
-        HANDLE pipe = CreateFileW(vpn::widen(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE pipe =
+            CreateFileW(vpn::widen(name).c_str(), kPipeAccess, 0, nullptr, OPEN_EXISTING, kOpenFlags, nullptr);
         if (pipe == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             if (error == ERROR_PIPE_BUSY) return Status::busy;
             if (error == ERROR_FILE_NOT_FOUND) return Status::notFound;
             errorCode = error;
+            return Status::failed;
+        }
+        if (!servedByTheService(pipe)) {
+            CloseHandle(pipe);
+            errorCode = ERROR_ACCESS_DENIED;
             return Status::failed;
         }
         DWORD mode = PIPE_READMODE_BYTE;
@@ -74,10 +148,37 @@ public:
     }
 
     unsigned long currentErrorCode() const override { return GetLastError(); }
+
+private:
+    // The owner decides; the server's process, where its token can be read, must agree (it
+    // also refuses an instance added to the service's pipe by someone else).
+    bool servedByTheService(HANDLE pipe) const {
+        ULONG processId = 0;
+        if (!GetNamedPipeServerProcessId(pipe, &processId) || !ownedByAdministratorsOrSystem(pipe)) return false;
+        return check_(processId).value_or(true);
+    }
+
+    ServerProcessCheck check_;
 };
 
 }  // namespace
 
-std::shared_ptr<PipeConnector> makePlatformPipeConnector() { return std::make_shared<NamedPipeConnector>(); }
+std::optional<bool> processElevatedOrSystem(unsigned long processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(processId));
+    if (!process) return std::nullopt;
+    HANDLE token = nullptr;
+    const BOOL opened = OpenProcessToken(process, TOKEN_QUERY, &token);
+    CloseHandle(process);
+    if (!opened) return std::nullopt;
+    const bool trusted = tokenIsElevatedOrSystem(token);
+    CloseHandle(token);
+    return trusted;
+}
+
+std::shared_ptr<PipeConnector> makeNamedPipeConnector(ServerProcessCheck check) {
+    return std::make_shared<NamedPipeConnector>(std::move(check));
+}
+
+std::shared_ptr<PipeConnector> makePlatformPipeConnector() { return makeNamedPipeConnector(processElevatedOrSystem); }
 
 }  // namespace engine

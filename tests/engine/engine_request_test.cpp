@@ -89,7 +89,7 @@ TEST_F(EngineRequest, AnUnexpectedOpenErrorIsReportedWithItsCodeAndNotRetried) {
     EXPECT_EQ(result.error, "无法连接Velora服务 err=5");
     EXPECT_FALSE(result.serviceUnavailable);
     EXPECT_EQ(connector->opens, 1);
-    EXPECT_FALSE(client().pipeExists());
+    EXPECT_TRUE(client().pipeExists()) << "a pipe that refuses us is there: launching another service cannot help";
 }
 
 TEST_F(EngineRequest, RoundTripCarriesTheRequestAsJsonAndTheRepliedState) {

@@ -107,11 +107,13 @@ void FakeService::serve() {
     }
     while (!stop_) {
         std::unique_ptr<vpn::ByteStream> connection;
-        const auto result = listener->accept(connection);
+        service::Caller caller;
+        const auto result = listener->accept(connection, caller);
         if (result == service::PipeListener::Result::pause) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             continue;
         }
+        if (result == service::PipeListener::Result::nameTaken) break;
         if (result != service::PipeListener::Result::connected || stop_) continue;
         ++connections_;
         handle(*connection);
