@@ -1,10 +1,17 @@
 // Running under the Service Control Manager, and installing and removing the service.
+#include "service/service_host_win.h"
+
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "service/service_context.h"
+#include "service/service_status_win.h"
+#include "service/tunnel/tool_trust.h"
+#include "vpn/command_line_quote.h"
 #include "vpn/text_win.h"
 
 namespace service {
@@ -14,26 +21,19 @@ constexpr const wchar_t* kServiceName = L"OrvikService";
 constexpr const char* kDisplayName = "Velora连接服务";
 constexpr const char* kDescription = "Velora数据通道：Xray + tun2socks。界面通过命名管道连接。";
 constexpr DWORD kAcceptStopAndShutdown = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+constexpr DWORD kStopWaitHintMs = 4000;
+constexpr std::chrono::seconds kStopProgressInterval{1};
 constexpr int kStopPolls = 40;
 constexpr DWORD kStopPollMs = 250;
 
 // The SCM's callbacks carry no context of ours.
 ServiceContext* scmContext = nullptr;
-SERVICE_STATUS serviceStatus{};
+ServiceStatusReporter* statusReporter = nullptr;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
-
-void reportStatus(DWORD state, DWORD accepted, DWORD waitHint) {
-    serviceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    serviceStatus.dwCurrentState = state;
-    serviceStatus.dwControlsAccepted = accepted;
-    serviceStatus.dwWin32ExitCode = NO_ERROR;
-    serviceStatus.dwWaitHint = waitHint;
-    SetServiceStatus(statusHandle, &serviceStatus);
-}
 
 DWORD WINAPI onServiceControl(DWORD control, DWORD, LPVOID, LPVOID) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
-        reportStatus(SERVICE_STOP_PENDING, kAcceptStopAndShutdown, 4000);
+        statusReporter->stopPending(kAcceptStopAndShutdown, kStopWaitHintMs);
         if (scmContext) requestStop(*scmContext);
     }
     return NO_ERROR;
@@ -42,16 +42,18 @@ DWORD WINAPI onServiceControl(DWORD control, DWORD, LPVOID, LPVOID) {
 void WINAPI serviceMain(DWORD, LPWSTR*) {
     statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, onServiceControl, nullptr);
     if (!statusHandle) return;
-    reportStatus(SERVICE_START_PENDING, 0, 2000);
+    statusReporter->report(SERVICE_START_PENDING, 0, 2000);
     ServiceContext& context = *scmContext;
     context.stopRequested = false;
     context.log.write("service running. runtime=" + context.runtimeDirectory);
-    reportStatus(SERVICE_RUNNING, kAcceptStopAndShutdown, 0);
-    serve(context);
+    statusReporter->report(SERVICE_RUNNING, kAcceptStopAndShutdown, 0);
+    const bool served = serve(context);
     context.log.write("service stopped");
-    reportStatus(SERVICE_STOPPED, kAcceptStopAndShutdown, 0);
+    // Another process holding the pipe's name shows in the service manager as busy pipes.
+    statusReporter->report(SERVICE_STOPPED, kAcceptStopAndShutdown, 0, served ? NO_ERROR : ERROR_PIPE_BUSY);
 }
 
+void print(const HostOutcome& outcome) { std::fputs(outcome.text.c_str(), outcome.toStandardError ? stderr : stdout); }
 void printOut(const std::string& text) { std::fputs(text.c_str(), stdout); }
 void printError(const std::string& text) { std::fputs(text.c_str(), stderr); }
 std::string lastErrorText() { return std::to_string(GetLastError()); }
@@ -67,16 +69,16 @@ void stopInstalled(SC_HANDLE serviceHandle) {
     }
 }
 
-std::wstring modulePath() {
+std::string modulePath() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
+    return vpn::narrow(path);
 }
 
-int createAndStart(SC_HANDLE manager, const std::wstring& commandLine) {
+int createAndStart(SC_HANDLE manager, const std::string& commandLine) {
     SC_HANDLE created = CreateServiceW(manager, kServiceName, vpn::widen(kDisplayName).c_str(), SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                       commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+                                       vpn::widen(commandLine).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     if (!created) {
         printError("CreateService failed err=" + lastErrorText() + "\n");
         return 1;
@@ -91,16 +93,51 @@ int createAndStart(SC_HANDLE manager, const std::wstring& commandLine) {
     }
     CloseServiceHandle(created);
     printOut("Installed and started " + vpn::narrow(kServiceName) + "\n");
-    printOut("binPath " + vpn::narrow(commandLine) + "\n");
+    printOut("binPath " + commandLine + "\n");
     return 0;
 }
 
+// The console's own code page, given back at exit: the console outlives us and the programs
+// that print to it after us expect their code page, not ours. 0: nothing to give back.
+UINT consoleCodePageBefore = 0;
+
 }  // namespace
+
+HostOutcome uninstallOpenFailure(unsigned long error) {
+    if (error == ERROR_SERVICE_DOES_NOT_EXIST) return {0, false, "Service not installed.\n"};
+    return {1, true, "OpenService failed err=" + std::to_string(error) + "\n"};
+}
+
+std::string serviceCommandLine(const std::string& executable, const std::string& runtimeDirectory) {
+    return vpn::quotedArgument(executable) + " --runtime " + vpn::quotedArgument(runtimeDirectory);
+}
+
+void prepareConsole() {
+    static const bool saved = [] {
+        consoleCodePageBefore = GetConsoleOutputCP();  // 0 without a console
+        std::atexit(restoreConsoleCodePage);
+        return true;
+    }();
+    (void)saved;
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+void restoreConsoleCodePage() {
+    if (consoleCodePageBefore != 0) SetConsoleOutputCP(consoleCodePageBefore);
+    consoleCodePageBefore = 0;
+}
+
+bool toolsMustBeTrusted(Mode mode) { return mode == Mode::service; }
 
 std::string builtInRuntimeDirectory() { return "D:\\VPN\\tools\\phase-b\\local"; }
 
 int runServiceMode(ServiceContext& context) {
+    ServiceStatusReporter reporter([](const SERVICE_STATUS& status) {
+        SERVICE_STATUS copy = status;
+        SetServiceStatus(statusHandle, &copy);
+    }, kStopProgressInterval);
     scmContext = &context;
+    statusReporter = &reporter;
     context.log.setEcho(false);
     context.shutdownEndsProcess = false;
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(kServiceName), serviceMain}, {nullptr, nullptr}};
@@ -110,7 +147,14 @@ int runServiceMode(ServiceContext& context) {
 }
 
 int installService(const std::string& runtimeDirectory) {
-    const std::wstring commandLine = L"\"" + modulePath() + L"\" --runtime \"" + vpn::widen(runtimeDirectory) + L"\"";
+    // The service runs this file as SYSTEM: nobody else may be able to replace it.
+    const std::string executable = modulePath();
+    std::string untrusted;
+    if (!tunnel::onlyAdministratorsCanChange(executable, untrusted)) {
+        printError("Install refused: " + untrusted + "\n");
+        return 1;
+    }
+    const std::string commandLine = serviceCommandLine(executable, runtimeDirectory);
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
     if (!manager) {
         printError("OpenSCManager failed err=" + lastErrorText() + " (need Administrator)\n");
@@ -135,9 +179,10 @@ int uninstallService() {
     }
     SC_HANDLE existing = OpenServiceW(manager, kServiceName, DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS);
     if (!existing) {
+        const HostOutcome outcome = uninstallOpenFailure(GetLastError());
         CloseServiceHandle(manager);
-        printOut("Service not installed.\n");
-        return 0;
+        print(outcome);
+        return outcome.exitCode;
     }
     stopInstalled(existing);
     int code = 0;

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "app/engine/service_launcher.h"
+#include "vpn/command_line_quote.h"
 #include "vpn/text_win.h"
 
 namespace engine {
@@ -13,7 +14,9 @@ class RunAsLauncher : public ServiceLauncher {
 public:
     Outcome launch(const LaunchCommand& command, unsigned long& errorCode) override {
         const std::wstring file = vpn::widen(command.executable);
-        const std::wstring parameters = vpn::widen(command.parameterLine);
+        // Quoted here from the argument vector, so that no caller's hand-made line can let a
+        // directory ending in a backslash swallow the arguments after it.
+        const std::wstring parameters = vpn::widen(vpn::joinCommandLine(command.arguments));
         const std::wstring directory = vpn::widen(command.workingDirectory);
         SHELLEXECUTEINFOW info{};
         info.cbSize = sizeof info;

@@ -1,7 +1,11 @@
 // The tunnel's programs on Windows: xray.exe, the first tun2socks*.exe that FindFirstFileW
 // lists, wintun.dll beside it, and the configuration file. Any attributes count as present.
+// The service under the service manager also refuses programs that users could replace.
 #include <windows.h>
 
+#include <initializer_list>
+
+#include "service/tunnel/tool_trust.h"
 #include "service/tunnel/tunnel_tools.h"
 #include "vpn/text_win.h"
 
@@ -23,6 +27,8 @@ std::string firstTun2socks(const std::string& directory) {
 
 class WinToolLocator final : public ToolLocator {
 public:
+    explicit WinToolLocator(bool requireTrustedTools) : requireTrustedTools_(requireTrustedTools) {}
+
     bool locate(const std::string& xrayDirectory, const std::string& tun2socksDirectory,
                 const std::string& configPath, TunnelTools& tools, std::string& error) override {
         const std::string xray = xrayDirectory + "\\xray.exe";
@@ -33,18 +39,32 @@ public:
             error = "tun2socks exe not found";
         } else if (!present(tun2socksDirectory + "\\wintun.dll")) {
             error = "wintun.dll not found next to tun2socks";
+        } else if (!trusted({xray, tun2socks, tun2socksDirectory + "\\wintun.dll"}, error)) {
+            // `error` names what users could change
         } else if (!present(configPath)) {
             error = "config not found";
         } else {
-            tools = {xray, tun2socks};
+            tools = {xray, tun2socks, /*tun2socksTakesInterface=*/true};
             return true;
         }
         return false;
     }
+
+private:
+    bool trusted(std::initializer_list<std::string> programs, std::string& error) const {
+        if (!requireTrustedTools_) return true;
+        for (const std::string& program : programs)
+            if (!onlyAdministratorsCanChange(program, error)) return false;
+        return true;
+    }
+
+    bool requireTrustedTools_;
 };
 
 }  // namespace
 
-std::unique_ptr<ToolLocator> makeToolLocator() { return std::make_unique<WinToolLocator>(); }
+std::unique_ptr<ToolLocator> makeToolLocator(bool requireTrustedTools) {
+    return std::make_unique<WinToolLocator>(requireTrustedTools);
+}
 
 }  // namespace tunnel

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "tests/support/captured_process.h"
-#include "tests/support/command_line_quote_win.h"
+#include "vpn/command_line_quote.h"
 #include "vpn/text_win.h"
 
 namespace orvik_test {
@@ -55,8 +55,9 @@ CapturedProcess::CapturedProcess(const std::string& program, const std::vector<s
     startup.StartupInfo.hStdError = err;
     startup.lpAttributeList = listed ? attributes : nullptr;
     const std::wstring application = vpn::widen(program);
-    std::wstring commandLine = quotedArgument(application);
-    for (const std::string& argument : arguments) commandLine += L" " + quotedArgument(vpn::widen(argument));
+    std::string line = vpn::quotedArgument(program);
+    for (const std::string& argument : arguments) line += " " + vpn::quotedArgument(argument);
+    std::wstring commandLine = vpn::widen(line);
     PROCESS_INFORMATION process{};
     const DWORD flags = listed ? EXTENDED_STARTUPINFO_PRESENT : 0;
     if (CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,

@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "tests/support/child_process.h"
-#include "tests/support/command_line_quote_win.h"
+#include "vpn/command_line_quote.h"
 #include "vpn/text_win.h"
 
 namespace orvik_test {
@@ -15,8 +15,9 @@ std::string currentExecutablePath() {
 
 int runChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
     const std::wstring application = vpn::widen(program);
-    std::wstring commandLine = quotedArgument(application);
-    for (const std::string& argument : arguments) commandLine += L" " + quotedArgument(vpn::widen(argument));
+    std::string line = vpn::quotedArgument(program);
+    for (const std::string& argument : arguments) line += " " + vpn::quotedArgument(argument);
+    std::wstring commandLine = vpn::widen(line);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

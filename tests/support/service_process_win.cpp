@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "tests/support/service_process.h"
-#include "tests/support/command_line_quote_win.h"
+#include "vpn/command_line_quote.h"
 #include "vpn/text_win.h"
 
 namespace orvik_test {
@@ -14,8 +14,9 @@ ServiceProcess::ServiceProcess(const std::string& program, const std::vector<std
                                const std::string& outputPath)
     : impl_(new Impl) {
     const std::wstring application = vpn::widen(program);
-    std::wstring commandLine = quotedArgument(application);
-    for (const std::string& argument : arguments) commandLine += L" " + quotedArgument(vpn::widen(argument));
+    std::string line = vpn::quotedArgument(program);
+    for (const std::string& argument : arguments) line += " " + vpn::quotedArgument(argument);
+    std::wstring commandLine = vpn::widen(line);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileW(vpn::widen(outputPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

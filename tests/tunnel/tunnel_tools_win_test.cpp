@@ -1,10 +1,12 @@
-// The Windows tool locator: which file is taken, and the text for each missing piece.
+// The Windows tool locator: which file is taken, the text for each missing piece, and tools
+// that users could replace.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "service/tunnel/tunnel_tools.h"
 #include "tests/support/temp_dir.h"
+#include "vpn/system.h"
 
 namespace fs = std::filesystem;
 using namespace tunnel;
@@ -26,7 +28,7 @@ protected:
     }
 
     std::string locate(TunnelTools& tools) {
-        auto locator = makeToolLocator();
+        auto locator = makeToolLocator(false);
         std::string error;
         const bool found = locator->locate(xrayDir, tun2socksDir, config, tools, error);
         EXPECT_EQ(found, error.empty()) << error;
@@ -66,6 +68,14 @@ TEST_F(ToolLocatorWinTest, OneOfSeveralMatchingExecutablesIsTaken) {
     ASSERT_EQ(locate(tools), "");
     const std::string name = fs::path(tools.tun2socksExecutable).filename().string();
     EXPECT_TRUE(name == "tun2socks-windows-amd64.exe" || name == "TUN2SOCKS-b.EXE") << name;
+}
+
+TEST_F(ToolLocatorWinTest, ToolsUsersCanReplaceAreRefusedWhenOnlyTrustedOnesMayRun) {
+    TunnelTools tools;
+    std::string error;
+    EXPECT_FALSE(makeToolLocator(true)->locate(xrayDir, tun2socksDir, config, tools, error));
+    EXPECT_EQ(error, *vpn::fullPathName(xrayDir + "\\xray.exe") +
+                         " can be changed by users other than the administrators");
 }
 
 }  // namespace
