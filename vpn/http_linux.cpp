@@ -37,10 +37,7 @@ bool curlReady() {
     return ready;
 }
 
-struct UrlParts {
-    std::string scheme;
-    std::string host;
-};
+using UrlParts = rules::Origin;
 
 std::string urlPart(CURLU* url, CURLUPart part) {
     char* text = nullptr;
@@ -73,12 +70,9 @@ struct Request {
 };
 
 // One exchange of a request: the first, or one after a redirect.
-struct Hop {
-    std::string method;
+struct Hop : rules::Exchange {
     std::string url;
     UrlParts parts;
-    bool withBody = false;
-    bool withToken = true;
 };
 
 // State of one running exchange, seen by the callbacks.
@@ -202,20 +196,13 @@ bool performHop(CURL* curl, const Hop& hop, const Request& request, std::string&
     return true;
 }
 
-// Follows a redirect the way WinHTTP does by default: never from https to http, POST turns
-// into a bodiless GET after 301, 302 and 303. The token is not sent on to another host.
+// Follows a redirect by the rule both transports share (curl's own following is off).
 bool followRedirect(CURL* curl, long status, Hop& hop) {
-    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return false;
+    if (!rules::isRedirect(status)) return false;
     char* location = nullptr;
     if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) != CURLE_OK || location == nullptr) return false;
     UrlParts target;
-    if (!crackUrl(location, target)) return false;
-    if (hop.parts.scheme == "https" && target.scheme == "http") return false;
-    if ((status == 303 && hop.method != "HEAD") || (status != 307 && status != 308 && hop.method == "POST")) {
-        hop.method = "GET";
-        hop.withBody = false;
-    }
-    hop.withToken = hop.withToken && target.host == hop.parts.host;
+    if (!crackUrl(location, target) || !rules::followRedirect(status, hop.parts, target, hop)) return false;
     hop.url = location;
     hop.parts = target;
     return true;
@@ -232,7 +219,7 @@ bool httpRequest(const std::string& method, const std::string& url, const std::s
                  const std::string& body, const std::string& contentType, std::string& response,
                  std::string& error, const std::string& userAgent) {
     response.clear();
-    Hop hop{method, url, {}, !body.empty(), true};
+    Hop hop{{method, !body.empty(), true}, url, {}};
     if (!crackUrl(url, hop.parts)) return fail(error, rules::kInvalidUrl);
     const Request request{token, body, contentType, userAgent.empty() ? kDefaultUserAgent : userAgent};
     if (!rules::isMethodWord(method) || !rules::fitsHeaderLine(token) || !rules::fitsHeaderLine(contentType) ||

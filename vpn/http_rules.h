@@ -18,6 +18,31 @@ inline constexpr std::size_t kMaxReplyBytes = std::size_t{64} * 1024 * 1024;
 // Redirects followed per request, as WinHTTP does by default.
 inline constexpr int kMaxRedirects = 10;
 
+// Scheme ("http" or "https") and host of an address, as the transport cracked it.
+struct Origin {
+    std::string scheme;
+    std::string host;
+};
+
+// What one exchange of a request sends; a redirect may change it for the next exchange.
+struct Exchange {
+    std::string method;
+    bool withBody = false;
+    bool withToken = true;
+};
+
+bool isRedirect(long status);
+
+// Applies the redirect `status` from `from` to `to` to `exchange`; false when it must not be
+// followed (not a redirect, or from https to http). POST turns into a bodiless GET after
+// 301, 302 and 303 (any method but HEAD after 303); the token headers never go on to another
+// host, nor come back once dropped.
+bool followRedirect(long status, const Origin& from, const Origin& to, Exchange& exchange);
+
+// The absolute address a Location header names, resolved against the address that answered
+// (which must be absolute); the fragment is dropped.
+std::string resolveLocation(const std::string& base, const std::string& location);
+
 inline constexpr const char* kInvalidUrl = "面板地址无效";
 inline constexpr const char* kCannotInitialise = "无法初始化网络请求";
 inline constexpr const char* kCannotConnect = "无法连接面板 ";  // then HOST:PORT

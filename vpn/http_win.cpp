@@ -1,5 +1,6 @@
-// The panel transport over WinHTTP: one synchronous exchange per call, its own session,
-// every handle closed before returning.
+// The panel transport over WinHTTP: synchronous, its own session per call, redirects
+// followed by the rule both transports share (not by WinHTTP), every handle closed before
+// returning.
 #include "vpn/http.h"
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 
 #include <cwchar>
 #include <iterator>
+#include <memory>
 #include <utility>
 
 #include "vpn/http_rules.h"
@@ -24,27 +26,31 @@ constexpr int kSendMs = 8000;
 constexpr int kReceiveMs = 12000;
 
 // Owns one WinHTTP handle (session, connection or request).
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-
-    HINTERNET get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    HINTERNET handle_;
+struct InternetCloser {
+    void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
 };
+using InternetHandle = std::unique_ptr<void, InternetCloser>;
 
 struct CrackedUrl {
     wchar_t host[rules::kMaxHostChars + 1] = {};
     wchar_t path[rules::kMaxPathChars + 1] = {};  // the query stays with the path
     INTERNET_PORT port = 0;
     bool secure = false;
+
+    rules::Origin origin() const { return {secure ? "https" : "http", narrow(std::wstring(host))}; }
+};
+
+// What stays the same over every redirect of one request.
+struct Request {
+    const std::string& token;
+    const std::string& body;
+    const std::string& contentType;
+};
+
+// One exchange of a request: the first, or one after a redirect.
+struct Hop : rules::Exchange {
+    std::string url;
+    CrackedUrl cracked;
 };
 
 // Host and path land in fixed buffers: a longer part fails the cracking.
@@ -62,11 +68,12 @@ bool crackUrl(const std::wstring& url, CrackedUrl& cracked) {
 }
 
 // Accept always, Content-Type only with a body, the bare token in both token headers.
-std::wstring headerBlock(const std::string& token, const std::string& body, const std::string& contentType) {
+std::wstring headerBlock(const Hop& hop, const Request& request) {
     std::wstring headers = L"Accept: application/json\r\n";
-    if (!body.empty() && !contentType.empty()) headers += L"Content-Type: " + widen(contentType) + L"\r\n";
-    if (!token.empty()) {
-        const std::wstring wideToken = widen(token);
+    if (hop.withBody && !request.contentType.empty())
+        headers += L"Content-Type: " + widen(request.contentType) + L"\r\n";
+    if (hop.withToken && !request.token.empty()) {
+        const std::wstring wideToken = widen(request.token);
         headers += L"Authorization: " + wideToken + L"\r\n";
         headers += L"auth_data: " + wideToken + L"\r\n";
     }
@@ -80,15 +87,64 @@ bool fail(std::string& error, std::string text) {
     return false;
 }
 
-bool sendAndReceive(HINTERNET request, const std::wstring& headers, const std::string& body) {
+// Opens the connection and the request handle of one exchange.
+bool openHop(HINTERNET session, const Hop& hop, InternetHandle& connection, InternetHandle& request,
+             std::string& error) {
+    const CrackedUrl& cracked = hop.cracked;
+    connection.reset(WinHttpConnect(session, cracked.host, cracked.port, 0));
+    if (!connection)
+        return fail(error, rules::kCannotConnect + narrow(std::wstring(cracked.host)) + ":" + std::to_string(cracked.port));
+    request.reset(WinHttpOpenRequest(connection.get(), widen(hop.method).c_str(), cracked.path, nullptr,
+                                     WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                     cracked.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return fail(error, rules::kCannotCreate);
+    return true;
+}
+
+bool sendAndReceive(HINTERNET handle, const Hop& hop, const Request& request) {
+    // WinHTTP's own following would send the token headers on to any host.
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (!WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)) return false;
     // Waiting for the reply's headers has a time-out of its own (90 s on Windows, none under
     // wine); hold it to the receive time-out so a silent panel ends the request in 12 s.
     DWORD responseTimeout = kReceiveMs;
-    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
-    const auto length = static_cast<DWORD>(body.size());
-    void* data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
-    return WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(-1L), data, length, length, 0) &&
-           WinHttpReceiveResponse(request, nullptr);
+    WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
+    const std::wstring headers = headerBlock(hop, request);
+    const DWORD length = hop.withBody ? static_cast<DWORD>(request.body.size()) : 0;
+    void* data = length == 0 ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
+    return WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(-1L), data, length, length, 0) &&
+           WinHttpReceiveResponse(handle, nullptr);
+}
+
+bool queryStatus(HINTERNET request, DWORD& status) {
+    DWORD size = sizeof status;
+    return WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) != 0;
+}
+
+// The reply's Location header; empty when there is none or it is too long to be an address.
+std::wstring locationOf(HINTERNET request) {
+    std::wstring text(rules::kMaxHostChars + rules::kMaxPathChars + 64, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return {};
+    text.resize(size / sizeof(wchar_t));
+    return text;
+}
+
+// Moves `hop` on to the reply's Location when the shared redirect rule follows it.
+bool nextHop(HINTERNET request, DWORD status, Hop& hop) {
+    if (!rules::isRedirect(status)) return false;
+    const std::wstring location = locationOf(request);
+    if (location.empty()) return false;
+    const std::string target = rules::resolveLocation(hop.url, narrow(location));
+    CrackedUrl cracked;
+    if (!crackUrl(widen(target), cracked) || !rules::followRedirect(status, hop.cracked.origin(), cracked.origin(), hop))
+        return false;
+    hop.url = target;
+    hop.cracked = cracked;
+    return true;
 }
 
 // Reads the whole body. A failed read is an error: a cut-off reply is never handed on.
@@ -122,25 +178,32 @@ bool bodyComplete(HINTERNET request, const std::string& method, DWORD status, st
     return end == text || received >= announced;
 }
 
-// Sends the request on an opened request handle and collects status and body.
-bool exchange(HINTERNET request, const std::string& method, const std::wstring& headers, const std::string& body,
-              std::string& response, std::string& error) {
-    if (!sendAndReceive(request, headers, body)) return fail(error, requestFailure(GetLastError()));
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-        return fail(error, requestFailure(GetLastError()));  // no status, no success
+// Collects the body of the final reply and turns its status into the result.
+bool finish(HINTERNET request, const Hop& hop, DWORD status, std::string& response, std::string& error) {
     if (!readBody(request, response, error)) {
         response.clear();
         return false;
     }
-    if (!bodyComplete(request, method, status, response.size())) {
+    if (!bodyComplete(request, hop.method, status, response.size())) {
         response.clear();
         return fail(error, requestFailure(ERROR_WINHTTP_CONNECTION_ERROR));
     }
     if (status >= 400) return fail(error, rules::kHttpStatus + std::to_string(status));
     return true;
+}
+
+// Sends the request and each redirect the rule follows, up to the redirect limit.
+bool runHops(HINTERNET session, Hop& hop, const Request& request, std::string& response, std::string& error) {
+    for (int redirects = 0;; ++redirects) {
+        InternetHandle connection;
+        InternetHandle handle;
+        if (!openHop(session, hop, connection, handle, error)) return false;
+        DWORD status = 0;
+        if (!sendAndReceive(handle.get(), hop, request) || !queryStatus(handle.get(), status))
+            return fail(error, requestFailure(GetLastError()));  // no status, no success
+        if (!nextHop(handle.get(), status, hop)) return finish(handle.get(), hop, status, response, error);
+        if (redirects == rules::kMaxRedirects) return fail(error, requestFailure(ERROR_WINHTTP_REDIRECT_FAILED));
+    }
 }
 
 }  // namespace
@@ -149,8 +212,8 @@ bool httpRequest(const std::string& method, const std::string& url, const std::s
                  const std::string& body, const std::string& contentType, std::string& response,
                  std::string& error, const std::string& userAgent) {
     response.clear();
-    CrackedUrl cracked;
-    if (!crackUrl(widen(url), cracked)) return fail(error, rules::kInvalidUrl);
+    Hop hop{{method, !body.empty(), true}, url, {}};
+    if (!crackUrl(widen(url), hop.cracked)) return fail(error, rules::kInvalidUrl);
     const std::string agent = userAgent.empty() ? kDefaultUserAgent : userAgent;
     if (!rules::isMethodWord(method) || !rules::fitsHeaderLine(token) || !rules::fitsHeaderLine(contentType) ||
         !rules::fitsHeaderLine(agent) || body.size() > MAXDWORD)
@@ -160,14 +223,7 @@ bool httpRequest(const std::string& method, const std::string& url, const std::s
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return fail(error, rules::kCannotInitialise);
     WinHttpSetTimeouts(session.get(), kResolveMs, kConnectMs, kSendMs, kReceiveMs);
-    const InternetHandle connection(WinHttpConnect(session.get(), cracked.host, cracked.port, 0));
-    if (!connection)
-        return fail(error, rules::kCannotConnect + narrow(std::wstring(cracked.host)) + ":" + std::to_string(cracked.port));
-    const InternetHandle request(WinHttpOpenRequest(connection.get(), widen(method).c_str(), cracked.path, nullptr,
-                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                    cracked.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return fail(error, rules::kCannotCreate);
-    return exchange(request.get(), method, headerBlock(token, body, contentType), body, response, error);
+    return runHops(session.get(), hop, Request{token, body, contentType}, response, error);
 }
 
 }  // namespace vpn

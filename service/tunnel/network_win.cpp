@@ -1,5 +1,6 @@
 // The network operations on Windows: IP Helper for the gateway, routes and adapters, netsh
-// (through the process runner) for the TUN adapter's address and DNS.
+// (through the process runner, by its full path in the system directory) for the TUN
+// adapter's address and DNS.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
@@ -29,6 +30,15 @@ constexpr uint32_t kSuccessAlreadyExists = 5010;  // ERROR_OBJECT_ALREADY_EXISTS
 std::wstring lowered(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
     return text;
+}
+
+// netsh by its full path: by bare name the search would start in the service's current
+// directory, which is not the system's to guard.
+std::string netshPath() {
+    wchar_t directory[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return "C:\\Windows\\System32\\netsh.exe";
+    return vpn::narrow(std::wstring(directory, length)) + "\\netsh.exe";
 }
 
 uint32_t hostOrder(const SOCKADDR_INET& address) { return ntohl(address.Ipv4.sin_addr.s_addr); }
@@ -202,7 +212,7 @@ public:
         const CommandArgs args{word("interface"),         word("ipv4"),          word("set"),
                                word("address"),           quotedArg("name=", alias), word("source=static"),
                                word("addr=" + address),   word("mask=255.255.255.0")};
-        if (runner_.runCommand("netsh", args, kAddressCommandTimeoutMs, runnerError)) return true;
+        if (runner_.runCommand(netsh_, args, kAddressCommandTimeoutMs, runnerError)) return true;
         error = "failed to assign TUN address: " + runnerError;
         return false;
     }
@@ -223,10 +233,11 @@ public:
 private:
     void runIgnored(const CommandArgs& args) {
         std::string ignored;
-        runner_.runCommand("netsh", args, kDnsCommandTimeoutMs, ignored);
+        runner_.runCommand(netsh_, args, kDnsCommandTimeoutMs, ignored);
     }
 
     ProcessRunner& runner_;
+    const std::string netsh_ = netshPath();
 };
 
 }  // namespace

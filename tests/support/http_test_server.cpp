@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <list>
 #include <string_view>
@@ -233,6 +235,17 @@ void Connection::finish() {
     }
 }
 
+// "127.a.b.c" in host byte order; false for anything else.
+bool parseLoopbackAddress(const std::string& text, std::uint32_t& address) {
+    unsigned parts[4] = {};
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &parts[0], &parts[1], &parts[2], &parts[3], &end) != 4 ||
+        parts[0] != 127 || parts[1] > 255 || parts[2] > 255 || parts[3] > 255)
+        return false;
+    address = (parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3];
+    return true;
+}
+
 }  // namespace
 
 bool HttpRequestRecord::hasHeader(const std::string& lowerName) const {
@@ -253,6 +266,7 @@ struct HttpTestServer::Impl {
     HttpHandler handler;
     std::mutex handlerMutex;  // handlers need not be thread-safe: one runs at a time
     Socket listener = loopback::kNoSocket;
+    std::string address;
     int port = 0;
     std::atomic<bool> stopping{false};
     mutable std::mutex recordsMutex;
@@ -318,9 +332,12 @@ void HttpTestServer::Impl::serve(Socket socket) {
     if (connection.sendReply(reply, request.method == "HEAD")) connection.finish();
 }
 
-HttpTestServer::HttpTestServer(HttpHandler handler) : impl_(std::make_unique<Impl>()) {
+HttpTestServer::HttpTestServer(HttpHandler handler, std::string address) : impl_(std::make_unique<Impl>()) {
     impl_->handler = std::move(handler);
-    impl_->listener = loopback::listenOnFreePort(impl_->port);
+    impl_->address = std::move(address);
+    std::uint32_t binary = 0;
+    if (!parseLoopbackAddress(impl_->address, binary)) return;  // port() stays 0
+    impl_->listener = loopback::listenOnFreePort(impl_->port, binary);
     if (impl_->listener == loopback::kNoSocket) return;  // port() stays 0; requests are refused
     impl_->acceptThread = std::thread([impl = impl_.get()] { impl->acceptLoop(); });
 }
@@ -334,7 +351,7 @@ HttpTestServer::~HttpTestServer() {
 
 int HttpTestServer::port() const { return impl_->port; }
 
-std::string HttpTestServer::origin() const { return "http://127.0.0.1:" + std::to_string(port()); }
+std::string HttpTestServer::origin() const { return "http://" + impl_->address + ":" + std::to_string(port()); }
 
 std::vector<HttpRequestRecord> HttpTestServer::requests() const {
     std::lock_guard lock(impl_->recordsMutex);

@@ -1,5 +1,5 @@
 #pragma once
-// A small HTTP/1.1 server on 127.0.0.1 for tests, portable (Winsock / POSIX sockets).
+// A small HTTP/1.1 server on a loopback address for tests, portable (Winsock / POSIX sockets).
 // It runs on its own thread, answers each request through a handler and records every
 // request it received, so tests can assert on what actually went over the wire.
 
@@ -42,14 +42,15 @@ using HttpHandler = std::function<HttpReply(const HttpRequestRecord&)>;
 
 class HttpTestServer {
 public:
-    // Listens on 127.0.0.1 on a free port; the handler runs on the server's thread.
-    explicit HttpTestServer(HttpHandler handler);
+    // Listens on a free port of `address` (127.0.0.1 unless another loopback address is
+    // given, as a second host); the handler runs on the server's thread.
+    explicit HttpTestServer(HttpHandler handler, std::string address = "127.0.0.1");
     ~HttpTestServer();  // stops the thread and closes every connection
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
 
     int port() const;
-    std::string origin() const;  // "http://127.0.0.1:PORT"
+    std::string origin() const;  // "http://ADDRESS:PORT"
 
     std::vector<HttpRequestRecord> requests() const;
     void clearRequests();

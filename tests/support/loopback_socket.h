@@ -1,5 +1,5 @@
 #pragma once
-// The few socket calls the test HTTP server needs, on 127.0.0.1 only (Winsock / POSIX).
+// The few socket calls the test HTTP server needs, on loopback only (Winsock / POSIX).
 // Accepted sockets are non-blocking; waiting is done with waitReady and a time-out so
 // that callers can notice a stop request between waits.
 
@@ -11,8 +11,11 @@ namespace orvik_test::loopback {
 using Socket = std::intptr_t;
 inline constexpr Socket kNoSocket = -1;
 
-// A listening socket bound to 127.0.0.1 on a free port; kNoSocket on failure.
-Socket listenOnFreePort(int& port);
+inline constexpr std::uint32_t kLoopback = 0x7F000001;  // 127.0.0.1, host byte order
+
+// A listening socket bound to `address` (a 127.x.x.x address, host byte order) on a free
+// port; kNoSocket on failure.
+Socket listenOnFreePort(int& port, std::uint32_t address = kLoopback);
 
 // The next pending connection (non-blocking); kNoSocket when none is waiting.
 Socket acceptConnection(Socket listener);

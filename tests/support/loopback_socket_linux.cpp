@@ -17,12 +17,12 @@ bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == E
 
 }  // namespace
 
-Socket listenOnFreePort(int& port) {
+Socket listenOnFreePort(int& port, std::uint32_t loopbackAddress) {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listener < 0) return kNoSocket;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(loopbackAddress);
     address.sin_port = 0;
     socklen_t length = sizeof address;
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||

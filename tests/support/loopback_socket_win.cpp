@@ -26,13 +26,13 @@ bool wouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
 
 }  // namespace
 
-Socket listenOnFreePort(int& port) {
+Socket listenOnFreePort(int& port, std::uint32_t loopbackAddress) {
     if (!startWinsock()) return kNoSocket;
     const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (listener == INVALID_SOCKET) return kNoSocket;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(loopbackAddress);
     address.sin_port = 0;
     int length = sizeof address;
     if (!setNonBlocking(listener) ||

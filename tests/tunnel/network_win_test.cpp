@@ -1,6 +1,8 @@
 // The Windows network operations: the netsh command lines and their texts (through a
 // recording runner), and the IP Helper look-ups on the adapters wine shows. Nothing here
 // changes a route: under wine that would reach the machine's own table.
+#include <windows.h>
+
 #include <chrono>
 #include <iostream>
 
@@ -8,13 +10,22 @@
 
 #include "service/tunnel/network.h"
 #include "tests/support/recording_runner.h"
+#include "vpn/text_win.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+std::string systemDirectory() {
+    wchar_t directory[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+    return vpn::narrow(std::wstring(directory, length < MAX_PATH ? length : 0));
+}
+
 class NetworkOpsWin : public ::testing::Test {
 protected:
+    // Never found through the search path, which starts in the current directory.
+    const std::string netsh_ = systemDirectory() + "\\netsh.exe";
     orvik_test::RecordingRunner runner_;
     std::unique_ptr<tunnel::NetworkOps> ops_ = tunnel::makeNetworkOps(runner_);
 };
@@ -24,8 +35,9 @@ TEST_F(NetworkOpsWin, TunAddressIsSetWithNetsh) {
     ASSERT_TRUE(ops_->setTunAddress("Wintun Userspace", "192.168.123.1", error)) << error;
     ASSERT_EQ(runner_.commands.size(), 1u);
     EXPECT_EQ(runner_.commands[0].line(),
-              "netsh interface ipv4 set address name=\"Wintun Userspace\" source=static addr=192.168.123.1 "
-              "mask=255.255.255.0");
+              netsh_ + " interface ipv4 set address name=\"Wintun Userspace\" source=static addr=192.168.123.1 "
+                       "mask=255.255.255.0");
+    EXPECT_NE(GetFileAttributesW(vpn::widen(runner_.commands[0].program).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(runner_.commands[0].timeoutMs, 4000);
 
     runner_.succeed = false;
@@ -47,8 +59,8 @@ TEST_F(NetworkOpsWin, DnsCommandsAndTheirTimeOut) {
     ops_->resetAdapterDns("Wi-Fi 2");
     ASSERT_EQ(runner_.commands.size(), 2u);
     EXPECT_EQ(runner_.commands[0].line(),
-              "netsh interface ipv4 set dnsservers name=\"wintun\" static address=1.1.1.1 register=none validate=no");
-    EXPECT_EQ(runner_.commands[1].line(), "netsh interface ipv4 set dnsservers name=\"Wi-Fi 2\" source=dhcp");
+              netsh_ + " interface ipv4 set dnsservers name=\"wintun\" static address=1.1.1.1 register=none validate=no");
+    EXPECT_EQ(runner_.commands[1].line(), netsh_ + " interface ipv4 set dnsservers name=\"Wi-Fi 2\" source=dhcp");
     EXPECT_EQ(runner_.commands[0].timeoutMs, 2500);
     EXPECT_EQ(runner_.commands[1].timeoutMs, 2500);
 }

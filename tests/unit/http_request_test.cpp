@@ -63,6 +63,7 @@ protected:
         routes_[path] = std::move(reply);
     }
     std::string url(const std::string& target) const { return server_.origin() + target; }
+    int port() const { return server_.port(); }
     std::vector<HttpRequestRecord> received() const { return server_.requests(); }
     HttpRequestRecord onlyRequest() const {
         const std::vector<HttpRequestRecord> requests = server_.requests();
@@ -315,7 +316,8 @@ TEST_F(HttpRequestTest, RedirectsAreFollowed) {
     std::vector<HttpRequestRecord> requests = received();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].path, "/new");
-    EXPECT_EQ(requests[1].header("authorization"), "t");
+    EXPECT_EQ(requests[1].header("authorization"), "t") << "the same host keeps the token headers";
+    EXPECT_EQ(requests[1].header("auth_data"), "t");
 
     // 307 repeats the POST with its body.
     route("/again", replyWith(307, "", {{"Location", url("/new")}}));
@@ -328,16 +330,51 @@ TEST_F(HttpRequestTest, RedirectsAreFollowed) {
     EXPECT_EQ(requests[3].body, "{\"a\":1}");
     EXPECT_EQ(requests[3].header("content-type"), "application/json");
 
-    // After 303 the body is never posted again (wine's WinHTTP does not follow a 303 at all).
+    // After 303 the body is never posted again.
     route("/see", replyWith(303, "", {{"Location", "/new"}}));
     outcome = send("POST", url("/see"), "", "{\"a\":1}", "application/json");
     EXPECT_TRUE(outcome.ok) << outcome.error;
     requests = received();
-    ASSERT_GE(requests.size(), 5u);
-    for (std::size_t i = 5; i < requests.size(); ++i) {
-        EXPECT_EQ(requests[i].method, "GET");
-        EXPECT_EQ(requests[i].body, "");
-        EXPECT_FALSE(requests[i].hasHeader("content-type"));
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_EQ(requests[5].method, "GET");
+    EXPECT_EQ(requests[5].body, "");
+    EXPECT_FALSE(requests[5].hasHeader("content-type"));
+}
+
+TEST_F(HttpRequestTest, TokenHeadersNeverFollowToAnotherHost) {
+    HttpTestServer other([this](const HttpRequestRecord&) { return replyWith(307, "", {{"Location", url("/back")}}); },
+                         "127.0.0.2");
+    ASSERT_NE(other.port(), 0);
+    route("/away", replyWith(307, "", {{"Location", other.origin() + "/landing"}}));
+    const Outcome outcome = send("POST", url("/away"), "secret", "{\"a\":1}", "application/json");
+    EXPECT_TRUE(outcome.ok) << outcome.error;
+    const std::vector<HttpRequestRecord> there = other.requests();
+    ASSERT_EQ(there.size(), 1u);
+    EXPECT_EQ(there[0].body, "{\"a\":1}");
+    EXPECT_FALSE(there[0].hasHeader("authorization"));
+    EXPECT_FALSE(there[0].hasHeader("auth_data"));
+    const std::vector<HttpRequestRecord> here = received();
+    ASSERT_EQ(here.size(), 2u);
+    EXPECT_EQ(here[0].header("auth_data"), "secret");
+    EXPECT_EQ(here[1].path, "/back");
+    EXPECT_FALSE(here[1].hasHeader("authorization")) << "once dropped, the token stays dropped";
+    EXPECT_FALSE(here[1].hasHeader("auth_data"));
+}
+
+TEST_F(HttpRequestTest, RelativeLocationsResolveAgainstTheAnsweringAddress) {
+    const std::string sameServer = "//127.0.0.1:" + std::to_string(port());
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"next", "/dir/sub/next"},
+        {"../up?q=1", "/dir/up?q=1"},
+        {"/./a/../b#part", "/b"},
+        {sameServer + "/other?x", "/other?x"},
+    };
+    for (const auto& [location, target] : cases) {
+        SCOPED_TRACE(location);
+        route("/dir/sub/page", replyWith(302, "", {{"Location", location}}));
+        const Outcome outcome = send("GET", url("/dir/sub/page"));
+        EXPECT_TRUE(outcome.ok) << outcome.error;
+        EXPECT_EQ(received().back().target, target);
     }
 }
 
