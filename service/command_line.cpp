@@ -35,6 +35,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             line.runtimeGiven = true;
         } else if (argument == "--owner-pid" && hasValue) {
             line.ownerPid = numberFrom(arguments[++i]);
+        } else if (argument == "--pipe" && hasValue) {
+            line.pipeName = arguments[++i];
+        } else if (argument == "--panel-url" && hasValue) {
+            line.panelUrl = arguments[++i];
         }
     }
     if (install) line.mode = Mode::install;

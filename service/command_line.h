@@ -16,6 +16,10 @@ struct CommandLine {
     bool runtimeGiven = false;  // "--runtime" took a value, even an empty one
     std::string runtimeDirectory;  // the last non-empty value taken
     int32_t ownerPid = 0;
+    // Settings the client has from its environment, which an elevated launch (UAC, pkexec,
+    // systemd) does not pass on: the pipe's name and the panel address override.
+    std::string pipeName;   // empty: the platform's default (or ORVIK_PIPE)
+    std::string panelUrl;   // empty: none given
 };
 
 // `arguments` without the program name.

@@ -10,4 +10,11 @@ namespace vpn {
 // characters, an absolute socket path that fits a socket address).
 std::string servicePipeName();
 
+// `requested` when it names a pipe (socket) of the platform's kind as above, else the default
+// name. The service takes its name this way from its command line.
+std::string servicePipeName(const std::string& requested);
+
+// The name used when nothing overrides it.
+std::string defaultServicePipeName();
+
 }  // namespace vpn

@@ -5,12 +5,15 @@
 
 namespace vpn {
 
-std::string servicePipeName() {
-    const std::string override = environmentVariable("ORVIK_PIPE").value_or("");
+std::string servicePipeName() { return servicePipeName(environmentVariable("ORVIK_PIPE").value_or("")); }
+
+std::string servicePipeName(const std::string& requested) {
     // sun_path holds the path and its terminating NUL.
-    if (!override.empty() && override.front() == '/' && override.size() < sizeof(sockaddr_un{}.sun_path))
-        return override;
-    return "/run/orvik/OrvikService.sock";
+    if (!requested.empty() && requested.front() == '/' && requested.size() < sizeof(sockaddr_un{}.sun_path))
+        return requested;
+    return defaultServicePipeName();
 }
+
+std::string defaultServicePipeName() { return "/run/orvik/OrvikService.sock"; }
 
 }  // namespace vpn

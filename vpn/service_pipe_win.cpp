@@ -21,9 +21,12 @@ bool isPipeName(const std::string& name) {
 
 }  // namespace
 
-std::string servicePipeName() {
-    const std::string override = environmentVariable("ORVIK_PIPE").value_or("");
-    return isPipeName(override) ? override : kDefaultPipeName;
+std::string servicePipeName() { return servicePipeName(environmentVariable("ORVIK_PIPE").value_or("")); }
+
+std::string servicePipeName(const std::string& requested) {
+    return isPipeName(requested) ? requested : kDefaultPipeName;
 }
+
+std::string defaultServicePipeName() { return kDefaultPipeName; }
 
 }  // namespace vpn

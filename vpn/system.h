@@ -9,6 +9,13 @@ namespace vpn {
 // The variable's value as UTF-8, or nothing when it is not set.
 std::optional<std::string> environmentVariable(const char* name);
 
+// Sets the variable for this process and the programs it starts; call before other threads
+// read the environment. False when the system refuses.
+bool setEnvironmentVariable(const char* name, const std::string& value);
+
+// The variable that names a panel address without a panel.json.
+inline constexpr const char* kPanelUrlVariable = "ORVIK_XBOARD_URL";
+
 // Directory of the running executable, without a trailing separator; "." when unknown.
 std::string executableDirectory();
 

@@ -36,6 +36,10 @@ std::optional<std::string> environmentVariable(const char* name) {
     return std::string(value);
 }
 
+bool setEnvironmentVariable(const char* name, const std::string& value) {
+    return ::setenv(name, value.c_str(), 1) == 0;
+}
+
 std::string executableDirectory() {
     std::vector<char> buffer(4096);
     const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());

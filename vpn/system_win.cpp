@@ -7,6 +7,10 @@
 
 namespace vpn {
 
+bool setEnvironmentVariable(const char* name, const std::string& value) {
+    return SetEnvironmentVariableW(widen(name).c_str(), widen(value).c_str()) != 0;
+}
+
 std::optional<std::string> environmentVariable(const char* name) {
     const std::wstring wideName = widen(name);
     std::wstring value(64, L'\0');

@@ -89,7 +89,9 @@ bool EngineClient::pipeExists() const {
     std::unique_ptr<vpn::ByteStream> connection;
     unsigned long code = 0;
     const PipeConnector::Status status = options_.connector->open(options_.pipeName, connection, code);
-    return status == PipeConnector::Status::opened || status == PipeConnector::Status::busy;
+    // A pipe that refuses us (a server we do not trust, no access) is there too: a service
+    // launched now could not take its name, and the request's own error says why.
+    return status != PipeConnector::Status::notFound;
 }
 
 bool EngineClient::ensureServiceRunning(std::string& error) const {
@@ -97,12 +99,11 @@ bool EngineClient::ensureServiceRunning(std::string& error) const {
     LaunchCommand command;
     command.executable = locateServiceExecutable();
     if (command.executable.empty()) {
-        error = "找不到 orvik_service.exe。请放在界面同一目录。";
+        error = serviceMissingText();
         return false;
     }
     const unsigned long pid = currentProcessId();
-    command.arguments = serviceLaunchArguments(options_.runtimeDirectory, pid);
-    command.parameterLine = serviceLaunchParameterLine(options_.runtimeDirectory, pid);
+    command.arguments = serviceLaunchArguments(options_.runtimeDirectory, pid, options_.pipeName);
     command.workingDirectory = options_.runtimeDirectory;
 
     ServiceLauncher& launcher = *options_.launcher;
@@ -120,6 +121,10 @@ bool EngineClient::ensureServiceRunning(std::string& error) const {
     error = outcome == ServiceLauncher::Outcome::declined ? std::string("需要管理员权限才能建立连接。已取消。")
                                                           : withCode("无法启动连接进程 err=", code);
     return false;
+}
+
+std::string serviceMissingText() {
+    return std::string("找不到 ") + serviceExecutableName() + "。请放在界面同一目录。";
 }
 
 std::string EngineClient::locateServiceExecutable() const {
@@ -160,12 +165,26 @@ RequestResult parseReplyPayload(const std::string& payload) {
     return result;
 }
 
-std::vector<std::string> serviceLaunchArguments(const std::string& runtimeDirectory, unsigned long ownerPid) {
-    return {"--daemon", "--runtime", runtimeDirectory, "--owner-pid", std::to_string(ownerPid)};
+std::vector<std::string> serviceLaunchArguments(const std::string& runtimeDirectory, unsigned long ownerPid,
+                                                const std::string& pipeName) {
+    std::vector<std::string> arguments = {"--daemon", "--runtime", runtimeDirectory, "--owner-pid",
+                                          std::to_string(ownerPid)};
+    for (std::string& setting : serviceSettingsArguments(pipeName)) arguments.push_back(std::move(setting));
+    return arguments;
 }
 
-std::string serviceLaunchParameterLine(const std::string& runtimeDirectory, unsigned long ownerPid) {
-    return "--daemon --runtime \"" + runtimeDirectory + "\" --owner-pid " + std::to_string(ownerPid);
+std::vector<std::string> serviceSettingsArguments(const std::string& pipeName) {
+    std::vector<std::string> arguments;
+    if (!pipeName.empty() && pipeName != vpn::defaultServicePipeName()) {
+        arguments.push_back("--pipe");
+        arguments.push_back(pipeName);
+    }
+    const std::string panelUrl = vpn::environmentVariable(vpn::kPanelUrlVariable).value_or("");
+    if (!panelUrl.empty()) {
+        arguments.push_back("--panel-url");
+        arguments.push_back(panelUrl);
+    }
+    return arguments;
 }
 
 }  // namespace engine

@@ -45,7 +45,7 @@ public:
     // empty node sends no "node" member.
     RequestResult sendRequest(const std::string& op, int attempts, const std::string& node = {}) const;
 
-    // True when the service's pipe exists (opens, or is busy); an opened connection is
+    // True when the service's pipe exists (opens, is busy, or refuses us); an opened connection is
     // closed at once.
     bool pipeExists() const;
 
@@ -70,9 +70,13 @@ std::string buildRequestPayload(const std::string& op, const std::string& node);
 RequestResult parseReplyPayload(const std::string& payload);
 
 // The arguments with which the client starts the service: --daemon --runtime DIR
-// --owner-pid PID, as an argument vector and as the one-line Windows parameter text (the
-// directory between double quotes, nothing escaped).
-std::vector<std::string> serviceLaunchArguments(const std::string& runtimeDirectory, unsigned long ownerPid);
-std::string serviceLaunchParameterLine(const std::string& runtimeDirectory, unsigned long ownerPid);
+// --owner-pid PID, then the settings of serviceSettingsArguments.
+std::vector<std::string> serviceLaunchArguments(const std::string& runtimeDirectory, unsigned long ownerPid,
+                                                const std::string& pipeName = {});
+
+// What a started service must be told because an elevated start (UAC, pkexec, systemd) does
+// not pass our environment on: --pipe NAME when `pipeName` is not the default one, and
+// --panel-url URL when ORVIK_XBOARD_URL is set.
+std::vector<std::string> serviceSettingsArguments(const std::string& pipeName);
 
 }  // namespace engine

@@ -10,8 +10,7 @@ namespace engine {
 
 struct LaunchCommand {
     std::string executable;              // full path
-    std::vector<std::string> arguments;  // argument vector (Linux)
-    std::string parameterLine;           // the same as one line (Windows)
+    std::vector<std::string> arguments;  // argument vector (the Windows launcher quotes it itself)
     std::string workingDirectory;
 };
 
@@ -36,6 +35,9 @@ std::shared_ptr<ServiceLauncher> makePlatformServiceLauncher();
 
 // The service executable's file name on this platform ("orvik_service.exe" / "orvik_service").
 const char* serviceExecutableName();
+
+// The text shown when the service executable is not beside the client, naming its file.
+std::string serviceMissingText();
 
 // This process's id, for the service's --owner-pid.
 unsigned long currentProcessId();

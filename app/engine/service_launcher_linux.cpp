@@ -24,6 +24,7 @@ struct ExecPlan {
     std::vector<std::string> words;
     std::vector<char*> argv;
     std::string directory;
+    bool cleanEnvironment = false;  // the service started directly gets what pkexec would give
 
     ExecPlan(std::vector<std::string> all, std::string workingDirectory)
         : words(std::move(all)), directory(std::move(workingDirectory)) {
@@ -32,13 +33,19 @@ struct ExecPlan {
     }
 };
 
+// The environment of a service started directly: like pkexec's and systemd's, nothing of
+// ours, so that whatever the service needs to know travels on its command line.
+char kSafePath[] = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+char* kCleanEnvironment[] = {kSafePath, nullptr};
+
 // Runs in the child: enters the directory (when given) and executes; on failure reports
 // errno on `report` and exits.
 [[noreturn]] void execOrReport(const ExecPlan& plan, int report) {
     if (!plan.directory.empty() && ::chdir(plan.directory.c_str()) != 0) {
         // The service changes to its runtime directory itself; the start goes on.
     }
-    ::execv(plan.argv[0], plan.argv.data());
+    if (plan.cleanEnvironment) ::execve(plan.argv[0], plan.argv.data(), kCleanEnvironment);
+    else ::execv(plan.argv[0], plan.argv.data());
     const int error = errno;
     while (::write(report, &error, sizeof error) < 0 && errno == EINTR) {
     }
@@ -142,7 +149,8 @@ private:
     static Outcome startDetached(const LaunchCommand& command, unsigned long& errorCode) {
         std::vector<std::string> words{command.executable};
         words.insert(words.end(), command.arguments.begin(), command.arguments.end());
-        const ExecPlan plan(std::move(words), command.workingDirectory);
+        ExecPlan plan(std::move(words), command.workingDirectory);
+        plan.cleanEnvironment = true;
         int report = -1;
         int error = 0;
         const pid_t child = forkReporting(report, error);

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/engine/engine_test_doubles.h"
+#include "service/command_line.h"
+#include "tests/support/environment.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/service_client.h"
 #include "tests/support/temp_dir.h"
+#include "vpn/command_line_quote.h"
+#include "vpn/service_pipe.h"
 #include "vpn/system.h"
 
 namespace {
@@ -56,8 +60,9 @@ TEST_F(ServiceLaunch, StartsTheServiceInDaemonModeForThisRuntimeAndOwner) {
     const engine::LaunchCommand& command = launcher->commands[0];
     EXPECT_EQ(command.executable, *vpn::fullPathName(app.file(engine::serviceExecutableName())));
     const std::string pid = std::to_string(engine::currentProcessId());
-    EXPECT_EQ(command.arguments, (std::vector<std::string>{"--daemon", "--runtime", runtime.path(), "--owner-pid", pid}));
-    EXPECT_EQ(command.parameterLine, "--daemon --runtime \"" + runtime.path() + "\" --owner-pid " + pid);
+    // The test's own pipe is not the default one: the service is told where to listen.
+    EXPECT_EQ(command.arguments,
+              (std::vector<std::string>{"--daemon", "--runtime", runtime.path(), "--owner-pid", pid, "--pipe", pipe}));
     EXPECT_EQ(command.workingDirectory, runtime.path());
 }
 
@@ -102,7 +107,7 @@ TEST_F(ServiceLaunch, NoExecutableNoLaunch) {
     options.applicationDirectory = empty.path();
     std::string error;
     EXPECT_FALSE(engine::EngineClient(options).ensureServiceRunning(error));
-    EXPECT_EQ(error, "找不到 orvik_service.exe。请放在界面同一目录。");
+    EXPECT_EQ(error, std::string("找不到 ") + engine::serviceExecutableName() + "。请放在界面同一目录。");
     EXPECT_TRUE(launcher->commands.empty());
 }
 
@@ -146,11 +151,27 @@ TEST_F(ServiceLocation, ADirectoryOfThatNameDoesNotCount) {
     EXPECT_EQ(locate(), second);
 }
 
-TEST(LaunchArguments, KeepTheDirectoryWholeAndQuotedOnOneLine) {
+TEST(LaunchArguments, KeepTheDirectoryWholeOnOneLine) {
     EXPECT_EQ(engine::serviceLaunchArguments("/opt/velora run", 42),
               (std::vector<std::string>{"--daemon", "--runtime", "/opt/velora run", "--owner-pid", "42"}));
-    EXPECT_EQ(engine::serviceLaunchParameterLine("C:\\Program Files\\Velora", 4294967295UL),
-              "--daemon --runtime \"C:\\Program Files\\Velora\" --owner-pid 4294967295");
+    // A closing quote after a trailing backslash must stay a closing quote.
+    EXPECT_EQ(vpn::joinCommandLine(engine::serviceLaunchArguments("C:\\Program Files\\Velora\\", 4294967295UL)),
+              R"(--daemon --runtime "C:\Program Files\Velora\\" --owner-pid 4294967295)");
+}
+
+TEST(LaunchArguments, CarryThePipeAndPanelSettingsTheElevatedStartWouldDrop) {
+    {
+        orvik_test::ScopedEnvironment noPanel("ORVIK_XBOARD_URL", std::nullopt);
+        EXPECT_EQ(engine::serviceLaunchArguments("/rt", 7, vpn::defaultServicePipeName()).size(), 5u);
+    }
+    orvik_test::ScopedEnvironment panel("ORVIK_XBOARD_URL", "http://127.0.0.1:8080");
+    const std::vector<std::string> arguments = engine::serviceLaunchArguments("/rt", 7, "/tmp/orvik-test.sock");
+    const std::vector<std::string> extra(arguments.begin() + 5, arguments.end());
+    EXPECT_EQ(extra, (std::vector<std::string>{"--pipe", "/tmp/orvik-test.sock", "--panel-url", "http://127.0.0.1:8080"}));
+    const service::CommandLine line = service::parseCommandLine(
+        std::vector<std::string>(arguments.begin(), arguments.end()));
+    EXPECT_EQ(line.pipeName, "/tmp/orvik-test.sock") << "and the service reads them back";
+    EXPECT_EQ(line.panelUrl, "http://127.0.0.1:8080");
 }
 
 }  // namespace

@@ -43,7 +43,6 @@ protected:
         engine::LaunchCommand launch;
         launch.executable = "/opt/velora/orvik_service";
         launch.arguments = engine::serviceLaunchArguments(out.file("run $(touch pwned) ; x"), 77);
-        launch.parameterLine = "unused on Linux";
         launch.workingDirectory = out.path();
         return launch;
     }

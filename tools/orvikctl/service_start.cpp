@@ -8,11 +8,12 @@ namespace {
 constexpr int kLaunchProbes = 80;  // 250 ms apart: 20 s
 constexpr int kLaunchProbeMs = 250;
 
-engine::LaunchCommand ownerlessDaemon(const std::string& executable, const std::string& runtimeDirectory) {
+engine::LaunchCommand ownerlessDaemon(const std::string& executable, const std::string& runtimeDirectory,
+                                      const std::string& pipeName) {
     engine::LaunchCommand command;
     command.executable = executable;
     command.arguments = {"--daemon", "--runtime", runtimeDirectory};
-    command.parameterLine = "--daemon --runtime \"" + runtimeDirectory + "\"";
+    for (std::string& setting : engine::serviceSettingsArguments(pipeName)) command.arguments.push_back(std::move(setting));
     command.workingDirectory = runtimeDirectory;
     return command;
 }
@@ -31,12 +32,12 @@ bool startService(const engine::EngineClient& engine, const std::string& runtime
     if (engine.pipeExists()) return true;
     const std::string executable = engine.locateServiceExecutable();
     if (executable.empty()) {
-        error = "找不到 orvik_service.exe。请放在界面同一目录。";
+        error = engine::serviceMissingText();
         return false;
     }
     engine::ServiceLauncher& launcher = *engine.options().launcher;
     unsigned long code = 0;
-    engine::ServiceLauncher::Outcome outcome = launch(launcher, ownerlessDaemon(executable, runtimeDirectory), code);
+    engine::ServiceLauncher::Outcome outcome = launch(launcher, ownerlessDaemon(executable, runtimeDirectory, engine.options().pipeName), code);
     for (int probe = 0; outcome == engine::ServiceLauncher::Outcome::started; ++probe) {
         if (engine.pipeExists()) return true;
         if (probe + 1 == kLaunchProbes) {
