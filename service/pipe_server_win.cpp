@@ -10,12 +10,12 @@
 #include <sddl.h>
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "service/pipe_server.h"
+#include "vpn/pipe_stream_win.h"
 #include "vpn/text_win.h"
 
 namespace service {
@@ -28,24 +28,19 @@ constexpr const wchar_t* kPipeSddl = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x1201
 constexpr DWORD kMaxInstances = kMaxConcurrentClients + 1;
 constexpr DWORD kBufferSize = 4096;
 
-using Clock = std::chrono::steady_clock;
-
 // Counts the instances of ours that exist, listening or connected: while one does, the name
 // is ours.
 using InstanceCount = std::shared_ptr<std::atomic<int>>;
 
-class PipeConnection : public ByteStream {
+class PipeConnection : public vpn::OverlappedPipeStream {
 public:
     enum class Wait { connected, woken, failed };
 
-    PipeConnection(HANDLE pipe, InstanceCount instances)
-        : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), instances_(std::move(instances)) {
+    PipeConnection(HANDLE pipe, InstanceCount instances) : OverlappedPipeStream(pipe), instances_(std::move(instances)) {
         ++*instances_;
     }
     ~PipeConnection() override {
-        DisconnectNamedPipe(pipe_);
-        CloseHandle(pipe_);
-        if (event_) CloseHandle(event_);
+        DisconnectNamedPipe(pipe());
         --*instances_;
     }
     PipeConnection(const PipeConnection&) = delete;
@@ -54,34 +49,20 @@ public:
     // Waits for a client to open this instance, or for `wake` to be set. After a failure the
     // instance is ready to wait again.
     Wait waitForClient(HANDLE wake) {
-        if (!event_) return Wait::failed;
+        if (!event()) return Wait::failed;
         OVERLAPPED overlapped{};
-        overlapped.hEvent = event_;
-        if (ConnectNamedPipe(pipe_, &overlapped)) return Wait::connected;
+        overlapped.hEvent = event();
+        if (ConnectNamedPipe(pipe(), &overlapped)) return Wait::connected;
         const DWORD error = GetLastError();
         if (error == ERROR_PIPE_CONNECTED) return Wait::connected;
         if (error != ERROR_IO_PENDING) return reset();  // e.g. a client that came and went
-        HANDLE events[2] = {event_, wake};
+        HANDLE events[2] = {event(), wake};
         if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
             // A client may have arrived as the wait ended.
             return cancel(overlapped) ? Wait::connected : Wait::woken;
         }
         DWORD ignored = 0;
-        return GetOverlappedResult(pipe_, &overlapped, &ignored, FALSE) ? Wait::connected : reset();
-    }
-
-    void setDeadline(int milliseconds) override { deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds); }
-
-    size_t read(char* buffer, size_t size) override {
-        return transfer(ERROR_HANDLE_EOF, [&](OVERLAPPED* overlapped, DWORD* count) {
-            return ReadFile(pipe_, buffer, static_cast<DWORD>(size), count, overlapped);
-        });
-    }
-
-    size_t write(const char* data, size_t size) override {
-        return transfer(ERROR_WRITE_FAULT, [&](OVERLAPPED* overlapped, DWORD* count) {
-            return WriteFile(pipe_, data, static_cast<DWORD>(size), count, overlapped);
-        });
+        return GetOverlappedResult(pipe(), &overlapped, &ignored, FALSE) ? Wait::connected : reset();
     }
 
     // FlushFileBuffers waits until the client has read everything; one that never reads is
@@ -92,9 +73,9 @@ public:
         bool done = false;
         std::thread watchdog([&] {
             std::unique_lock<std::mutex> lock(mutex);
-            if (!changed.wait_until(lock, deadline_, [&] { return done; })) DisconnectNamedPipe(pipe_);
+            if (!changed.wait_until(lock, deadline(), [&] { return done; })) DisconnectNamedPipe(pipe());
         });
-        const BOOL flushed = FlushFileBuffers(pipe_);
+        const BOOL flushed = FlushFileBuffers(pipe());
         const DWORD error = GetLastError();
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -102,59 +83,17 @@ public:
         }
         changed.notify_all();
         watchdog.join();
-        if (!flushed) lastError_ = error;
+        if (!flushed) setLastError(error);
         return flushed != 0;
     }
 
-    unsigned long lastError() const override { return lastError_; }
-
 private:
-    template <class Start>
-    size_t transfer(DWORD zeroBytesError, Start start) {
-        if (!event_) return fail(ERROR_INVALID_HANDLE);
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event_;
-        DWORD count = 0;
-        if (!start(&overlapped, &count)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_IO_PENDING) return fail(error);
-            if (WaitForSingleObject(event_, millisecondsLeft()) != WAIT_OBJECT_0) {
-                // Finished just in time after all, or cancelled.
-                if (cancel(overlapped, &count) && count > 0) return count;
-                return fail(ERROR_TIMEOUT);
-            }
-            if (!GetOverlappedResult(pipe_, &overlapped, &count, FALSE)) return fail(GetLastError());
-        }
-        if (count == 0) return fail(zeroBytesError);
-        return count;
-    }
-
     Wait reset() {
-        DisconnectNamedPipe(pipe_);
+        DisconnectNamedPipe(pipe());
         return Wait::failed;
     }
 
-    bool cancel(OVERLAPPED& overlapped, DWORD* count = nullptr) {
-        DWORD ignored = 0;
-        CancelIoEx(pipe_, &overlapped);
-        return GetOverlappedResult(pipe_, &overlapped, count ? count : &ignored, TRUE) != 0;
-    }
-
-    DWORD millisecondsLeft() const {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-        return left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
-    }
-
-    size_t fail(DWORD error) {
-        lastError_ = error;
-        return 0;
-    }
-
-    HANDLE pipe_;
-    HANDLE event_;
     InstanceCount instances_;
-    Clock::time_point deadline_ = Clock::now();
-    unsigned long lastError_ = 0;
 };
 
 class NamedPipeListener : public PipeListener {

@@ -8,90 +8,22 @@
 
 #include <aclapi.h>
 
-#include <chrono>
-
+#include "vpn/pipe_stream_win.h"
 #include "vpn/text_win.h"
 
 namespace engine {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The pipe grants users these rights only: GENERIC_WRITE would also ask for instance creation.
 constexpr DWORD kPipeAccess = GENERIC_READ | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
 constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
-class PipeStream : public vpn::ByteStream {
+// FlushFileBuffers would wait, without a deadline, for the service to read the request;
+// its reply, read next under the deadline, shows that it did.
+class PipeStream : public vpn::OverlappedPipeStream {
 public:
-    explicit PipeStream(HANDLE pipe) : pipe_(pipe), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~PipeStream() override {
-        CloseHandle(pipe_);
-        if (event_) CloseHandle(event_);
-    }
-    PipeStream(const PipeStream&) = delete;
-    PipeStream& operator=(const PipeStream&) = delete;
-
-    void setDeadline(int milliseconds) override {
-        deadline_ = Clock::now() + std::chrono::milliseconds(milliseconds);
-        hasDeadline_ = true;
-    }
-
-    size_t read(char* buffer, size_t size) override {
-        return transfer(ERROR_HANDLE_EOF, [&](OVERLAPPED* overlapped, DWORD* count) {
-            return ReadFile(pipe_, buffer, static_cast<DWORD>(size), count, overlapped);
-        });
-    }
-
-    size_t write(const char* data, size_t size) override {
-        return transfer(ERROR_WRITE_FAULT, [&](OVERLAPPED* overlapped, DWORD* count) {
-            return WriteFile(pipe_, data, static_cast<DWORD>(size), count, overlapped);
-        });
-    }
-
-    // FlushFileBuffers would wait, without a deadline, for the service to read the request;
-    // its reply, read next under the deadline, shows that it did.
+    using OverlappedPipeStream::OverlappedPipeStream;
     bool flush() override { return true; }
-
-    unsigned long lastError() const override { return lastError_; }
-
-private:
-    template <class Start>
-    size_t transfer(DWORD zeroBytesError, Start start) {
-        if (!event_) return fail(ERROR_INVALID_HANDLE);
-        OVERLAPPED overlapped{};
-        overlapped.hEvent = event_;
-        DWORD count = 0;
-        if (!start(&overlapped, &count)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_IO_PENDING) return fail(error);
-            if (WaitForSingleObject(event_, millisecondsLeft()) != WAIT_OBJECT_0) {
-                CancelIoEx(pipe_, &overlapped);
-                // Finished just in time after all, or cancelled.
-                if (GetOverlappedResult(pipe_, &overlapped, &count, TRUE) && count > 0) return count;
-                return fail(ERROR_TIMEOUT);
-            }
-            if (!GetOverlappedResult(pipe_, &overlapped, &count, FALSE)) return fail(GetLastError());
-        }
-        return count > 0 ? count : fail(zeroBytesError);
-    }
-
-    // Without a deadline a transfer waits as long as the service takes.
-    DWORD millisecondsLeft() const {
-        if (!hasDeadline_) return INFINITE;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
-        return left.count() > 0 ? static_cast<DWORD>(left.count()) : 0;
-    }
-
-    size_t fail(DWORD error) {
-        lastError_ = error;
-        return 0;
-    }
-
-    HANDLE pipe_;
-    HANDLE event_;
-    bool hasDeadline_ = false;
-    Clock::time_point deadline_;
-    unsigned long lastError_ = 0;
 };
 
 // Nobody but Administrators and SYSTEM can make an object's owner Administrators or SYSTEM.
