@@ -1,10 +1,12 @@
 #include "tests/support/tunnel_runtime_linux.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -49,8 +51,12 @@ bool copyExecutable(const std::string& from, const std::string& to, std::string&
     return !failure;
 }
 
-// Forks and runs `file` as `name` with one argument; the child's id or -1.
+// Forks and runs `file` as `name` with one argument; the child's id or -1. Returns once the
+// child runs the program (the close-on-exec pipe closes), so that a look at the running
+// processes finds it under its name and not under ours.
 long spawnSleeper(const std::string& file, const std::string& name) {
+    int ran[2];
+    if (::pipe2(ran, O_CLOEXEC) != 0) return -1;
     const pid_t child = ::fork();
     if (child == 0) {
         ::setpgid(0, 0);
@@ -58,6 +64,11 @@ long spawnSleeper(const std::string& file, const std::string& name) {
         ::execv(file.c_str(), const_cast<char* const*>(argv));
         ::_exit(127);
     }
+    ::close(ran[1]);
+    char ignored;
+    while (child > 0 && ::read(ran[0], &ignored, 1) < 0 && errno == EINTR) {
+    }
+    ::close(ran[0]);
     return child;
 }
 
