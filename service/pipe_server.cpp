@@ -27,11 +27,11 @@ public:
         return true;
     }
 
+    // The last thing a connection's thread does. The notice goes out under the lock: once it
+    // is released, the loop may return and this object be gone.
     void release() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            --busy_;
-        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        --busy_;
         changed_.notify_all();
     }
 
