@@ -105,11 +105,14 @@ void UpdateController::onFinished(QNetworkReply* reply, bool quiet) {
     if (reply != activeReply_) return;
     activeReply_ = nullptr;
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError) {
+    // Qt reports progress at most every 100 ms: a reply that arrived faster is measured here.
+    const bool received = reply->error() == QNetworkReply::NoError;
+    const QByteArray body = received ? reply->read(kManifestLimit + 1) : QByteArray();
+    if (!received || body.size() > kManifestLimit) {
         finish(false, quiet ? QString() : QStringLiteral("暂时无法检查更新"));
         return;
     }
-    const nlohmann::ordered_json manifest = parseObject(reply->readAll());
+    const nlohmann::ordered_json manifest = parseObject(body);
     const QString version = textMember(manifest, "version");
     const QString url = textMember(manifest, "url");
     const QString notes = textMember(manifest, "notes");
