@@ -1,10 +1,9 @@
 #pragma once
-// Shared by the account controller's tests: a runtime directory with a local account or a
-// fake panel, a settings file of their own, a recorder of opened pages, and a wrapper round
-// the real control plane that counts the calls and can hold some of them back.
+// Shared by the account controller's tests: a directory with a local account or the
+// scripted panel, a settings file of its own, a recorder of opened pages, and a probe round
+// the real control plane that counts the calls and can hold fetches and order checks.
 
 #include <QSettings>
-#include <QString>
 #include <QUrl>
 #include <QtTest>
 
@@ -14,7 +13,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/account/account_controller.h"
@@ -25,34 +23,29 @@
 
 namespace account_test {
 
+inline constexpr int kWait = 10000;
+inline QString qs(const char* text) { return QString::fromUtf8(text); }
+
 // A door the test opens; calls that meet it closed wait (bounded, so a failing test ends).
-class Gate {
-public:
-    void close() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = false;
-    }
-    void open() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            open_ = true;
-        }
-        changed_.notify_all();
+struct Gate {
+    void set(bool open) {
+        std::lock_guard<std::mutex> lock(mutex);
+        open_ = open;
+        changed.notify_all();
     }
     void pass() {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex);
         ++waiting_;
-        changed_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
+        changed.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
         --waiting_;
     }
     int waiting() {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(mutex);
         return waiting_;
     }
 
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    std::mutex mutex;
+    std::condition_variable changed;
     bool open_ = true;
     int waiting_ = 0;
 };
@@ -64,152 +57,96 @@ struct Probe {
     std::atomic<int> inside{0};      // calls running now
     std::atomic<int> mostInside{0};  // the most that ever ran at once
     Gate fetchGate;
-    Gate checkGate;
+    Gate checkGate;  // order checks and device claims
     int count(Call call) const { return calls[call].load(); }
 };
 
-// Forwards to a real control plane, counting and optionally holding calls.
+// Forwards to a real control plane, counting calls, noting overlaps and holding calls at the
+// probe's gates.
 class ProbedPlane final : public vpn::ControlPlane {
 public:
-    ProbedPlane(std::unique_ptr<vpn::ControlPlane> real, std::shared_ptr<Probe> probe)
-        : real_(std::move(real)), probe_(std::move(probe)) {}
-
-    bool login(const std::string& e, const std::string& p, std::string& error) override {
-        Scope s(*this, Login);
-        return real_->login(e, p, error);
+    ProbedPlane(std::unique_ptr<vpn::ControlPlane> real, std::shared_ptr<Probe> probe) : r_(std::move(real)), p_(std::move(probe)) {}
+    using S = std::string;
+    bool login(const S& e, const S& p, S& error) override { return run(Login, [&] { return r_->login(e, p, error); }); }
+    bool fetchAccount(vpn::AccountRecord& a, S& error) override {
+        return run(Fetch, [&] { return p_->fetchGate.pass(), r_->fetchAccount(a, error); });
     }
-    bool fetchAccount(vpn::AccountRecord& account, std::string& error) override {
-        Scope s(*this, Fetch);
-        probe_->fetchGate.pass();
-        return real_->fetchAccount(account, error);
+    void logout() override { run(Logout, [&] { return r_->logout(), true; }); }
+    bool fetchRegisterOptions(vpn::RegisterOptions& o, S& error) override {
+        return run(Options, [&] { return r_->fetchRegisterOptions(o, error); });
     }
-    void logout() override {
-        Scope s(*this, Logout);
-        real_->logout();
+    bool sendRegisterEmail(const S& e, S& error) override { return run(Email, [&] { return r_->sendRegisterEmail(e, error); }); }
+    bool registerAccount(const S& e, const S& p, const S& i, const S& c, S& error) override {
+        return run(Register, [&] { return r_->registerAccount(e, p, i, c, error); });
     }
-    bool fetchRegisterOptions(vpn::RegisterOptions& options, std::string& error) override {
-        Scope s(*this, Options);
-        return real_->fetchRegisterOptions(options, error);
+    bool fetchPlans(std::vector<vpn::PlanOffer>& o, S& error) override { return run(Plans, [&] { return r_->fetchPlans(o, error); }); }
+    bool buyPlan(int32_t id, const S& period, vpn::CheckoutResult& result, S& error) override {
+        return run(Buy, [&] { return r_->buyPlan(id, period, result, error); });
     }
-    bool sendRegisterEmail(const std::string& email, std::string& error) override {
-        Scope s(*this, Email);
-        return real_->sendRegisterEmail(email, error);
+    bool checkOrder(const S& tradeNo, bool& paid, S& error) override {
+        return run(Check, [&] { return p_->checkGate.pass(), r_->checkOrder(tradeNo, paid, error); });
     }
-    bool registerAccount(const std::string& e, const std::string& p, const std::string& i,
-                         const std::string& c, std::string& error) override {
-        Scope s(*this, Register);
-        return real_->registerAccount(e, p, i, c, error);
-    }
-    bool fetchPlans(std::vector<vpn::PlanOffer>& offers, std::string& error) override {
-        Scope s(*this, Plans);
-        return real_->fetchPlans(offers, error);
-    }
-    bool buyPlan(int32_t id, const std::string& period, vpn::CheckoutResult& result,
-                 std::string& error) override {
-        Scope s(*this, Buy);
-        return real_->buyPlan(id, period, result, error);
-    }
-    bool checkOrder(const std::string& tradeNo, bool& paid, std::string& error) override {
-        Scope s(*this, Check);
-        probe_->checkGate.pass();
-        return real_->checkOrder(tradeNo, paid, error);
-    }
-    bool claimDevice(const std::string& id, int32_t& used, int32_t& limit, std::string& error) override {
-        Scope s(*this, Claim);
-        return real_->claimDevice(id, used, limit, error);
+    bool claimDevice(const S& id, int32_t& used, int32_t& limit, S& error) override {
+        return run(Claim, [&] { return p_->checkGate.pass(), r_->claimDevice(id, used, limit, error); });
     }
 
 private:
-    struct Scope {
-        Scope(ProbedPlane& plane, Call call) : probe(*plane.probe_) {
-            ++probe.calls[call];
-            const int now = ++probe.inside;
-            int most = probe.mostInside.load();
-            while (now > most && !probe.mostInside.compare_exchange_weak(most, now)) {
-            }
+    template <class F>
+    bool run(Call call, F forward) {
+        ++p_->calls[call];
+        const int now = ++p_->inside;
+        for (int most = p_->mostInside.load(); now > most && !p_->mostInside.compare_exchange_weak(most, now);) {
         }
-        ~Scope() { --probe.inside; }
-        Probe& probe;
-    };
+        const bool ok = forward();
+        --p_->inside;
+        return ok;
+    }
 
-    std::unique_ptr<vpn::ControlPlane> real_;
-    std::shared_ptr<Probe> probe_;
+    std::unique_ptr<vpn::ControlPlane> r_;
+    std::shared_ptr<Probe> p_;
 };
 
 inline std::string localAccountJson(const std::string& expireAt) {
-    return "{\"email\":\"demo@velora.local\",\"password\":\"velora-pass\",\"expireAt\":\"" + expireAt +
-           "\",\"deviceLimit\":3,\"nodeName\":\" Local demo node \",\"address\":\"198.18.0.2\","
-           "\"port\":443,\"uuid\":\"b831381d-6324-4d53-ad4f-8cda48b30811\",\"sni\":\"www.example.com\","
-           "\"publicKey\":\"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw\",\"shortId\":\"6ba85179e30d4fc2\"}\n";
+    return R"({"email":"demo@velora.local","password":"velora-pass","expireAt":")" + expireAt +
+           R"(","deviceLimit":3,"nodeName":" Local demo node ","address":"198.18.0.2","port":443,)"
+           R"("uuid":"b831381d-6324-4d53-ad4f-8cda48b30811","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})";
 }
 
-// The panel's clock as the real one, and the member's plan ending in 30 days by it.
-inline void resetPanelClock(orvik_test::FakePanel& panel) {
-    panel.edit([](orvik_test::FakePanelState& state) { state.clockOffset = 0; });
-    const int64_t end = panel.now() + 30 * 86400;
-    panel.edit([end](orvik_test::FakePanelState& state) {
-        state.user(orvik_test::FakePanel::kEmail)->expiredAt = end;
-    });
-}
-
-// One test's world: its directory, settings file, probe and the pages it was asked to open.
+// One test's world: its directory, settings file, probe, the pages it was asked to open and
+// the controller's options (a test may change them before making the controller).
 struct World {
     orvik_test::TempDir dir;
     std::shared_ptr<Probe> probe = std::make_shared<Probe>();
     std::shared_ptr<std::vector<QUrl>> opened = std::make_shared<std::vector<QUrl>>();
+    AccountController::Options options{.remotePanel = true,
+                                       .settingsFile = QString::fromStdString(dir.file("settings.ini")),
+                                       .openUrl = [pages = opened](const QUrl& url) { return pages->push_back(url), true; },
+                                       .orderPollIntervalMs = 20};  // a whole wait for a payment takes a fraction of a second
 
-    QString settingsFile() const { return QString::fromStdString(dir.file("settings.ini")); }
-    std::string sessionPath() const { return dir.file("session.json"); }
+    void setInteractive(bool value) const { QSettings(options.settingsFile, QSettings::IniFormat).setValue("account/interactiveLogin", value); }
+    QVariant interactive() const { return QSettings(options.settingsFile, QSettings::IniFormat).value("account/interactiveLogin"); }
 
-    void setInteractive(bool value) const {
-        QSettings settings(settingsFile(), QSettings::IniFormat);
-        settings.setValue(QStringLiteral("account/interactiveLogin"), value);
+    std::unique_ptr<AccountController> make(std::unique_ptr<vpn::ControlPlane> real, AccountController::Options o) const {
+        return std::make_unique<AccountController>(std::make_unique<ProbedPlane>(std::move(real), probe), std::move(o));
     }
-    QVariant interactive() const {
-        QSettings settings(settingsFile(), QSettings::IniFormat);
-        return settings.value(QStringLiteral("account/interactiveLogin"));
-    }
-
-    AccountController::Options options(bool remotePanel) const {
-        AccountController::Options options;
-        options.remotePanel = remotePanel;
-        options.settingsFile = settingsFile();
-        auto pages = opened;
-        options.openUrl = [pages](const QUrl& url) {
-            pages->push_back(url);
-            return true;
-        };
-        return options;
-    }
-
-    std::unique_ptr<AccountController> make(std::unique_ptr<vpn::ControlPlane> real,
-                                            AccountController::Options options) const {
-        auto plane = std::make_unique<ProbedPlane>(std::move(real), probe);
-        return std::make_unique<AccountController>(std::move(plane), std::move(options));
-    }
-
     // Over account.json and session.json of the directory.
-    std::unique_ptr<AccountController> local(AccountController::Options options) const {
-        return make(std::make_unique<vpn::LocalControlPlane>(dir.file("account.json"), sessionPath()),
-                    std::move(options));
+    std::unique_ptr<AccountController> local() const {
+        AccountController::Options o = options;
+        o.remotePanel = false;
+        return make(std::make_unique<vpn::LocalControlPlane>(dir.file("account.json"), dir.file("session.json")), o);
     }
-    std::unique_ptr<AccountController> local() const { return local(options(false)); }
-
-    // Over the fake panel; with `signedIn`, session.json holds a session the panel knows.
-    std::unique_ptr<AccountController> panel(orvik_test::FakePanel& fake, bool signedIn,
-                                             AccountController::Options options,
-                                             const std::string& deviceApi = {}) const {
-        resetPanelClock(fake);
-        if (signedIn) {
-            const std::string session = fake.openSession(orvik_test::FakePanel::kEmail);
-            dir.write("session.json", std::string("{\"email\":\"") + orvik_test::FakePanel::kEmail +
-                                          "\",\"auth_data\":\"" + session + "\"}\n");
-        }
-        return make(std::make_unique<vpn::XboardControlPlane>(fake.apiBase(), sessionPath(), deviceApi),
-                    std::move(options));
+    // Over the panel; with `signedIn`, session.json holds the member's session.
+    std::unique_ptr<AccountController> panel(const orvik_test::FakePanel& fake, bool signedIn, const std::string& deviceApi = {}) const {
+        if (signedIn)
+            dir.write("session.json", std::string(R"({"email":"member@example.com","auth_data":")") + fake.kSession + "\"}\n");
+        return make(std::make_unique<vpn::XboardControlPlane>(fake.apiBase(), dir.file("session.json"), deviceApi), options);
     }
-    std::unique_ptr<AccountController> panel(orvik_test::FakePanel& fake, bool signedIn) const {
-        return panel(fake, signedIn, options(true));
+    // Signed in interactively before, restored with the member's session; null when the
+    // restore does not sign in.
+    std::unique_ptr<AccountController> member(const orvik_test::FakePanel& fake, const std::string& deviceApi = {}) const {
+        setInteractive(true);
+        auto account = panel(fake, true, deviceApi);
+        return QTest::qWaitFor([&] { return account->loggedIn(); }, kWait) ? std::move(account) : nullptr;
     }
 };
 

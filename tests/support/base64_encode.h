@@ -10,23 +10,14 @@ namespace orvik_test {
 
 // `lineLength` characters per line followed by CR LF (0: one line).
 inline std::string base64Encode(const std::string& bytes, std::size_t lineLength = 0) {
-    static constexpr char kAlphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    out.reserve(bytes.size() / 3 * 4 + 4 + (lineLength ? bytes.size() / lineLength * 2 : 0));
-    std::size_t column = 0;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
         unsigned block = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
-            block = block << 8 | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-        }
+        for (std::size_t k = i; k < i + 3; ++k) block = block << 8 | (k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0u);
         for (std::size_t k = 0; k < 4; ++k) {
-            out += k <= n ? kAlphabet[block >> (18 - 6 * k) & 63] : '=';
-            if (lineLength != 0 && ++column == lineLength) {
-                out += "\r\n";
-                column = 0;
-            }
+            out += i + k <= bytes.size() ? kAlphabet[block >> (18 - 6 * k) & 63] : '=';
+            if (lineLength != 0 && out.size() % (lineLength + 2) == lineLength) out += "\r\n";
         }
     }
     return out;

@@ -1,13 +1,15 @@
 #include "tests/support/http_test_server.h"
 
 #include <algorithm>
-#include <cctype>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <exception>
-#include <list>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include "tests/support/loopback_socket.h"
 
@@ -16,100 +18,41 @@ namespace {
 
 using loopback::Socket;
 
-constexpr int kPollMs = 20;                            // how soon a stop request is noticed
-constexpr std::size_t kMaxHead = 64 * 1024;            // request line and headers
-constexpr std::size_t kMaxBody = 256u * 1024 * 1024;   // a test never sends more
+constexpr int kPollMs = 20;                  // how soon a stop request is noticed
+constexpr std::size_t kMaxHead = 64 * 1024;  // request line and headers
 
 std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     return text;
 }
 
-std::string trim(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return std::string(text);
-}
-
-const char* reasonPhrase(int status) {
-    switch (status) {
-        case 200: return "OK";
-        case 201: return "Created";
-        case 204: return "No Content";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 303: return "See Other";
-        case 307: return "Temporary Redirect";
-        case 308: return "Permanent Redirect";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 411: return "Length Required";
-        case 413: return "Payload Too Large";
-        case 422: return "Unprocessable Entity";
-        case 429: return "Too Many Requests";
-        case 500: return "Internal Server Error";
-        case 502: return "Bad Gateway";
-        case 503: return "Service Unavailable";
-        default: return "Status";
-    }
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+    return text;
 }
 
 // Request line and header lines of `head` (without the blank line); false when malformed.
 bool parseHead(std::string_view head, HttpRequestRecord& request) {
-    std::size_t lineEnd = head.find('\n');
-    std::string_view line = head.substr(0, lineEnd);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::size_t firstSpace = line.find(' ');
-    const std::size_t secondSpace = line.find(' ', firstSpace + 1);
-    if (firstSpace == std::string_view::npos || secondSpace == std::string_view::npos) return false;
-    request.method = std::string(line.substr(0, firstSpace));
-    request.target = std::string(line.substr(firstSpace + 1, secondSpace - firstSpace - 1));
-    if (request.method.empty() || request.target.empty()) return false;
+    std::size_t end = head.find('\n');
+    const std::string_view line = trim(head.substr(0, end));
+    const std::size_t first = line.find(' ');
+    const std::size_t second = line.find(' ', first + 1);
+    if (first == 0 || first == std::string_view::npos || second == std::string_view::npos) return false;
+    request.method = std::string(line.substr(0, first));
+    request.target = std::string(line.substr(first + 1, second - first - 1));
     const std::size_t question = request.target.find('?');
     request.path = request.target.substr(0, question);
     request.query = question == std::string::npos ? std::string() : request.target.substr(question + 1);
-
-    while (lineEnd != std::string_view::npos) {
-        const std::size_t start = lineEnd + 1;
-        lineEnd = head.find('\n', start);
-        line = head.substr(start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty()) continue;
-        const std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0) return false;
-        request.headers.emplace(lower(std::string(line.substr(0, colon))), trim(line.substr(colon + 1)));
+    while (end != std::string_view::npos) {
+        const std::size_t start = end + 1;
+        end = head.find('\n', start);
+        const std::string_view field = trim(head.substr(start, end == std::string_view::npos ? end : end - start));
+        const std::size_t colon = field.find(':');
+        if (colon == 0 || colon == std::string_view::npos) return field.empty();
+        request.headers.emplace(lower(std::string(field.substr(0, colon))), std::string(trim(field.substr(colon + 1))));
     }
     return true;
-}
-
-// Content-Length as a number; false when it is not a plain decimal number.
-bool parseLength(const std::string& text, std::size_t& length) {
-    if (text.empty() || text.size() > 12) return false;
-    length = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        length = length * 10 + static_cast<std::size_t>(c - '0');
-    }
-    return true;
-}
-
-std::string replyHead(const HttpReply& reply, std::size_t bodySize) {
-    std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) + "\r\n";
-    bool hasLength = false;
-    for (const auto& [name, value] : reply.headers) {
-        const std::string lowered = lower(name);
-        if (lowered == "connection") continue;  // every connection carries one request
-        hasLength = hasLength || lowered == "content-length";
-        head += name + ": " + value + "\r\n";
-    }
-    if (!hasLength) head += "Content-Length: " + std::to_string(bodySize) + "\r\n";
-    head += "Connection: close\r\n\r\n";
-    return head;
 }
 
 // One accepted connection: reads one request, answers it and closes.
@@ -120,137 +63,77 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Reads the request; false when the peer went away or the server stops. `status` is
-    // 0 for a usable request, else the error status to answer with.
-    bool readRequest(HttpRequestRecord& request, int& status);
-    bool sendReply(const HttpReply& reply, bool headOnly);
-    void sendError(int status);
-    // Keeps the connection open until the peer closes it or the server stops.
-    void hold();
-    // Ends the exchange so the peer reads the whole reply before the close.
-    void finish();
+    bool readRequest(HttpRequestRecord& request) {
+        std::size_t headEnd;
+        while ((headEnd = buffer_.find("\r\n\r\n")) == std::string::npos)
+            if (buffer_.size() > kMaxHead || !receiveMore()) return false;
+        if (!parseHead(std::string_view(buffer_).substr(0, headEnd), request)) return false;
+        buffer_.erase(0, headEnd + 4);
+        const std::size_t length = std::strtoull(request.header("content-length").c_str(), nullptr, 10);
+        while (buffer_.size() < length)
+            if (!receiveMore()) return false;
+        request.body = buffer_.substr(0, length);
+        return true;
+    }
+
+    void answer(const HttpReply& reply) {
+        if (reply.closeAtOnce) return;
+        if (reply.neverAnswer) return drain(Clock::time_point::max());
+        std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Reply\r\n";
+        for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
+        head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n";
+        const long cut = std::max(reply.stallAfterBodyBytes, reply.closeAfterBodyBytes);
+        const std::string_view body = std::string_view(reply.body).substr(0, cut >= 0 ? std::size_t(cut) : std::string::npos);
+        if (!sendAll(head) || !sendAll(body)) return;
+        if (reply.stallAfterBodyBytes >= 0) return drain(Clock::time_point::max());
+        // Closing with unread input would reset the connection and could destroy the reply.
+        loopback::shutdownSend(socket_);
+        drain(Clock::now() + std::chrono::seconds(2));
+    }
 
 private:
-    bool receiveMore();
-    bool sendAll(std::string_view data);
+    using Clock = std::chrono::steady_clock;
+
+    bool receiveMore() {
+        char chunk[16 * 1024];
+        while (!stopping_) {
+            const long received = loopback::receiveSome(socket_, chunk, sizeof chunk);
+            if (received > 0) return buffer_.append(chunk, static_cast<std::size_t>(received)), true;
+            if (received != loopback::kWouldBlock) return false;
+            if (loopback::waitReady(socket_, false, kPollMs) == loopback::Ready::error) return false;
+        }
+        return false;
+    }
+
+    bool sendAll(std::string_view data) {
+        while (!data.empty() && !stopping_) {
+            const long sent = loopback::sendSome(socket_, data.data(), data.size());
+            if (sent > 0) {
+                data.remove_prefix(static_cast<std::size_t>(sent));
+            } else if (sent != loopback::kWouldBlock || loopback::waitReady(socket_, true, kPollMs) == loopback::Ready::error) {
+                return false;
+            }
+        }
+        return data.empty();
+    }
+
+    // Reads and drops input until the peer closes, the server stops or the deadline passes.
+    void drain(Clock::time_point deadline) {
+        char chunk[4096];
+        while (!stopping_ && Clock::now() < deadline) {
+            const long received = loopback::receiveSome(socket_, chunk, sizeof chunk);
+            if (received == 0 || received == loopback::kFailed) return;
+            if (received == loopback::kWouldBlock && loopback::waitReady(socket_, false, kPollMs) == loopback::Ready::error)
+                return;
+        }
+    }
 
     Socket socket_;
     const std::atomic<bool>& stopping_;
     std::string buffer_;
 };
 
-bool Connection::receiveMore() {
-    char chunk[16 * 1024];
-    while (!stopping_) {
-        const long received = loopback::receiveSome(socket_, chunk, sizeof chunk);
-        if (received > 0) {
-            buffer_.append(chunk, static_cast<std::size_t>(received));
-            return true;
-        }
-        if (received != loopback::kWouldBlock) return false;
-        if (loopback::waitReady(socket_, false, kPollMs) == loopback::Ready::error) return false;
-    }
-    return false;
-}
-
-bool Connection::sendAll(std::string_view data) {
-    while (!data.empty()) {
-        if (stopping_) return false;
-        const long sent = loopback::sendSome(socket_, data.data(), data.size());
-        if (sent > 0) {
-            data.remove_prefix(static_cast<std::size_t>(sent));
-        } else if (sent != loopback::kWouldBlock ||
-                   loopback::waitReady(socket_, true, kPollMs) == loopback::Ready::error) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool Connection::readRequest(HttpRequestRecord& request, int& status) {
-    status = 0;
-    std::size_t headEnd;
-    while ((headEnd = buffer_.find("\r\n\r\n")) == std::string::npos) {
-        if (buffer_.size() > kMaxHead) return status = 431, true;
-        if (!receiveMore()) return false;
-    }
-    if (!parseHead(std::string_view(buffer_).substr(0, headEnd), request)) return status = 400, true;
-    buffer_.erase(0, headEnd + 4);
-
-    const std::string encoding = lower(request.header("transfer-encoding"));
-    if (!encoding.empty() && encoding != "identity") return status = 411, true;
-    std::size_t length = 0;
-    if (request.hasHeader("content-length") && !parseLength(request.header("content-length"), length))
-        return status = 400, true;
-    if (length > kMaxBody) return status = 413, true;
-    if (length > 0 && lower(request.header("expect")) == "100-continue" && buffer_.empty() &&
-        !sendAll("HTTP/1.1 100 Continue\r\n\r\n"))
-        return false;
-    while (buffer_.size() < length)
-        if (!receiveMore()) return false;
-    request.body = buffer_.substr(0, length);
-    return true;
-}
-
-bool Connection::sendReply(const HttpReply& reply, bool headOnly) {
-    std::string_view body = headOnly ? std::string_view() : std::string_view(reply.body);
-    if (!sendAll(replyHead(reply, reply.body.size()))) return false;
-    if (reply.stallAfterBodyBytes >= 0) {
-        const auto limit = static_cast<std::size_t>(reply.stallAfterBodyBytes);
-        if (limit < body.size()) {
-            if (sendAll(body.substr(0, limit))) hold();
-            return false;
-        }
-    }
-    return sendAll(body);
-}
-
-void Connection::sendError(int status) {
-    HttpReply reply;
-    reply.status = status;
-    if (sendReply(reply, false)) finish();
-}
-
-void Connection::hold() {
-    while (!stopping_) {
-        char chunk[4096];
-        const long received = loopback::receiveSome(socket_, chunk, sizeof chunk);
-        if (received == 0 || received == loopback::kFailed) return;
-        if (received == loopback::kWouldBlock &&
-            loopback::waitReady(socket_, false, kPollMs) == loopback::Ready::error)
-            return;
-    }
-}
-
-void Connection::finish() {
-    loopback::shutdownSend(socket_);
-    // Read until the peer closes (briefly): closing with unread input would reset the
-    // connection and could destroy the reply on its way.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    char chunk[4096];
-    while (!stopping_ && std::chrono::steady_clock::now() < deadline) {
-        const long received = loopback::receiveSome(socket_, chunk, sizeof chunk);
-        if (received == 0 || received == loopback::kFailed) return;
-        if (received == loopback::kWouldBlock) loopback::waitReady(socket_, false, kPollMs);
-    }
-}
-
-// "127.a.b.c" in host byte order; false for anything else.
-bool parseLoopbackAddress(const std::string& text, std::uint32_t& address) {
-    unsigned parts[4] = {};
-    char end = 0;
-    if (std::sscanf(text.c_str(), "%3u.%3u.%3u.%3u%c", &parts[0], &parts[1], &parts[2], &parts[3], &end) != 4 ||
-        parts[0] != 127 || parts[1] > 255 || parts[2] > 255 || parts[3] > 255)
-        return false;
-    address = (parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3];
-    return true;
-}
-
 }  // namespace
-
-bool HttpRequestRecord::hasHeader(const std::string& lowerName) const {
-    return headers.find(lowerName) != headers.end();
-}
 
 std::string HttpRequestRecord::header(const std::string& lowerName) const {
     const auto found = headers.find(lowerName);
@@ -258,85 +141,65 @@ std::string HttpRequestRecord::header(const std::string& lowerName) const {
 }
 
 struct HttpTestServer::Impl {
-    struct Worker {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+    struct Route {
+        std::deque<HttpReply> queued;
+        HttpHandler handler;
     };
 
-    HttpHandler handler;
-    std::mutex handlerMutex;  // handlers need not be thread-safe: one runs at a time
+    std::mutex handlerMutex;  // guards the routes; handlers run one at a time
+    HttpHandler fallback;
+    std::map<std::string, Route> routes;  // by "METHOD path"
+    mutable std::mutex logMutex;
+    std::vector<HttpRequestRecord> log;
     Socket listener = loopback::kNoSocket;
     std::string address;
     int port = 0;
     std::atomic<bool> stopping{false};
-    mutable std::mutex recordsMutex;
-    std::vector<HttpRequestRecord> records;
-    std::list<Worker> workers;  // touched only by the accept thread and the destructor
+    std::mutex workersMutex;
+    std::vector<std::thread> workers;
     std::thread acceptThread;
 
-    void acceptLoop();
-    void reapFinishedWorkers();
-    void serve(Socket socket);
-    HttpReply answer(const HttpRequestRecord& request);
-};
-
-void HttpTestServer::Impl::acceptLoop() {
-    while (!stopping) {
-        reapFinishedWorkers();
-        if (loopback::waitReady(listener, false, kPollMs) != loopback::Ready::yes) continue;
-        const Socket client = loopback::acceptConnection(listener);
-        if (client == loopback::kNoSocket) continue;
-        Worker& worker = workers.emplace_back();
-        worker.thread = std::thread([this, client, done = worker.done] {
-            serve(client);
-            *done = true;
-        });
+    HttpReply reply(const HttpRequestRecord& request) {
+        std::lock_guard lock(handlerMutex);
+        const auto found = routes.find(request.method + " " + request.path);
+        if (found != routes.end() && !found->second.queued.empty()) {
+            HttpReply next = std::move(found->second.queued.front());
+            found->second.queued.pop_front();
+            return next;
+        }
+        if (found != routes.end() && found->second.handler) return found->second.handler(request);
+        if (fallback) return fallback(request);
+        return HttpReply{404, R"({"message":"not found"})", {}};
     }
-}
 
-void HttpTestServer::Impl::reapFinishedWorkers() {
-    for (auto it = workers.begin(); it != workers.end();) {
-        if (*it->done) {
-            it->thread.join();
-            it = workers.erase(it);
-        } else {
-            ++it;
+    void serve(Socket socket) {
+        Connection connection(socket, stopping);
+        HttpRequestRecord request;
+        if (!connection.readRequest(request)) return;
+        {
+            std::lock_guard lock(logMutex);
+            log.push_back(request);
+        }
+        connection.answer(reply(request));
+    }
+
+    void acceptLoop() {
+        while (!stopping) {
+            if (loopback::waitReady(listener, false, kPollMs) != loopback::Ready::yes) continue;
+            const Socket client = loopback::acceptConnection(listener);
+            if (client == loopback::kNoSocket) continue;
+            std::lock_guard lock(workersMutex);
+            workers.emplace_back([this, client] { serve(client); });
         }
     }
-}
+};
 
-HttpReply HttpTestServer::Impl::answer(const HttpRequestRecord& request) {
-    std::lock_guard lock(handlerMutex);
-    try {
-        return handler(request);
-    } catch (const std::exception& error) {
-        HttpReply reply;
-        reply.status = 500;
-        reply.body = std::string("handler threw: ") + error.what();
-        return reply;
-    }
-}
-
-void HttpTestServer::Impl::serve(Socket socket) {
-    Connection connection(socket, stopping);
-    HttpRequestRecord request;
-    int errorStatus = 0;
-    if (!connection.readRequest(request, errorStatus)) return;
-    if (!request.method.empty()) {
-        std::lock_guard lock(recordsMutex);
-        records.push_back(request);
-    }
-    if (errorStatus != 0) return connection.sendError(errorStatus);
-    const HttpReply reply = answer(request);
-    if (reply.neverAnswer) return connection.hold();
-    if (connection.sendReply(reply, request.method == "HEAD")) connection.finish();
-}
-
-HttpTestServer::HttpTestServer(HttpHandler handler, std::string address) : impl_(std::make_unique<Impl>()) {
-    impl_->handler = std::move(handler);
+HttpTestServer::HttpTestServer(HttpHandler fallback, std::string address) : impl_(std::make_unique<Impl>()) {
+    impl_->fallback = std::move(fallback);
     impl_->address = std::move(address);
-    std::uint32_t binary = 0;
-    if (!parseLoopbackAddress(impl_->address, binary)) return;  // port() stays 0
+    unsigned parts[4] = {};
+    if (std::sscanf(impl_->address.c_str(), "127.%u.%u.%u", &parts[1], &parts[2], &parts[3]) != 3) return;
+    const std::uint32_t binary = 0x7F000000u | (parts[1] & 255) << 16 | (parts[2] & 255) << 8 | (parts[3] & 255);
     impl_->listener = loopback::listenOnFreePort(impl_->port, binary);
     if (impl_->listener == loopback::kNoSocket) return;  // port() stays 0; requests are refused
     impl_->acceptThread = std::thread([impl = impl_.get()] { impl->acceptLoop(); });
@@ -345,8 +208,22 @@ HttpTestServer::HttpTestServer(HttpHandler handler, std::string address) : impl_
 HttpTestServer::~HttpTestServer() {
     impl_->stopping = true;
     if (impl_->acceptThread.joinable()) impl_->acceptThread.join();
-    for (auto& worker : impl_->workers) worker.thread.join();
+    for (std::thread& worker : impl_->workers) worker.join();
     loopback::closeSocket(impl_->listener);
+}
+
+void HttpTestServer::on(const std::string& method, const std::string& path, HttpHandler handler) {
+    std::lock_guard lock(impl_->handlerMutex);
+    impl_->routes[method + " " + path].handler = std::move(handler);
+}
+
+void HttpTestServer::on(const std::string& method, const std::string& path, HttpReply reply) {
+    on(method, path, [reply = std::move(reply)](const HttpRequestRecord&) { return reply; });
+}
+
+void HttpTestServer::queue(const std::string& method, const std::string& path, HttpReply reply, int times) {
+    std::lock_guard lock(impl_->handlerMutex);
+    for (int i = 0; i < times; ++i) impl_->routes[method + " " + path].queued.push_back(reply);
 }
 
 int HttpTestServer::port() const { return impl_->port; }
@@ -354,13 +231,26 @@ int HttpTestServer::port() const { return impl_->port; }
 std::string HttpTestServer::origin() const { return "http://" + impl_->address + ":" + std::to_string(port()); }
 
 std::vector<HttpRequestRecord> HttpTestServer::requests() const {
-    std::lock_guard lock(impl_->recordsMutex);
-    return impl_->records;
+    std::lock_guard lock(impl_->logMutex);
+    return impl_->log;
+}
+
+std::vector<HttpRequestRecord> HttpTestServer::requestsTo(const std::string& path) const {
+    std::vector<HttpRequestRecord> matching;
+    for (HttpRequestRecord& request : requests())
+        if (request.path == path) matching.push_back(std::move(request));
+    return matching;
+}
+
+std::vector<std::string> HttpTestServer::paths() const {
+    std::vector<std::string> lines;
+    for (const HttpRequestRecord& request : requests()) lines.push_back(request.method + " " + request.target);
+    return lines;
 }
 
 void HttpTestServer::clearRequests() {
-    std::lock_guard lock(impl_->recordsMutex);
-    impl_->records.clear();
+    std::lock_guard lock(impl_->logMutex);
+    impl_->log.clear();
 }
 
 int unusedLoopbackPort() {

@@ -1,15 +1,13 @@
 #pragma once
-// A small HTTP/1.1 server on a loopback address for tests, portable (Winsock / POSIX sockets).
-// It runs on its own thread, answers each request through a handler and records every
-// request it received, so tests can assert on what actually went over the wire.
+// A scripted HTTP/1.1 server on a loopback address for tests, portable (Winsock / POSIX).
+// Requests to a route (method + path) take the route's next queued reply, else its handler;
+// other requests go to the fallback handler (404 when none). Every request is logged, so
+// tests check what actually went over the wire. Each connection carries one request.
 
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace orvik_test {
@@ -19,40 +17,47 @@ struct HttpRequestRecord {
     std::string target;  // path with query, as sent ("/api/v1/x?a=b")
     std::string path;    // target without the query
     std::string query;   // text after '?', empty when none
-    // Header names in lower case; a repeated header keeps every value in order.
-    std::multimap<std::string, std::string> headers;
+    std::multimap<std::string, std::string> headers;  // names in lower case, repeats kept in order
     std::string body;
 
-    bool hasHeader(const std::string& lowerName) const;
-    // The first value of the header; empty when absent.
-    std::string header(const std::string& lowerName) const;
+    bool hasHeader(const std::string& lowerName) const { return headers.count(lowerName) != 0; }
+    std::string header(const std::string& lowerName) const;  // the first value; empty when absent
 };
 
 struct HttpReply {
     int status = 200;
-    std::string body;
-    std::vector<std::pair<std::string, std::string>> headers;  // Content-Length is added
-    // Test switches: never answer (the connection stays open until the server stops), or
-    // send the headers and then only this many body bytes before stalling.
+    std::string body{};
+    std::vector<std::pair<std::string, std::string>> headers{};  // Content-Length is added
+    // Faults: never answer (the connection stays open until the server stops); send the
+    // headers and this many body bytes, then stall; or then close (a short body); or close
+    // without a word.
     bool neverAnswer = false;
     long stallAfterBodyBytes = -1;
+    long closeAfterBodyBytes = -1;
+    bool closeAtOnce = false;
 };
 
 using HttpHandler = std::function<HttpReply(const HttpRequestRecord&)>;
 
 class HttpTestServer {
 public:
-    // Listens on a free port of `address` (127.0.0.1 unless another loopback address is
-    // given, as a second host); the handler runs on the server's thread.
-    explicit HttpTestServer(HttpHandler handler, std::string address = "127.0.0.1");
-    ~HttpTestServer();  // stops the thread and closes every connection
+    // Listens on a free port of `address` (127.x.x.x; another one serves as a second host).
+    // Handlers run on the server's threads, one at a time.
+    explicit HttpTestServer(HttpHandler fallback = {}, std::string address = "127.0.0.1");
+    ~HttpTestServer();  // stops the threads and closes every connection
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+    void on(const std::string& method, const std::string& path, HttpHandler handler);
+    void on(const std::string& method, const std::string& path, HttpReply reply);  // every time
+    void queue(const std::string& method, const std::string& path, HttpReply reply, int times = 1);
 
     int port() const;
     std::string origin() const;  // "http://ADDRESS:PORT"
 
     std::vector<HttpRequestRecord> requests() const;
+    std::vector<HttpRequestRecord> requestsTo(const std::string& path) const;
+    std::vector<std::string> paths() const;  // "METHOD target" of every request, in order
     void clearRequests();
 
 private:
@@ -60,7 +65,6 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// A port on 127.0.0.1 on which nothing listens (bound once, then closed).
-int unusedLoopbackPort();
+int unusedLoopbackPort();  // a port on 127.0.0.1 on which nothing listens (bound once, then closed)
 
 }  // namespace orvik_test

@@ -1,8 +1,7 @@
 #pragma once
-// Test fixture for the panel client: a fake panel, a runtime directory and clients built on
-// them, signed out or with a session the panel knows.
+// Test fixture for the panel client: the scripted panel, a directory for session.json and
+// clients on them, signed out or with the member's session.
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,20 +15,15 @@ namespace orvik_test {
 
 class XboardTest : public ::testing::Test {
 protected:
-    std::string sessionPath() const { return dir.file("session.json"); }
-
     std::unique_ptr<vpn::XboardControlPlane> client(const std::string& deviceApi = {}) const {
-        return std::make_unique<vpn::XboardControlPlane>(panel.apiBase(), sessionPath(), deviceApi);
+        return std::make_unique<vpn::XboardControlPlane>(panel.apiBase(), dir.file("session.json"), deviceApi);
     }
-
-    // A client restored from session.json with a fresh panel session of the member.
+    // A client restored from session.json; the requests it makes are the only ones logged.
     std::unique_ptr<vpn::XboardControlPlane> signedIn(const std::string& deviceApi = {}) {
-        const std::string session = panel.openSession(FakePanel::kEmail);
-        dir.write("session.json", std::string("{\"email\":\"") + FakePanel::kEmail +
-                                      "\",\"auth_data\":\"" + session + "\"}\n");
-        auto signedInClient = client(deviceApi);
-        EXPECT_EQ(signedInClient->token(), session);
-        return signedInClient;
+        dir.write("session.json", std::string("{\"email\":\"") + FakePanel::kEmail + "\",\"auth_data\":\"" +
+                                      FakePanel::kSession + "\"}\n");
+        panel.clearRequests();
+        return client(deviceApi);
     }
 
     FakePanel panel;

@@ -1,6 +1,7 @@
-// Signing in and registering against the fake panel over HTTP: request bodies on the wire,
-// the session file, the panel's refusals and its rate limits.
+// Signing in, registering and the session file against the scripted panel: bodies on the
+// wire, where panel variants put the token, and the texts of refusals.
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -8,235 +9,154 @@
 
 namespace {
 
+using namespace orvik_test::panel;
 using orvik_test::FakePanel;
-using orvik_test::FakePanelState;
 using orvik_test::HttpReply;
+using orvik_test::Json;
 
-constexpr const char* kLogin = "/api/v1/passport/auth/login";
-constexpr const char* kRegister = "/api/v1/passport/auth/register";
-
-class XboardSignInTest : public orvik_test::XboardTest {
-protected:
-    std::string sessionFileOf(const std::string& email, const std::string& token) const {
-        return "{\"email\":\"" + email + "\",\"auth_data\":\"" + token + "\"}\n";
-    }
-};
-
-TEST_F(XboardSignInTest, LoginKeepsTheSessionNotTheSubscriptionToken) {
-    auto cp = client();
-    std::string error;
-    ASSERT_TRUE(cp->login(FakePanel::kEmail, FakePanel::kPassword, error)) << error;
-
-    const auto requests = panel.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].method, "POST");
-    EXPECT_EQ(requests[0].target, kLogin);
-    EXPECT_EQ(requests[0].body, R"({"email":"member@example.com","password":"correct-horse-1"})");
-    EXPECT_EQ(requests[0].header("content-type"), "application/json");
-    EXPECT_EQ(requests[0].header("user-agent"), "Orvik/0.1");
-    EXPECT_FALSE(requests[0].hasHeader("authorization"));
-    EXPECT_FALSE(requests[0].hasHeader("auth_data"));
-
-    // The reply's "token" is the subscription token; the session is auth_data.
-    EXPECT_EQ(cp->token().rfind("Bearer ", 0), 0u) << cp->token();
-    EXPECT_EQ(cp->email(), FakePanel::kEmail);
-    EXPECT_EQ(dir.read("session.json"), sessionFileOf(FakePanel::kEmail, cp->token()));
-
-    // The stored session is one the panel accepts after a restart.
-    auto restarted = client();
-    vpn::AccountRecord account;
-    ASSERT_TRUE(restarted->fetchAccount(account, error)) << error;
-    EXPECT_TRUE(account.signedIn);
+std::string sessionFileOf(const std::string& email, const std::string& token) {
+    return Json{{"email", email}, {"auth_data", token}}.dump() + "\n";
 }
 
-TEST_F(XboardSignInTest, PanelThatReadsOnlyFormsGetsTheFormBody) {
-    panel.edit([](FakePanelState& state) { state.switches.formOnlyLogin = true; });
-    auto cp = client();
+using XboardSignInTest = orvik_test::XboardTest;
+
+// A panel that refuses the JSON body gets the same sign-in as a form; the session is kept,
+// not the reply's "token" (that one is the subscription's).
+TEST_F(XboardSignInTest, LoginFallsBackToTheFormAndKeepsTheSession) {
+    vpn::XboardControlPlane cp(panel.apiBase() + "/", dir.file("session.json"), "https://devices.example//");
+    EXPECT_EQ(cp.deviceApi(), "https://devices.example");
+    panel.queue("POST", kLogin, fail(422, "The email field is required."));
     std::string error;
-    ASSERT_TRUE(cp->login(FakePanel::kEmail, FakePanel::kPassword, error)) << error;
+    ASSERT_TRUE(cp.login(FakePanel::kEmail, "q\"u\\o te+&=%1\t", error)) << error;
     EXPECT_TRUE(error.empty()) << error;
-
-    const auto requests = panel.requestsTo(kLogin);
+    const auto requests = panel.requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[1].body, "email=member@example.com&password=correct-horse-1");
+    EXPECT_EQ(requests[0].method + " " + requests[0].target, std::string("POST ") + kLogin);  // one slash
+    EXPECT_EQ(requests[0].body, R"({"email":"member@example.com","password":"q\"u\\o te+&=%1\t"})");
+    EXPECT_EQ(requests[0].header("content-type") + " " + requests[0].header("user-agent"), "application/json Orvik/0.1");
+    EXPECT_EQ(requests[1].body, "email=member@example.com&password=q%22u%5Co%20te%2B%26%3D%251%09");
     EXPECT_EQ(requests[1].header("content-type"), "application/x-www-form-urlencoded");
-    EXPECT_EQ(dir.read("session.json"), sessionFileOf(FakePanel::kEmail, cp->token()));
-}
+    EXPECT_FALSE(requests[0].hasHeader("authorization") || requests[1].hasHeader("authorization"));
+    EXPECT_EQ(cp.token(), FakePanel::kSession);
+    EXPECT_EQ(dir.read("session.json"), sessionFileOf(FakePanel::kEmail, FakePanel::kSession));
 
-TEST_F(XboardSignInTest, PasswordsWithQuotesAndSeparatorsReachThePanelIntact) {
-    const std::string password = "q\"u\\o te+&=%1\t";
-    panel.edit([&](FakePanelState& state) { state.user(FakePanel::kEmail)->password = password; });
-    for (const bool formOnly : {false, true}) {
-        SCOPED_TRACE(formOnly ? "form body" : "JSON body");
-        panel.edit([&](FakePanelState& state) { state.switches.formOnlyLogin = formOnly; });
-        auto cp = client();
-        std::string error;
-        EXPECT_TRUE(cp->login(FakePanel::kEmail, password, error)) << error;
-    }
-    EXPECT_EQ(panel.requestsTo(kLogin).front().body,
-              R"({"email":"member@example.com","password":"q\"u\\o te+&=%1\t"})");
-}
-
-TEST_F(XboardSignInTest, WrongPasswordShowsThePanelsWordsAndSignsOut) {
-    auto cp = signedIn();
-    std::string error;
-    EXPECT_FALSE(cp->login(FakePanel::kEmail, "not-the-password", error));
-    EXPECT_EQ(error, "邮箱或密码错误");
-    EXPECT_TRUE(cp->token().empty());
-}
-
-TEST_F(XboardSignInTest, RepeatedWrongPasswordsEndInThePanelsLock) {
-    auto cp = client();
-    std::string error;
-    // Each attempt costs two of the panel's five tries (JSON, then form).
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        error.clear();
-        EXPECT_FALSE(cp->login(FakePanel::kEmail, "not-the-password", error));
-    }
-    EXPECT_EQ(error, "密码错误次数过多，请 60 分钟后再试");
-    error.clear();
-    EXPECT_FALSE(cp->login(FakePanel::kEmail, FakePanel::kPassword, error));
-    EXPECT_EQ(error, "密码错误次数过多，请 60 分钟后再试");
+    // Restored after a restart, the session is one the panel accepts.
+    vpn::AccountRecord account;
+    ASSERT_TRUE(client()->fetchAccount(account, error)) << error;
+    EXPECT_EQ(client()->email(), FakePanel::kEmail);
 }
 
 TEST_F(XboardSignInTest, TokenIsTakenFromWherePanelVariantsPutIt) {
-    struct Case {
-        const char* reply;
-        const char* token;
+    const std::pair<Json, std::string> cases[] = {
+        {{{"token", "top-level"}}, "top-level"},
+        {{{"data", {{"token", "in-data"}}}, {"auth_data", "top-auth"}}, "in-data"},
+        {{{"data", {{"is_admin", false}}}, {"token", "top"}}, "top"},
+        {{{"data", {{"token", "sub"}, {"auth_data", "Bearer x\"y\\z"}}}}, "Bearer x\"y\\z"},
     };
-    const Case cases[] = {
-        {R"({"token":"top-level"})", "top-level"},
-        {R"({"data":{"token":"in-data"},"auth_data":"top-auth"})", "in-data"},
-        {R"({"data":{"token":"sub","auth_data":"Bearer 7|s"},"auth_data":"x"})", "Bearer 7|s"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reply);
-        panel.overrideNext(kLogin, HttpReply{200, c.reply, {}, false, -1});
+    for (const auto& [reply, token] : cases) {
+        SCOPED_TRACE(reply.dump());
+        panel.queue("POST", kLogin, HttpReply{200, reply.dump(), {}});
         auto cp = client();
         std::string error;
-        ASSERT_TRUE(cp->login(FakePanel::kEmail, FakePanel::kPassword, error)) << error;
-        EXPECT_EQ(cp->token(), c.token);
+        ASSERT_TRUE(cp->login("qu\"ote\\@example.com", "pw", error)) << error;
+        EXPECT_EQ(cp->token(), token);
+        EXPECT_EQ(dir.read("session.json"), sessionFileOf("qu\"ote\\@example.com", token));  // valid JSON
+        EXPECT_EQ(client()->token(), token);
     }
 }
 
-TEST_F(XboardSignInTest, LoginFailureWithoutAMessageKeepsTheTransportsError) {
-    panel.overrideNext(kLogin, HttpReply{500, "", {}, false, -1}, 2);
-    auto cp = client();
-    std::string error;
-    EXPECT_FALSE(cp->login(FakePanel::kEmail, FakePanel::kPassword, error));
-    EXPECT_EQ(error, "面板 HTTP 500");
-    EXPECT_FALSE(dir.exists("session.json"));
-
+TEST_F(XboardSignInTest, FailedSignInsGiveThePanelsWordsAndDropTheSession) {
+    const std::pair<HttpReply, const char*> cases[] = {  // the reply to both the JSON and the form attempt
+        {fail(400, "邮箱或密码错误"), "邮箱或密码错误"},
+        {fail(429, "密码错误次数过多，请 60 分钟后再试"), "密码错误次数过多，请 60 分钟后再试"},
+        {HttpReply{500, "", {}}, "面板 HTTP 500"},
+        {HttpReply{200, R"({"data":{"is_admin":false}})", {}}, "登录失败，请检查邮箱密码或面板地址"},
+    };
+    for (const auto& [reply, text] : cases) {
+        SCOPED_TRACE(text);
+        auto cp = signedIn();
+        panel.queue("POST", kLogin, reply, 2);
+        std::string error;
+        EXPECT_FALSE(cp->login(FakePanel::kEmail, "not-the-password", error));
+        EXPECT_EQ(error, text);
+        EXPECT_TRUE(cp->token().empty());
+        EXPECT_EQ(panel.requestsTo(kLogin).size(), 2u);
+    }
+    // Unreachable, or signed in but the session cannot be kept: no session file either way.
     vpn::XboardControlPlane unreachable("http://127.0.0.1:" + std::to_string(orvik_test::unusedLoopbackPort()),
-                                        sessionPath(), {});
-    error.clear();
+                                        dir.file("other.json"), {});
+    vpn::XboardControlPlane unwritable(panel.apiBase(), dir.file("missing/session.json"), "");
+    std::string error;
     EXPECT_FALSE(unreachable.login(FakePanel::kEmail, FakePanel::kPassword, error));
     EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(unwritable.login(FakePanel::kEmail, FakePanel::kPassword, error));
+    EXPECT_EQ(error, "无法保存登录状态");
+    EXPECT_FALSE(dir.exists("other.json") || dir.exists("missing"));
 }
 
-TEST_F(XboardSignInTest, RegistrationWithoutCodesSignsTheNewAccountIn) {
+TEST_F(XboardSignInTest, SessionFileIsRestoredDamagedIgnoredAndDeletedOnLogout) {
+    dir.write("session.json", R"({"email":"qu\"ote@example.com","auth_data":"Bearer a\\b\"c"})");
     auto cp = client();
-    std::string error;
-    ASSERT_TRUE(cp->registerAccount("new@example.com", "new-password-1", "", "", error)) << error;
-
-    const auto requests = panel.requestsTo(kRegister);
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].body, R"({"email":"new@example.com","password":"new-password-1"})");
-    EXPECT_FALSE(requests[0].hasHeader("authorization"));
-    EXPECT_EQ(dir.read("session.json"), sessionFileOf("new@example.com", cp->token()));
-
-    vpn::AccountRecord account;
-    ASSERT_TRUE(cp->fetchAccount(account, error)) << error;
-    EXPECT_EQ(account.email, "new@example.com");
-    EXPECT_FALSE(account.hasPlan);
+    EXPECT_EQ(cp->token() + " " + cp->email(), "Bearer a\\b\"c qu\"ote@example.com");
+    cp->logout();
+    EXPECT_EQ(cp->token() + cp->email(), "");
+    EXPECT_FALSE(dir.exists("session.json"));
+    cp->logout();  // nothing left to delete
+    dir.write("session.json", R"({"email":"a@b.c","auth_data":)");
+    EXPECT_EQ(client()->token(), "");
 }
 
-TEST_F(XboardSignInTest, RegistrationWithInviteAndEmailCode) {
-    panel.edit([](FakePanelState& state) {
-        state.switches.emailVerify = true;
-        state.switches.inviteForce = true;
-    });
-    auto cp = client();
-    vpn::RegisterOptions options;
-    std::string error;
-    ASSERT_TRUE(cp->fetchRegisterOptions(options, error)) << error;
-    EXPECT_TRUE(options.emailVerify);
-    EXPECT_TRUE(options.inviteForce);
-    EXPECT_FALSE(options.recaptcha);
-
-    ASSERT_TRUE(cp->sendRegisterEmail("new@example.com", error)) << error;
-    const auto sent = panel.requestsTo("/api/v1/passport/comm/sendEmailVerify");
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].body, R"({"email":"new@example.com"})");
-
-    const std::string code = panel.emailCode("new@example.com");
-    ASSERT_FALSE(code.empty());
-    ASSERT_TRUE(cp->registerAccount("new@example.com", "new-password-1", "INVITE1", code, error)) << error;
-    EXPECT_EQ(panel.requestsTo(kRegister).back().body,
-              R"({"email":"new@example.com","password":"new-password-1","invite_code":"INVITE1","email_code":")" +
-                  code + "\"}");
-    EXPECT_EQ(cp->email(), "new@example.com");
-}
-
-TEST_F(XboardSignInTest, RegistrationRefusalsShowThePanelsWordsAndSignOut) {
-    panel.edit([](FakePanelState& state) { state.switches.inviteForce = true; });
-    auto cp = signedIn();
-    std::string error;
-    EXPECT_FALSE(cp->registerAccount("new@example.com", "new-password-1", "", "", error));
-    EXPECT_EQ(error, "必须使用邀请码才可以注册");
-    EXPECT_TRUE(cp->token().empty());
-
-    error.clear();
-    EXPECT_FALSE(cp->registerAccount(FakePanel::kEmail, "new-password-1", "INVITE1", "", error));
-    EXPECT_EQ(error, "邮箱已在系统中存在");
-
-    panel.edit([](FakePanelState& state) { state.switches.emailVerify = true; });
-    error.clear();
-    EXPECT_FALSE(cp->registerAccount("new@example.com", "new-password-1", "INVITE1", "000000", error));
-    EXPECT_EQ(error, "邮箱验证码有误");
-}
-
-TEST_F(XboardSignInTest, EmailCodeIsLimitedToOnePerMinutePerAddress) {
+TEST_F(XboardSignInTest, RegistrationBodiesAndRefusals) {
+    const std::string body = R"({"email":"new@example.com","password":"new-password-1")";
+    const struct {
+        const char *invite, *code;
+        HttpReply reply;
+        const char* error;  // empty: signed in
+        std::string body;
+    } cases[] = {
+        {"", "", success({{"auth_data", FakePanel::kSession}}), "", body + "}"},
+        {"INVITE1", "123456", success({{"auth_data", FakePanel::kSession}}), "",
+         body + R"(,"invite_code":"INVITE1","email_code":"123456"})"},
+        {"", "123456", fail(422, "必须使用邀请码才可以注册"), "必须使用邀请码才可以注册", body + R"(,"email_code":"123456"})"},
+        {"", "", HttpReply{502, "", {}}, "面板 HTTP 502", body + "}"},
+        {"", "", HttpReply{200, "{}", {}}, "注册失败", body + "}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        auto cp = signedIn();
+        panel.queue("POST", kRegister, c.reply);
+        std::string error;
+        EXPECT_EQ(cp->registerAccount("new@example.com", "new-password-1", c.invite, c.code, error), !*c.error);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(panel.requestsTo(kRegister).back().body, c.body);
+        EXPECT_FALSE(panel.requestsTo(kRegister).back().hasHeader("authorization"));
+        EXPECT_EQ(cp->token(), *c.error ? "" : FakePanel::kSession);
+        if (!*c.error) { EXPECT_EQ(dir.read("session.json"), sessionFileOf("new@example.com", FakePanel::kSession)); }
+    }
     auto cp = client();
     std::string error;
     ASSERT_TRUE(cp->sendRegisterEmail("new@example.com", error)) << error;
+    EXPECT_EQ(panel.requestsTo(kEmailCode).back().body, R"({"email":"new@example.com"})");
+    panel.queue("POST", kEmailCode, fail(400, "验证码已发送，请过一会再请求"));
     EXPECT_FALSE(cp->sendRegisterEmail("new@example.com", error));
     EXPECT_EQ(error, "验证码已发送，请过一会再请求");
-
-    error.clear();
-    EXPECT_TRUE(cp->sendRegisterEmail("other@example.com", error)) << error;
-    panel.edit([](FakePanelState& state) { state.clockOffset += 61; });
-    EXPECT_TRUE(cp->sendRegisterEmail("new@example.com", error)) << error;
 }
 
-TEST_F(XboardSignInTest, OptionsComeFromTheGuestConfiguration) {
-    panel.edit([](FakePanelState& state) { state.switches.recaptcha = true; });
+TEST_F(XboardSignInTest, OptionsFromTheGuestOrElseThePassportConfiguration) {
     auto cp = client();
     vpn::RegisterOptions options;
     std::string error;
+    panel.on("GET", kGuestConfig, success(guestConfig(false, false, true)));
     ASSERT_TRUE(cp->fetchRegisterOptions(options, error)) << error;
-    EXPECT_FALSE(options.emailVerify);
-    EXPECT_FALSE(options.inviteForce);
-    EXPECT_TRUE(options.recaptcha);
-    EXPECT_EQ(panel.paths(), std::vector<std::string>{"GET /api/v1/guest/comm/config"});
-}
+    EXPECT_TRUE(!options.emailVerify && !options.inviteForce && options.recaptcha);
+    EXPECT_EQ(panel.paths(), std::vector<std::string>{std::string("GET ") + kGuestConfig});
 
-TEST_F(XboardSignInTest, OptionsFallBackToTheSecondConfigurationAddress) {
-    panel.edit([](FakePanelState& state) {
-        state.switches.guestConfigMissing = true;
-        state.switches.emailVerify = true;
-    });
-    auto cp = client();
-    vpn::RegisterOptions options;
-    std::string error;
+    panel.on("GET", kGuestConfig, fail(404, "The route could not be found."));
+    panel.on("GET", kPassportConfig, success(guestConfig(true, true, false)));
     ASSERT_TRUE(cp->fetchRegisterOptions(options, error)) << error;
-    EXPECT_TRUE(options.emailVerify);
-    EXPECT_TRUE(error.empty()) << error;
-    EXPECT_EQ(panel.paths(), (std::vector<std::string>{"GET /api/v1/guest/comm/config",
-                                                       "GET /api/v1/passport/comm/config"}));
+    EXPECT_TRUE(options.emailVerify && options.inviteForce && !options.recaptcha && error.empty());
 
-    panel.edit([](FakePanelState& state) { state.switches.configMissing = true; });
-    options.emailVerify = options.inviteForce = options.recaptcha = true;
+    panel.on("GET", kPassportConfig, HttpReply{404, "", {}});
     EXPECT_FALSE(cp->fetchRegisterOptions(options, error));
     EXPECT_EQ(error, "面板 HTTP 404");
     EXPECT_FALSE(options.emailVerify || options.inviteForce || options.recaptcha);
