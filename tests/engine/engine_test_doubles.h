@@ -1,14 +1,12 @@
 #pragma once
 // Test doubles around the engine client's seams: a connector that counts what the client
-// asks of the real one (or plays "busy"), a sleep that records, a scripted launcher.
+// asks of the real one (or fails), a sleep that records, a scripted launcher, and a client
+// whose every seam is one of these.
 
-#include <algorithm>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/engine/engine_client.h"
@@ -17,17 +15,10 @@ namespace engine_test {
 
 class CountingConnector : public engine::PipeConnector {
 public:
-    explicit CountingConnector(std::shared_ptr<engine::PipeConnector> real = engine::makePlatformPipeConnector())
-        : real_(std::move(real)) {}
-
-    Status open(const std::string& name, std::unique_ptr<vpn::ByteStream>& connection,
-                unsigned long& errorCode) override {
+    Status open(const std::string& name, std::unique_ptr<vpn::ByteStream>& connection, unsigned long& code) override {
         ++opens;
-        if (forced) {
-            errorCode = forcedCode;
-            return *forced;
-        }
-        return real_->open(name, connection, errorCode);
+        code = forcedCode;
+        return forced ? *forced : real_->open(name, connection, code);
     }
     void waitWhileBusy(const std::string& name, int milliseconds) override {
         busyWaits.push_back(milliseconds);
@@ -41,21 +32,7 @@ public:
     unsigned long forcedCode = 0;
 
 private:
-    std::shared_ptr<engine::PipeConnector> real_;
-};
-
-// Records each sleep; really sleeps `realMs` (capped by the request) so a service started
-// meanwhile has time to appear.
-struct RecordingSleep {
-    std::shared_ptr<std::vector<int>> calls = std::make_shared<std::vector<int>>();
-    int realMs = 0;
-
-    std::function<void(int)> function() const {
-        return [calls = calls, realMs = realMs](int milliseconds) {
-            calls->push_back(milliseconds);
-            if (realMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(std::min(realMs, milliseconds)));
-        };
-    }
+    std::shared_ptr<engine::PipeConnector> real_ = engine::makePlatformPipeConnector();
 };
 
 class ScriptedLauncher : public engine::ServiceLauncher {
@@ -67,10 +44,8 @@ public:
         return launchOutcome;
     }
     Outcome poll(unsigned long& errorCode) override {
-        ++polls;
-        if (polls < pollOutcomeAfter) return Outcome::started;
         errorCode = pollCode;
-        return pollOutcome;
+        return ++polls < pollOutcomeAfter ? Outcome::started : pollOutcome;
     }
 
     Outcome launchOutcome = Outcome::started;
@@ -82,5 +57,31 @@ public:
     std::vector<engine::LaunchCommand> commands;
     int polls = 0;
 };
+
+struct Seams {
+    std::shared_ptr<CountingConnector> connector = std::make_shared<CountingConnector>();
+    std::shared_ptr<ScriptedLauncher> launcher = std::make_shared<ScriptedLauncher>();
+    std::shared_ptr<std::vector<int>> sleeps = std::make_shared<std::vector<int>>();
+    std::function<void(int)> onSleep;  // runs after each recorded sleep
+
+    engine::EngineClient client(const std::string& pipe, const std::string& app, const std::string& runtime) const {
+        engine::EngineClientOptions options;
+        options.pipeName = pipe;
+        options.connector = connector;
+        options.launcher = launcher;
+        options.sleep = [sleeps = sleeps, onSleep = onSleep](int milliseconds) {
+            sleeps->push_back(milliseconds);
+            if (onSleep) onSleep(milliseconds);
+        };
+        options.applicationDirectory = app;
+        options.runtimeDirectory = runtime;
+        return engine::EngineClient(options);
+    }
+};
+
+// Takes what room the pipe has left while its server is busy with one client (Linux: fills
+// the listen queue; Windows: takes the one instance that waits), so that every further open
+// is "busy"; returns the function that gives the room back.
+std::function<void()> occupyRemainingRoom(const std::string& pipe);
 
 }  // namespace engine_test

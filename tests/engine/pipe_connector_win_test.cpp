@@ -2,14 +2,10 @@
 // one. Servers are the service's own listener, or a pipe another user could have created.
 #include <windows.h>
 
-#include <sddl.h>
-
-#include <cctype>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -53,31 +49,21 @@ struct ServicePipe {
     std::future<service::PipeListener::Result> accepted;
 };
 
-std::wstring currentUserSid() {
-    HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    alignas(TOKEN_USER) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, user, sizeof user, &size);
-    CloseHandle(token);
-    wchar_t* text = nullptr;
-    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text);
-    std::wstring sid = text ? text : L"";
-    LocalFree(text);
-    return sid;
-}
-
-// A pipe as a user who got to the name first would create it: owned by that user.
+// A pipe as a user who got to the name first would create it: owned by that user, open to all.
 struct SquattedPipe {
     SquattedPipe() {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        const std::wstring sddl = L"O:" + currentUserSid() + L"D:(A;;GA;;;WD)";
-        EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
-                                                                         nullptr));
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-        pipe = CreateNamedPipeW(vpn::widen(name).c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0,
-                                &attributes);
-        LocalFree(descriptor);
+        HANDLE token = nullptr;
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+        alignas(TOKEN_USER) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+        CloseHandle(token);
+        SECURITY_DESCRIPTOR descriptor;
+        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorOwner(&descriptor, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, FALSE);
+        SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+        pipe = CreateNamedPipeW(vpn::widen(name).c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, &attributes);
         EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
     }
     ~SquattedPipe() { CloseHandle(pipe); }
@@ -92,12 +78,10 @@ std::optional<bool> tokenUnreadable(unsigned long) { return std::nullopt; }
 
 struct TrustCase {
     const char* what;
-    bool squatted;                           // else the service's own listener
-    engine::ServerProcessCheck check;        // what the client learns of the server's process
+    bool squatted;                     // else the service's own listener
+    engine::ServerProcessCheck check;  // what the client learns of the server's process
     bool trusted;
 };
-
-void PrintTo(const TrustCase& row, std::ostream* out) { *out << row.what; }
 
 class ServerTrust : public ::testing::TestWithParam<TrustCase> {};
 
@@ -126,17 +110,12 @@ TEST_P(ServerTrust, TheClientTalksOnlyToTheServiceItself) {
 // or of one whose token it may not read, is handed to the connector.
 INSTANTIATE_TEST_SUITE_P(
     Servers, ServerTrust,
-    ::testing::Values(TrustCase{"service", false, engine::processElevatedOrSystem, true},
-                      TrustCase{"service run unelevated", false, unelevated, false},
-                      TrustCase{"SYSTEM service seen unelevated", false, tokenUnreadable, true},
-                      TrustCase{"squatter", true, engine::processElevatedOrSystem, false},
-                      TrustCase{"squatter of another user", true, tokenUnreadable, false}),
-    [](const ::testing::TestParamInfo<TrustCase>& row) {
-        std::string name = row.param.what;
-        for (char& c : name)
-            if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
-    });
+    ::testing::Values(TrustCase{"Service", false, engine::processElevatedOrSystem, true},
+                      TrustCase{"ServiceRunUnelevated", false, unelevated, false},
+                      TrustCase{"SystemServiceSeenUnelevated", false, tokenUnreadable, true},
+                      TrustCase{"Squatter", true, engine::processElevatedOrSystem, false},
+                      TrustCase{"SquatterOfAnotherUser", true, tokenUnreadable, false}),
+    [](const ::testing::TestParamInfo<TrustCase>& row) { return row.param.what; });
 
 // A service that accepts and then neither reads nor answers: the transfer ends at its deadline.
 TEST(PipeConnectorDeadline, ATransferToAServiceThatNeverAnswersEndsAtItsDeadline) {

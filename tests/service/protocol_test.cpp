@@ -1,95 +1,67 @@
-// The pipe's framing, messages and request handling over an in-memory stream.
-#include <atomic>
+// The service's protocol: the framing over memory, and the request handling and the server
+// loop over real connections, served in this process over a recording engine.
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "vpn/ipc_frame.h"
 #include "service/ipc_message.h"
-#include "service/request_handler.h"
-#include "tests/service/fakes.h"
-#include "tests/support/service_client.h"
-#include "tests/support/temp_dir.h"
+#include "tests/service/service_fixture.h"
+#include "tests/support/memory_stream.h"
 
 namespace {
 
-using service_test::FakeEngine;
-using service_test::MemoryStream;
+using orvik_test::frame;
+using orvik_test::MemoryStream;
+using orvik_test::request;
+using orvik_test::ServiceClient;
 
-std::string lengthPrefix(uint32_t length) {
-    std::string bytes;
-    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((length >> shift) & 0xFF);
-    return bytes;
+const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
+const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
+const std::string kTooLong("\x01\x00\x01\x00", 4);  // 65537
+
+std::string refused(bool running) {
+    return "{\"ok\":false,\"running\":" + std::string(running ? "true" : "false") + ",\"error\":\"op not allowed\"}";
 }
 
-TEST(Frame, ReadsAFrameDeliveredOneByteAtATime) {
-    MemoryStream stream(orvik_test::frame("{\"op\":\"status\"}") + "trailing", 1);
+TEST(Frame, ReadsExactlyOneFrameOfOneTo65536Bytes) {
+    MemoryStream slow(frame("{\"op\":\"status\"}") + "trailing", 1);
     std::string payload;
     unsigned long code = 99;
-    ASSERT_TRUE(vpn::readFrame(stream, payload, code));
+    ASSERT_TRUE(vpn::readFrame(slow, payload, code));
     EXPECT_EQ(payload, "{\"op\":\"status\"}");
-    EXPECT_EQ(stream.position, 4u + payload.size()) << "reads no further than the frame";
-}
-
-TEST(Frame, RefusesLengthsOutsideOneTo65536WithoutReadingOn) {
-    for (const uint32_t length : {0u, 65537u, 0xFFFFFFFFu}) {
-        MemoryStream stream(lengthPrefix(length) + std::string(70000, 'x'));
-        std::string payload;
-        unsigned long code = 99;
-        EXPECT_FALSE(vpn::readFrame(stream, payload, code)) << length;
-        EXPECT_EQ(code, 0u);
-        EXPECT_EQ(stream.position, 4u);
-    }
-    MemoryStream largest(lengthPrefix(65536) + std::string(65536, 'x'));
-    std::string payload;
-    unsigned long code = 0;
+    EXPECT_EQ(slow.position, 4u + payload.size()) << "reads no further than the frame";
+    MemoryStream largest(frame(std::string(65536, 'x')));
     EXPECT_TRUE(vpn::readFrame(largest, payload, code));
-    EXPECT_EQ(payload.size(), 65536u);
-}
-
-TEST(Frame, ShortInputFailsWithTheStreamsCode) {
-    for (const std::string& input : {std::string(), std::string("\x05\x00", 2), lengthPrefix(10) + "short"}) {
-        MemoryStream stream(input);
-        std::string payload;
-        unsigned long code = 0;
+    for (const std::string& header : {std::string(4, '\0'), kTooLong, std::string(4, '\xFF')}) {
+        MemoryStream stream(header + std::string(70000, 'x'));
         EXPECT_FALSE(vpn::readFrame(stream, payload, code));
-        EXPECT_EQ(code, static_cast<unsigned long>(EPIPE));
-        EXPECT_TRUE(payload.empty());
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(stream.position, 4u) << "nothing read after a length out of range";
+    }
+    for (const std::string& cut : {std::string(), std::string("\x05\x00", 2), frame("0123456789").substr(0, 9)}) {
+        MemoryStream stream(cut);
+        EXPECT_FALSE(vpn::readFrame(stream, payload, code));
+        EXPECT_EQ(code, static_cast<unsigned long>(EPIPE)) << "the stream's own code";
     }
 }
 
-TEST(Frame, WritesLengthPayloadAndFlushes) {
+TEST(Frame, WritesLengthPayloadAndFlushesOrFailsWithAWriteFault) {
     MemoryStream stream("", 3);
     unsigned long code = 0;
     ASSERT_TRUE(vpn::writeFrame(stream, "{\"ok\":true}", code));
-    EXPECT_EQ(stream.output, orvik_test::frame("{\"ok\":true}"));
+    EXPECT_EQ(stream.output, std::string("\x0b\x00\x00\x00{\"ok\":true}", 15));
     EXPECT_EQ(stream.flushes, 1);
-
-    MemoryStream broken("");
-    broken.failWrites = true;
-    EXPECT_FALSE(vpn::writeFrame(broken, "x", code));
-    EXPECT_EQ(code, 29u) << "a 0-byte write without a code of its own is a write fault";
     EXPECT_FALSE(vpn::writeFrame(stream, std::string(65537, 'x'), code));
+    EXPECT_FALSE(vpn::writeFrame(stream, "", code));
+    stream.failWrites = true;
+    EXPECT_FALSE(vpn::writeFrame(stream, "x", code));
+    EXPECT_EQ(code, 29u) << "a 0-byte write without a code of its own is a write fault";
 }
 
-TEST(Reply, OrdinaryTextsKeepTheExactLayout) {
-    EXPECT_EQ(service::buildReply(true, false, ""), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
-    EXPECT_EQ(service::buildReply(false, true, "op not allowed"),
-              "{\"ok\":false,\"running\":true,\"error\":\"op not allowed\"}");
-    EXPECT_EQ(service::buildReply(false, false, "没有可用节点"),
-              "{\"ok\":false,\"running\":false,\"error\":\"没有可用节点\"}");
-}
-
-TEST(Reply, ErrorTextsAreValidJsonStrings) {
-    EXPECT_EQ(service::buildReply(false, false, "say \"hi\"\nC:\\x\t\x01"),
-              "{\"ok\":false,\"running\":false,\"error\":\"say \\\"hi\\\"\\nC:\\\\x\\t\\u0001\"}");
-    // Invalid UTF-8 from a panel becomes U+FFFD instead of breaking the reply.
-    EXPECT_EQ(service::buildReply(false, false, "bad \xFF!"),
-              "{\"ok\":false,\"running\":false,\"error\":\"bad \xEF\xBF\xBD!\"}");
-}
-
-TEST(Reply, AHugeErrorTextIsShortenedToFitOneFrame) {
+TEST(Reply, AHugeErrorTextIsShortenedToFitOneFrameWithoutSplittingACharacter) {
     for (const std::string& unit : {std::string("\x01"), std::string("节")}) {
         std::string text;
         while (text.size() < 100000) text += unit;
@@ -99,108 +71,130 @@ TEST(Reply, AHugeErrorTextIsShortenedToFitOneFrame) {
         ASSERT_FALSE(parsed.is_discarded()) << "still valid JSON";
         const std::string error = parsed["error"].get<std::string>();
         EXPECT_GT(error.size(), 4000u);
-        EXPECT_EQ(error.size() % unit.size(), 0u) << "a cut never splits a character";
+        EXPECT_EQ(error.size() % unit.size(), 0u);
         EXPECT_EQ(text.compare(0, error.size(), error), 0);
     }
 }
 
-TEST(Request, ReadsOpAndNodeStrings) {
-    EXPECT_EQ(service::parseRequest("{\"op\":\"status\"}").op, "status");
-    const service::Request connect = service::parseRequest("{\"op\":\"connect\",\"node\":\"香港 01 \\\"x\\\"\"}");
-    EXPECT_EQ(connect.op, "connect");
-    EXPECT_EQ(connect.node, "香港 01 \"x\"");
-    EXPECT_EQ(service::parseRequest("{\"op\":\"connect\",\"node\":7}").node, "");
-    EXPECT_EQ(service::parseRequest("{\"op\":\"connect\",\"node\":null}").node, "");
-    EXPECT_EQ(service::parseRequest("{\"op\":5}").op, "");
-    EXPECT_EQ(service::parseRequest("not json \"op\":\"status\"").op, "");
-    EXPECT_EQ(service::parseRequest("{\"node\":\"a\",\"op\":\"connect\",\"extra\":[1]}").node, "a");
-}
-
-class Handler : public ::testing::Test {
+class PipeServer : public ::testing::Test {
 protected:
-    std::string handle(const std::string& bytes) {
-        MemoryStream stream(bytes);
-        service::RequestContext context{log, engine, stopRequested, shutdownEndsProcess};
-        service::handleRequest(stream, service::Caller{}, context);
-        EXPECT_EQ(stream.deadlines.size(), stream.output.empty() ? 1u : 2u) << "a time-out for each direction";
-        for (int deadline : stream.deadlines) EXPECT_EQ(deadline, service::kClientTimeoutMs);
-        if (stream.output.empty()) return {};
-        return orvik_test::unframe(stream.output).value_or("<not one frame>");
-    }
-    std::string request(const std::string& payload) { return handle(orvik_test::frame(payload)); }
-    std::string logText() { return dir.read("service.log"); }
-
-    void SetUp() override { log.setPath(dir.file("service.log")); }
+    void SetUp() override { ASSERT_TRUE(orvik_test::waitForPipe(pipe, 10000)); }
+    std::string logText() const { return dir.read("service.log"); }
 
     orvik_test::TempDir dir;
-    service::ServiceLog log;
-    FakeEngine engine;
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> shutdownEndsProcess{false};
+    std::string pipe = orvik_test::uniquePipeName(dir.path());
+    service_test::FakeEngine engine;
+    service_test::ServedPipe server{engine, pipe, dir.file("service.log")};
 };
 
-TEST_F(Handler, StatusOnAnIdleServiceAndAfterAConnect) {
-    EXPECT_EQ(request("{\"op\":\"status\"}"), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
-    EXPECT_EQ(request("{\"op\":\"connect\",\"node\":\"东京\"}"), "{\"ok\":true,\"running\":true,\"error\":\"\"}");
-    EXPECT_EQ(request("{\"op\":\"status\"}"), "{\"ok\":true,\"running\":true,\"error\":\"\"}");
-    EXPECT_EQ(engine.recorded(), std::vector<std::string>{"connect 东京"});
-    EXPECT_EQ(logText(), "ipc op=status\nipc op=connect\nipc op=status\n");
+// One request on a fresh server: the reply, the log and what the engine was asked.
+struct Op {
+    const char* name = {};
+    std::string payload = {};
+    std::string reply = {};
+    std::string log = {};
+    std::vector<std::string> calls = {};
+    bool running = false;           // the tunnel is up before the request
+    std::string connectError = {};  // the engine's connect fails with this text
+    bool throwOnConnect = false;
+    bool shutdownEndsProcess = false;
+};
+
+class Ops : public PipeServer, public ::testing::WithParamInterface<Op> {};
+
+TEST_P(Ops, AnswerLogAndEngineCalls) {
+    const Op& op = GetParam();
+    engine.isRunning = op.running;
+    engine.connectError = op.connectError;
+    engine.throwOnConnect = op.throwOnConnect;
+    server.shutdownEndsProcess = op.shutdownEndsProcess;
+    EXPECT_EQ(request(pipe, op.payload), op.reply);
+    if (op.shutdownEndsProcess) {
+        EXPECT_EQ(server.ended(5000), true) << "the reply comes before the end";
+    }
+    EXPECT_EQ(logText(), op.log);
+    EXPECT_EQ(engine.recorded(), op.calls);
+    EXPECT_EQ(server.stopRequested.load(), op.shutdownEndsProcess) << "only a shutdown in console/daemon mode ends";
 }
 
-TEST_F(Handler, UnknownOrMissingOpIsRefusedAndRunningStillReported) {
-    EXPECT_EQ(request("{\"op\":\"reboot\"}"), "{\"ok\":false,\"running\":false,\"error\":\"op not allowed\"}");
-    engine.isRunning = true;
-    EXPECT_EQ(request("{\"node\":\"x\"}"), "{\"ok\":false,\"running\":true,\"error\":\"op not allowed\"}");
-    EXPECT_EQ(request("{\"op\":\"Status\"}"), "{\"ok\":false,\"running\":true,\"error\":\"op not allowed\"}");
-    EXPECT_TRUE(engine.recorded().empty());
-    EXPECT_EQ(logText(), "ipc op=reboot\nipc error=op not allowed\nipc op=\nipc error=op not allowed\n"
-                         "ipc op=Status\nipc error=op not allowed\n");
+const std::string kConnectLog = "ipc op=connect\n";
+const std::string kRefusedLog = "\nipc error=op not allowed\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Ops,
+    ::testing::Values(
+        Op{"StatusIdle", "{\"op\":\"status\"}", kIdle, "ipc op=status\n", {}},
+        Op{"ConnectNamed", "{\"op\":\"connect\",\"node\":\"东京 \\\"1\\\"\"}", kUp, kConnectLog, {"connect 东京 \"1\""}},
+        Op{"NodeNotAString", "{\"op\":\"connect\",\"node\":7}", kUp, kConnectLog, {"connect "}},
+        Op{"UnknownOp", "{\"op\":\"reboot\"}", refused(false), "ipc op=reboot" + kRefusedLog, {}},
+        Op{"MissingOpWhileUp", "{\"node\":\"x\"}", refused(true), "ipc op=" + kRefusedLog, {}, true},
+        Op{"NotJson", "not json \"op\":\"status\"", refused(false), "ipc op=" + kRefusedLog, {}},
+        Op{"ForgedLogLine", "{\"op\":\"x\\nstopped.\"}", refused(false), "ipc op=x?stopped." + kRefusedLog, {}},
+        Op{"ConnectFailsEscaped", "{\"op\":\"connect\"}",
+           "{\"ok\":false,\"running\":false,\"error\":\"panel said \\\"no\\\"\\nC:\\\\x\\t\\u0001\"}",
+           kConnectLog + "ipc error=panel said \"no\"?C:\\x??\n", {"connect "}, false, "panel said \"no\"\nC:\\x\t\x01"},
+        Op{"ConnectFailsInvalidUtf8", "{\"op\":\"connect\"}",
+           "{\"ok\":false,\"running\":false,\"error\":\"bad \xEF\xBF\xBD!\"}", kConnectLog + "ipc error=bad \xFF!\n",
+           {"connect "}, false, "bad \xFF!"},
+        Op{"EngineThrows", "{\"op\":\"connect\"}",
+           "{\"ok\":false,\"running\":false,\"error\":\"internal error: std::bad_alloc\"}",
+           kConnectLog + "ipc error=internal error: std::bad_alloc\n", {"connect "}, false, "", true},
+        Op{"Disconnect", "{\"op\":\"disconnect\"}", kIdle, "ipc op=disconnect\n", {"stop"}, true},
+        Op{"ShutdownInServiceMode", "{\"op\":\"shutdown\"}", kIdle, "ipc op=shutdown\n", {"stop"}, true},
+        Op{"ShutdownInConsoleMode", "{\"op\":\"shutdown\"}", kIdle, "ipc op=shutdown\n", {"stop", "stop"}, true, "",
+           false, true}),
+    [](const ::testing::TestParamInfo<Op>& row) { return row.param.name; });
+
+// Out-of-range lengths end the connection without a reply, a huge op takes a short log line,
+// and a stop wakes the server without a line of its own and stops the tunnel.
+TEST_F(PipeServer, BadRequestsAreDroppedWithShortLogLinesAndAStopEndsTheTunnel) {
+    for (const std::string& bytes : {std::string(4, '\0') + "{}", kTooLong + "{\"op\":\"status\"}"}) {
+        ServiceClient client(pipe);
+        ASSERT_TRUE(client.send(bytes));
+        EXPECT_EQ(client.receiveUntilClosed(3000), std::string()) << "closed without a byte";
+    }
+    EXPECT_EQ(request(pipe, "{\"op\":\"" + std::string(65520, 'o') + "\"}"), refused(false));
+    EXPECT_EQ(request(pipe, "{\"op\":\"connect\"}"), kUp);
+    server.stop();
+    const std::string log = logText();
+    EXPECT_EQ(log.rfind("ipc read failed err=0\nipc read failed err=0\nipc op=ooo", 0), 0u);
+    EXPECT_LT(log.size(), 250u) << log;
+    EXPECT_TRUE(log.ends_with("\nipc op=connect\n")) << log;
+    EXPECT_EQ(engine.recorded(), (std::vector<std::string>{"connect ", "stop"}));
 }
 
-TEST_F(Handler, ConnectFailureCarriesTheTextEscapedAndLogsItOnOneLine) {
-    engine.connectError = "panel said \"no\"\nretry";
-    EXPECT_EQ(request("{\"op\":\"connect\",\"node\":7}"),
-              "{\"ok\":false,\"running\":false,\"error\":\"panel said \\\"no\\\"\\nretry\"}");
-    EXPECT_EQ(engine.recorded(), std::vector<std::string>{"connect "}) << "a node that is not a string reads empty";
-    EXPECT_EQ(logText(), "ipc op=connect\nipc error=panel said \"no\"?retry\n");
+TEST(Handler, AClientFailingAgainAndAgainAddsOnlyAFewLogLines) {
+    orvik_test::TempDir dir;
+    service::ServiceLog log;
+    log.setPath(dir.file("service.log"));
+    service_test::FakeEngine engine;
+    std::atomic<bool> stop{false}, endsProcess{false};
+    service::RequestContext context{log, engine, stop, endsProcess};
+    for (int i = 0; i < 1000; ++i) {
+        MemoryStream stream(std::string(4, '\0'));
+        service::handleRequest(stream, service::Caller{}, context);
+        EXPECT_EQ(stream.lastDeadline, service::kClientTimeoutMs);
+    }
+    EXPECT_LT(dir.read("service.log").size(), 1000u);
 }
 
-TEST_F(Handler, AnOpCannotForgeLogLinesNorGrowTheLogByMoreThanAShortLine) {
-    request("{\"op\":\"x\\nstopped.\"}");
-    EXPECT_EQ(logText(), "ipc op=x?stopped.\nipc error=op not allowed\n");
-    const std::string hugeOp(65520, 'o');
-    EXPECT_EQ(request("{\"op\":\"" + hugeOp + "\"}"), "{\"ok\":false,\"running\":false,\"error\":\"op not allowed\"}");
-    EXPECT_LT(logText().size(), 200u);
-}
-
-TEST_F(Handler, AnExceptionInTheEngineIsAnErrorReplyAndTheNextRequestIsServed) {
-    engine.throwOnConnect = true;
-    const std::string reply = request("{\"op\":\"connect\"}");
-    EXPECT_EQ(reply.rfind("{\"ok\":false,\"running\":false,\"error\":\"internal error", 0), 0u) << reply;
-    EXPECT_EQ(request("{\"op\":\"status\"}"), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
-}
-
-TEST_F(Handler, DisconnectAndShutdownStopTheTunnel) {
-    engine.isRunning = true;
-    EXPECT_EQ(request("{\"op\":\"disconnect\"}"), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
-    EXPECT_EQ(request("{\"op\":\"shutdown\"}"), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
-    EXPECT_FALSE(stopRequested) << "service mode: shutdown stops only the tunnel";
-    shutdownEndsProcess = true;
-    request("{\"op\":\"shutdown\"}");
-    EXPECT_TRUE(stopRequested);
-    EXPECT_EQ(engine.recorded(), (std::vector<std::string>{"stop", "stop", "stop"}));
-}
-
-TEST_F(Handler, UnreadableRequestsGetNoReplyAndOneLogLine) {
-    EXPECT_EQ(handle(lengthPrefix(0)), "");
-    EXPECT_EQ(handle(lengthPrefix(65537) + "{}"), "");
-    EXPECT_EQ(handle(lengthPrefix(20) + "{\"op\":"), "");
-    EXPECT_TRUE(engine.recorded().empty());
-    EXPECT_EQ(logText(), "ipc read failed err=0\nipc read failed err=0\nipc read failed err=" +
-                             std::to_string(EPIPE) + "\n");
-    // A client failing on purpose, again and again, adds only a few lines.
-    for (int i = 0; i < 1000; ++i) handle(lengthPrefix(0));
-    EXPECT_LT(logText().size(), 1000u);
+TEST_F(PipeServer, SilentClientsDelayNobodyAndAreDroppedAtTheirDeadline) {
+    std::vector<std::unique_ptr<ServiceClient>> silent;
+    for (int i = 0; i < 6; ++i) {
+        silent.push_back(std::make_unique<ServiceClient>(pipe));
+        ASSERT_TRUE(silent.back()->connected());
+    }
+    ASSERT_TRUE(silent.back()->send(frame("{\"op\":\"status\"}").substr(0, 9)));  // half a frame
+    ServiceClient lazy(pipe);  // sends a request but never reads its reply
+    ASSERT_TRUE(lazy.send(frame("{\"op\":\"status\"}")));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(request(pipe, "{\"op\":\"status\"}", 20000), kIdle);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(service::kClientTimeoutMs))
+        << "served beside the silent ones, not after them";
+    for (auto& client : silent) EXPECT_EQ(client->receiveUntilClosed(service::kClientTimeoutMs + 4000), std::string());
+    const std::string log = logText();
+    EXPECT_NE(log.find("ipc read failed err="), std::string::npos) << log;
+    EXPECT_EQ(log.find("ipc read failed err=0\n"), std::string::npos) << "a time-out has a code of its own";
 }
 
 }  // namespace

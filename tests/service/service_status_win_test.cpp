@@ -2,8 +2,6 @@
 // that keeps moving until the service says it stopped, and nothing after that.
 #include "service/service_status_win.h"
 
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,41 +10,30 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class StatusRecord {
-public:
-    void add(const SERVICE_STATUS& status) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        seen_.push_back(status);
-        changed_.notify_all();
-    }
-    bool waitFor(size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, 10s, [&] { return seen_.size() >= count; });
-    }
-    std::vector<SERVICE_STATUS> seen() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return seen_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<SERVICE_STATUS> seen_;
-};
-
 TEST(ServiceStatusReporter, AWaitingStopAdvancesItsCheckpointUntilTheServiceStopped) {
-    StatusRecord record;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<SERVICE_STATUS> seen;
+    const auto waitFor = [&](size_t count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, 10s, [&] { return seen.size() >= count; });
+    };
     {
-        service::ServiceStatusReporter reporter([&](const SERVICE_STATUS& status) { record.add(status); }, 5ms);
+        service::ServiceStatusReporter reporter(
+            [&](const SERVICE_STATUS& status) {
+                const std::lock_guard<std::mutex> lock(mutex);
+                seen.push_back(status);
+                changed.notify_all();
+            },
+            5ms);
         reporter.report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP, 0);
         reporter.stopPending(SERVICE_ACCEPT_STOP, 4000);
-        ASSERT_TRUE(record.waitFor(4));
+        ASSERT_TRUE(waitFor(4));
         reporter.stopPending(SERVICE_ACCEPT_STOP, 4000);  // a second stop control counts on
-        ASSERT_TRUE(record.waitFor(7));
+        ASSERT_TRUE(waitFor(7));
         reporter.report(SERVICE_STOPPED, SERVICE_ACCEPT_STOP, 0, ERROR_PIPE_BUSY);
         reporter.stopPending(SERVICE_ACCEPT_STOP, 4000);  // too late: ignored
     }
-    const std::vector<SERVICE_STATUS> seen = record.seen();
     ASSERT_GE(seen.size(), 8u);
     EXPECT_EQ(seen.front().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     for (size_t i = 1; i + 1 < seen.size(); ++i) {

@@ -5,12 +5,6 @@
 
 namespace orvik_test {
 
-void setEnvironment(const std::string& name, const std::string& value) {
-    SetEnvironmentVariableW(vpn::widen(name).c_str(), vpn::widen(value).c_str());
-}
-
-void unsetEnvironment(const std::string& name) {
-    SetEnvironmentVariableW(vpn::widen(name).c_str(), nullptr);
-}
+void unsetEnvironment(const std::string& name) { SetEnvironmentVariableW(vpn::widen(name).c_str(), nullptr); }
 
 }  // namespace orvik_test

@@ -1,34 +1,18 @@
 #pragma once
-// A stand-in for the connection service on a real pipe (Windows) or Unix socket (Linux),
-// served by the service's own listener, with scripted replies. It records every request
-// payload it reads.
-//
-// Usage:
-//   orvik_test::TempDir dir;
-//   orvik_test::FakeService fake(orvik_test::uniquePipeName(dir.path()),
-//       [](const std::string&) { return std::string(R"({"ok":true,"running":false,"error":""})"); });
-//   ASSERT_TRUE(fake.start());          // listening when it returns true
-//   ... point the client at fake.pipe() ...
-//   fake.requests();                    // the payloads received, in order
-//
-// Scripts returning a FakeReply can also send raw bytes (FakeReply::raw(frame(...)), a
-// length prefix of 0 or 65537), close without a reply (FakeReply::none()), or stop listening
-// after the reply (stopAfter, like "shutdown" ending a daemon). Delays: sleep in the script.
-// FakeService::lookalike() answers like the real service with a tunnel state of its own.
-// Link: orvik_fake_service (orvik_test_support brings it along).
+// A stand-in for the connection service on a real pipe (Windows) or Unix socket (Linux):
+// the service's own listener and framing, with scripted replies (a payload, raw bytes, none,
+// or the end of listening after the reply, like "shutdown" ending a daemon). It records
+// every request payload it reads. Link: orvik_fake_service.
 
 #include <atomic>
 #include <condition_variable>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-namespace vpn {
-class ByteStream;
-}
+#include "tests/support/service_client.h"
 
 namespace orvik_test {
 
@@ -37,15 +21,9 @@ struct FakeReply {
     std::string bytes;      // written as they are; empty writes nothing
     bool stopAfter = false; // stop listening once this connection is closed
 
-    static FakeReply payload(const std::string& json);  // one frame holding `json`
-    static FakeReply raw(std::string bytes);
-    static FakeReply none();  // close without a reply
-};
-
-// Behaviour of FakeService::lookalike().
-struct LookalikeOptions {
-    int connectDelayMs = 0;     // how long a "connect" takes
-    std::string connectError;   // not empty: "connect" fails with this text
+    static FakeReply payload(const std::string& json) { return FakeReply{frame(json), false}; }
+    static FakeReply raw(std::string bytes) { return FakeReply{std::move(bytes), false}; }
+    static FakeReply none() { return FakeReply{}; }
 };
 
 class FakeService {
@@ -54,8 +32,8 @@ public:
     using Script = std::function<FakeReply(const std::string& request)>;
 
     FakeService(std::string pipe, Responder responder);
-    FakeService(std::string pipe, Script script);
-    ~FakeService();  // stops
+    FakeService(std::string pipe, Script script) : pipe_(std::move(pipe)), script_(std::move(script)) {}
+    ~FakeService() { stop(); }
     FakeService(const FakeService&) = delete;
     FakeService& operator=(const FakeService&) = delete;
 
@@ -63,32 +41,19 @@ public:
     bool start(int timeoutMs = 10000);
     // Stops serving and waits until the pipe is gone. A script still running is waited for.
     void stop();
-    // True while the serving thread runs (also after a stopAfter reply, until it is closed).
-    bool serving() const { return serving_; }
-    // Waits until the pipe accepts connections again (Windows: after each connection there is
-    // a moment without an instance).
-    bool waitListening(int timeoutMs = 5000) const;
 
-    const std::string& pipe() const { return pipe_; }
     std::vector<std::string> requests() const;
-    size_t connections() const { return connections_; }  // accepted, with or without a request
     // Waits until `count` requests were read.
     bool waitForRequests(size_t count, int timeoutMs) const;
 
-    // Answers like the real service: status / connect / disconnect / shutdown with a tunnel
-    // state of its own; "shutdown" stops listening after the reply; other ops "op not allowed".
-    static Script lookalike(LookalikeOptions options = {});
-
 private:
     void serve();
-    void handle(vpn::ByteStream& connection);
 
     std::string pipe_;
     Script script_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> serving_{false};
-    std::atomic<size_t> connections_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::string> requests_;
@@ -96,6 +61,6 @@ private:
 };
 
 // True when a server listens on `pipe`, without connecting to it.
-bool fakePipeListening(const std::string& pipe);
+inline bool fakePipeListening(const std::string& pipe) { return pipeListening(pipe); }
 
 }  // namespace orvik_test

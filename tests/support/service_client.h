@@ -1,10 +1,13 @@
 #pragma once
-// The client end of the service pipe for tests (named pipe / Unix socket): raw bytes in,
+// The client end of the service pipe for tests, on the client's own connector: raw bytes in,
 // everything the service sends until it closes out, with time-outs so that a test never
 // hangs on a silent service.
 
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "vpn/ipc_frame.h"
 
 namespace orvik_test {
 
@@ -12,35 +15,30 @@ namespace orvik_test {
 // socket path in `directory` on Linux.
 std::string uniquePipeName(const std::string& directory);
 
-// The frame of `payload`: 4-byte little-endian length, then the bytes.
+// The frame of `payload` as the product writes it (1 to 65536 bytes).
 std::string frame(const std::string& payload);
-// The payload of the single frame in `bytes`; nothing when `bytes` is not exactly one frame.
-std::optional<std::string> unframe(const std::string& bytes);
 
 class ServiceClient {
 public:
     // Connects, retrying while the pipe is missing or busy for up to `timeoutMs`.
     explicit ServiceClient(const std::string& pipe, int timeoutMs = 10000);
-    ~ServiceClient();
-    ServiceClient(const ServiceClient&) = delete;
-    ServiceClient& operator=(const ServiceClient&) = delete;
-
-    bool connected() const;
+    bool connected() const { return stream_ != nullptr; }
     bool send(const std::string& bytes);
     // Everything received until the service closes the connection; nothing when it is still
     // open after `timeoutMs`.
     std::optional<std::string> receiveUntilClosed(int timeoutMs);
-    void close();
+    void close() { stream_.reset(); }
 
 private:
-    struct Impl;
-    Impl* impl_;
+    std::unique_ptr<vpn::ByteStream> stream_;
 };
 
-// One request: its reply payload, or nothing when the service sent no whole frame.
+// One request: its reply payload, or nothing when the service sent not exactly one frame.
 std::optional<std::string> request(const std::string& pipe, const std::string& payload, int timeoutMs = 30000);
 
-// True once a server listens on `pipe` (without connecting to it: no log line on the service).
+// True when a server listens on `pipe`, found without connecting (no log line on the service).
+bool pipeListening(const std::string& pipe);
+// Waits up to `timeoutMs` for pipeListening.
 bool waitForPipe(const std::string& pipe, int timeoutMs);
 
 }  // namespace orvik_test

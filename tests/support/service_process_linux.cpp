@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +8,8 @@
 #include <thread>
 
 #include "tests/support/service_process.h"
+
+extern char** environ;
 
 namespace orvik_test {
 
@@ -17,49 +20,50 @@ struct ServiceProcess::Impl {
 
 ServiceProcess::ServiceProcess(const std::string& program, const std::vector<std::string>& arguments,
                                const std::string& outputPath)
-    : impl_(new Impl) {
+    : impl_(std::make_unique<Impl>()), separateOutput_(outputPath.empty()) {
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    const int output = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    impl_->pid = ::fork();
-    if (impl_->pid == 0) {
-        // Only async-signal-safe calls until exec.
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (output >= 0) {
-            ::dup2(output, 1);
-            ::dup2(output, 2);
-        }
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    if (output >= 0) ::close(output);
+    const auto open = [](const std::string& path) { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644); };
+    const int out = open(separateOutput_ ? files_.file("out") : outputPath);
+    const int err = separateOutput_ ? open(files_.file("err")) : out;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+    if (::posix_spawn(&impl_->pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) impl_->pid = -1;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    for (const int fd : {out, separateOutput_ ? err : -1})
+        if (fd >= 0) ::close(fd);
 }
 
-ServiceProcess::~ServiceProcess() {
-    kill();
-    delete impl_;
-}
+ServiceProcess::~ServiceProcess() { kill(); }
 
 bool ServiceProcess::started() const { return impl_->pid > 0; }
 long ServiceProcess::pid() const { return impl_->pid; }
 
 std::optional<int> ServiceProcess::wait(int timeoutMs) {
-    if (impl_->exitCode || impl_->pid <= 0) return impl_->exitCode;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
+    while (started() && !impl_->exitCode) {
         int status = 0;
-        if (::waitpid(impl_->pid, &status, WNOHANG) == impl_->pid) {
+        if (::waitpid(impl_->pid, &status, WNOHANG) == impl_->pid)
             impl_->exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            return impl_->exitCode;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        else if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return impl_->exitCode;
 }
 
 bool ServiceProcess::interrupt() { return started() && !impl_->exitCode && ::kill(impl_->pid, SIGINT) == 0; }
@@ -68,6 +72,12 @@ void ServiceProcess::kill() {
     if (!started() || impl_->exitCode) return;
     ::kill(impl_->pid, SIGKILL);
     wait(5000);
+}
+
+std::string currentExecutablePath() {
+    char buffer[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    return length > 0 && static_cast<size_t>(length) < sizeof buffer ? std::string(buffer, static_cast<size_t>(length)) : "";
 }
 
 bool underWine() { return false; }

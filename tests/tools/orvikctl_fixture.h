@@ -1,38 +1,47 @@
 #pragma once
-// Running the real orvikctl executable on a temporary runtime directory, with a service pipe
-// of its own (so no service of the machine is ever reached) and no panel from the
-// environment.
+// orvikctl on a temporary runtime directory, with a service pipe of its own (so no service
+// of the machine is ever reached) and no panel from the environment: in this process through
+// its entry point, or as the real executable.
 
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "tests/support/captured_process.h"
 #include "tests/support/environment.h"
 #include "tests/support/service_client.h"
+#include "tests/support/service_process.h"
 #include "tests/support/temp_dir.h"
+#include "tools/orvikctl/orvikctl.h"
 
 namespace orvik_test {
 
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 class OrvikctlTest : public ::testing::Test {
 protected:
-    // orvikctl --runtime <runtime> ARGS..., with `input` as its standard input.
-    CapturedRun run(const std::vector<std::string>& args, const std::string& input = {}) const {
+    // orvikctl --runtime <runtime> ARGS... with `input` as its standard input; `ask`, when
+    // given, answers the prompts of an interactive terminal.
+    CapturedRun run(const std::vector<std::string>& args, const std::string& input = {},
+                    std::function<bool(const std::string&, bool, std::string&)> ask = {}) const {
         std::vector<std::string> all{"--runtime", runtime.path()};
         all.insert(all.end(), args.begin(), args.end());
-        return runCaptured(ORVIKCTL_EXE, all, input);
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        orvikctl::Io io{in, out, err, static_cast<bool>(ask), ask};
+        CapturedRun result;
+        result.exitCode = orvikctl::runOrvikctl(all, io);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
     }
     // The same with --json; the parsed standard output (discarded when it is not JSON).
-    nlohmann::ordered_json runJson(const std::vector<std::string>& args, CapturedRun* result = nullptr,
-                                   const std::string& input = {}) const {
-        std::vector<std::string> all{"--json"};
-        all.insert(all.end(), args.begin(), args.end());
-        const CapturedRun done = run(all, input);
-        if (result != nullptr) *result = done;
-        return nlohmann::ordered_json::parse(done.out, nullptr, false);
+    nlohmann::ordered_json runJson(std::vector<std::string> args) const {
+        args.insert(args.begin(), "--json");
+        return nlohmann::ordered_json::parse(run(args).out, nullptr, false);
     }
 
     TempDir runtime;
@@ -41,7 +50,5 @@ protected:
     ScopedEnvironment panelVariable{"ORVIK_XBOARD_URL", std::nullopt};
     ScopedEnvironment runtimeVariable{"ORVIK_RUNTIME", std::nullopt};
 };
-
-inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 }  // namespace orvik_test

@@ -1,0 +1,139 @@
+// orvikctl's own logic, in this process: its command line, help and usage errors that change
+// nothing, prompts and standard input, the output in both shapes, and exit codes; on the
+// local account file, a panel stand-in and a pipe without a service.
+#include "tests/support/fake_panel.h"
+#include "tests/support/session_file.h"
+#include "tests/tools/orvikctl_fixture.h"
+
+namespace {
+
+using orvik_test::CapturedRun;
+using orvik_test::contains;
+namespace panel = orvik_test::panel;
+
+const std::string kAccount = R"({"email":"demo@velora.local","password":"velora","expireAt":"2099-12-31",
+ "deviceLimit":3,"nodeName":"本地节点","address":"198.18.0.2","port":443,"uuid":"b831381d-6324-4d53-ad4f-8cda48b30811",
+ "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw","shortId":"6ba85179e30d4fc2"})";
+
+class Orvikctl : public orvik_test::OrvikctlTest {
+protected:
+    void SetUp() override { runtime.write("account.json", kAccount); }
+    bool signedIn() const { return runtime.exists(orvik_test::sessionFile()); }
+    // The panel stand-in in place of the local account.
+    orvik_test::FakePanel& usePanel() {
+        runtime.write("account.json", "");
+        runtime.write("panel.json", "{\"apiBase\":\"" + panel_.apiBase() + "/\",\"deviceApi\":\"" + panel_.deviceApi() + "\"}");
+        return panel_;
+    }
+    orvik_test::FakePanel panel_;
+};
+
+TEST_F(Orvikctl, SignsInShowsTheAccountInBothShapesAndSignsOut) {
+    CapturedRun result = run({"login", " demo@velora.local "}, "velora\r\n");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Signed in as demo@velora.local.\n");
+    result = run({"account"});
+    EXPECT_TRUE(contains(result.out, "Account      demo@velora.local\nMembership   active\nExpires      2099-12-31 (")) << result.out;
+    EXPECT_TRUE(contains(result.out, "Devices      1 of 3 in use\nNodes        1\n  本地节点  198.18.0.2:443\n")) << result.out;
+    EXPECT_EQ(runJson({"account"})["nodes"][0]["name"], "本地节点");
+    EXPECT_EQ(run({"logout"}).out, "Signed out.\n");
+    EXPECT_FALSE(signedIn());
+    result = run({"account"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "orvikctl: not logged in\n");
+    EXPECT_EQ(runJson({"account"}).dump(), "{\"ok\":false,\"error\":\"not logged in\"}");
+    // Options after the command, "--" before an address that starts with a dash, and a
+    // trailing separator on the runtime directory.
+    EXPECT_EQ(run({"login", "--json", "--", "-demo@velora.local"}, "velora\n").out,
+              "{\"ok\":false,\"error\":\"email or password is incorrect\"}\n");
+    EXPECT_EQ(run({"--runtime", runtime.path() + "/", "login", "demo@velora.local"}, "velora\n").exitCode, 0);
+    EXPECT_TRUE(signedIn());
+}
+
+TEST_F(Orvikctl, OnATerminalThePasswordIsAskedForWithoutEcho) {
+    std::string asked;
+    EXPECT_EQ(run({"login", "demo@velora.local"}, "", [&](const std::string& prompt, bool echo, std::string& line) {
+                  asked += prompt + (echo ? " (echo)" : "");
+                  line = "velora";
+                  return true;
+              }).exitCode, 0);
+    EXPECT_EQ(asked, "Password: ");
+}
+
+TEST_F(Orvikctl, UsageErrorsExitTwoAndChangeNothing) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+        {{}, "usage: orvikctl"},
+        {{"help", "nope"}, "unknown command nope"},
+        {{"logout", "--verbose"}, "unknown option --verbose"},
+        {{"connect", "a", "b"}, "unexpected argument b"},
+        {{"login"}, "missing argument (EMAIL)"},
+        {{"login", "demo@velora.local"}, "no password given"},  // empty standard input
+        {{"login", "  "}, "EMAIL is empty"},
+        {{"logout", "--runtime="}, "option --runtime needs a value"},
+        {{"logout", "--invite", "X"}, "option --invite is only for register"},
+        {{"buy", "0", "month_price"}, "PLAN_ID must be a whole number"},
+        {{"buy", "99999999999", "month_price"}, "PLAN_ID must be a whole number"},
+        {{"buy", "1", " "}, "PERIOD is empty"},
+        {{"logout", "--runtime", "/nonexistent/orvik"}, "does not exist"},
+    };
+    for (const auto& [args, text] : wrong) {
+        const CapturedRun result = run(args);
+        SCOPED_TRACE(testing::PrintToString(args));
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_TRUE(contains(result.err, text)) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_FALSE(signedIn());
+    for (const char* command : {"status", "connect", "login", "register", "buy", "order"}) {
+        const CapturedRun help = run({command, "--help"});
+        EXPECT_EQ(help.out.rfind(std::string("usage: orvikctl [--runtime DIR] [--json] ") + command, 0), 0u) << help.out;
+        EXPECT_EQ(run({"help", command}).out, help.out);
+    }
+}
+
+TEST_F(Orvikctl, WithoutAServiceStatusAndDisconnectSayItIsNotRunning) {
+    EXPECT_EQ(run({"status"}).out, "Service   not running\nTunnel    down\n");
+    EXPECT_EQ(runJson({"disconnect"}).dump(), "{\"ok\":true,\"serviceRunning\":false,\"tunnelUp\":false}");
+}
+
+TEST_F(Orvikctl, AgainstAPanelSignsInShowsTheAccountAndPassesItsRefusalOn) {
+    orvik_test::FakePanel& server = usePanel();
+    ASSERT_EQ(run({"login", orvik_test::FakePanel::kEmail}, orvik_test::FakePanel::kPassword).exitCode, 0);  // no line end
+    const auto account = runJson({"account"});
+    EXPECT_EQ(account["membership"], "active");
+    ASSERT_EQ(account["nodes"].size(), 2u);
+    EXPECT_EQ(account["nodes"][1]["port"], 8443);
+    EXPECT_FALSE(contains(run({"account"}).out, panel::kUuid)) << "node credentials stay out of the output";
+    server.on("POST", panel::kLogin, panel::fail(422, "邮箱或密码错误"));
+    const CapturedRun result = run({"login", orvik_test::FakePanel::kEmail}, "wrong\n");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "orvikctl: 邮箱或密码错误\n");
+}
+
+TEST_F(Orvikctl, RegistersListsPlansBuysAndChecksTheOrder) {
+    orvik_test::FakePanel& server = usePanel();
+    EXPECT_EQ(run({"register", "new@example.com"}, "short\n").err, "orvikctl: 密码至少 8 位\n");
+    CapturedRun result = run({"register", " new@example.com "}, "long-enough\n");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Registered and signed in as new@example.com.\n");
+    result = run({"plans"});
+    EXPECT_TRUE(contains(result.out, "1     month_price  标准版")) << result.out;
+    EXPECT_EQ(runJson({"plans"})["plans"][1]["priceCents"], 15000);
+    result = run({"buy", "1", " year_price "});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(contains(result.out, std::string("Payment   ") + panel::kPayPage)) << result.out;
+    const auto bought = runJson({"buy", "1", "month_price"});
+    const std::string tradeNo = bought["tradeNo"].get<std::string>();
+    EXPECT_EQ(bought["paymentUrl"], panel::kPayPage + tradeNo);
+    EXPECT_FALSE(bought["activated"].get<bool>());
+    EXPECT_EQ(run({"order", tradeNo}).out, "Order    " + tradeNo + "\nStatus   not paid\n");
+    server.on("GET", panel::kCheck, panel::success(1));
+    EXPECT_EQ(runJson({"order", tradeNo})["paid"], true);
+    server.on("GET", panel::kPlans, panel::fail(400, "套餐维护中"));
+    result = run({"plans"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(result.err.starts_with("orvikctl: ")) << result.err;
+}
+
+}  // namespace
