@@ -19,7 +19,6 @@
 #include "service/tunnel/tunnel_tools.h"
 #include "service/tunnel/xray_config.h"
 #include "tests/support/netns_linux.h"
-#include "tests/support/tunnel_runtime_linux.h"
 
 namespace {
 
@@ -192,19 +191,9 @@ private:
 
 Timeline timeline;
 
-// A machine namespace with a veth uplink to a router namespace that holds the node address.
-bool buildLab(orvik_test::NetnsLab& lab, std::string& machine) {
-    machine = lab.addNamespace();
-    const std::string router = lab.addNamespace();
-    return !machine.empty() && !router.empty() && lab.addVeth(machine, "uplink0", router, "r1") &&
-           lab.addAddress(machine, "uplink0", "198.18.1.2/24") && lab.addAddress(router, "r1", "198.18.1.1/24") &&
-           lab.addAddress(router, "lo", "198.18.50.1/32") &&
-           lab.addRoute(machine, {"default", "via", "198.18.1.1", "dev", "uplink0"});
-}
-
-bool prepareRuntime(orvik_test::TunnelRuntime& runtime, std::string& error) {
-    if (!runtime.installTools()) {
-        error = runtime.error();
+bool prepareRuntime(orvik_test::RouterLab& lab, std::string& error) {
+    if (!lab.error().empty() || !lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE)) {
+        error = lab.error();
         return false;
     }
     vpn::NodeRecord node;
@@ -215,25 +204,22 @@ bool prepareRuntime(orvik_test::TunnelRuntime& runtime, std::string& error) {
     node.serverName = "www.example.com";
     node.publicKey = "Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw";
     node.shortId = "6ba85179e30d4fc2";
-    runtime.writeFile(runtime.resolvConfPath(), "nameserver 198.18.0.53\n");
-    return tunnel::writeXrayConfig(node, {"uplink0", "198.18.1.1"}, runtime.configPath(), error);
+    return tunnel::writeXrayConfig(node, {"uplink0", "198.18.1.1"}, lab.configPath(), error);
 }
 
 void BM_TunnelStartStop(benchmark::State& state) {
-    orvik_test::NetnsLab lab;
-    orvik_test::TunnelRuntime runtime(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE);
-    std::string machine;
+    orvik_test::RouterLab lab({"198.18.50.1"});
     std::string error;
-    if (!buildLab(lab, machine) || !prepareRuntime(runtime, error)) {
+    if (!prepareRuntime(lab, error)) {
         state.SkipWithError(("lab not ready: " + error).c_str());
         return;
     }
-    const tunnel::StartParams params{runtime.xrayDirectory(), runtime.tun2socksDirectory(), runtime.configPath(),
+    const tunnel::StartParams params{lab.xrayDirectory(), lab.tun2socksDirectory(), lab.configPath(),
                                      "198.18.50.1", "198.19.123.1"};
-    lab.run(machine, [&] {
+    lab.inMachine([&] {
         auto runner = tunnel::makeProcessRunner();
         auto network = tunnel::makeNetworkOps(
-            *runner, {tunnel::DnsBackend::file, runtime.resolvConfPath(), runtime.dnsStatePath()});
+            *runner, {tunnel::DnsBackend::file, lab.resolvConfPath(), lab.dnsStatePath()});
         auto tools = tunnel::makeToolLocator(false);
         TimedRunner timedRunner(timeline, *runner);
         TimedNetwork timedNetwork(timeline, *network);

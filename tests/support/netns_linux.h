@@ -1,101 +1,98 @@
 #pragma once
-// Hosts for network tests: network namespaces that the test creates, joined by veth pairs,
-// addressed from 198.18.0.0/15 only. Nothing here touches the machine's own interfaces,
-// routes or DNS: every `ip` command names a namespace of ours. Everything is removed when
-// the lab is destroyed, also after failed assertions.
-
-#include <sys/types.h>
+// The network that namespace tests and the tunnel benchmark share: a machine behind a router,
+// both network namespaces of our own joined by a veth pair and addressed from 198.18.0.0/15
+// only, and beside them a runtime directory for the tunnel (the Xray and tun2socks doubles
+// under the names the service looks for, a private resolv.conf). Nothing here touches the
+// machine's own interfaces, routes or DNS. Free of any test framework: failures come back
+// as text, so GoogleTest and Qt Test use it alike.
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include "tests/support/temp_dir.h"
 
 namespace orvik_test {
 
 // Empty when this process may build namespaces and TUN devices; otherwise why not.
 std::string whyNoNetworkLab();
 
-// Skips the current test with a clear message when whyNoNetworkLab() says so. Call it from
-// SetUp() (the body then does not run), or use ORVIK_SKIP_UNLESS_ROOT() inside a test body.
-void skipUnlessRoot();
-
-#define ORVIK_SKIP_UNLESS_ROOT()                                               \
-    do {                                                                       \
-        const std::string orvikWhyNot = ::orvik_test::whyNoNetworkLab();       \
-        if (!orvikWhyNot.empty()) GTEST_SKIP() << orvikWhyNot;                 \
-    } while (false)
-
-// Runs a program (searched on PATH, no shell) and waits for it. True for exit code 0;
-// `output` (when given) receives its standard output and error.
+// Runs a program (searched on PATH, no shell) and waits for it; true for exit code 0.
 bool runProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
 
-// True when `cidr` ("198.18.0.1/24") or a bare address lies in 198.18.0.0/15.
-bool isTestAddress(const std::string& cidrOrAddress);
-
-class NetnsLab {
+// Moves the calling thread into a network namespace until destroyed.
+class EnteredNamespace {
 public:
-    // Makes this process the reaper of orphaned descendants and removes namespaces that
-    // earlier runs of dead test processes left behind.
-    NetnsLab();
-    // Ends every process inside our namespaces and deletes them (veths go with them).
-    ~NetnsLab();
-    NetnsLab(const NetnsLab&) = delete;
-    NetnsLab& operator=(const NetnsLab&) = delete;
-
-    // A new namespace "orvik-<pid>-<n>" with lo up; empty (and a test failure) on failure.
-    std::string addNamespace();
-    // A veth pair: `ifA` in `nsA` and `ifB` in `nsB`, both up.
-    bool addVeth(const std::string& nsA, const std::string& ifA, const std::string& nsB, const std::string& ifB);
-    // Adds `cidr`, which must lie in 198.18.0.0/15, to `dev` in `ns`.
-    bool addAddress(const std::string& ns, const std::string& dev, const std::string& cidr);
-    // `ip -n ns route add ARGS...`; any "via" address must lie in 198.18.0.0/15.
-    bool addRoute(const std::string& ns, const std::vector<std::string>& args);
-    // `ip -n ns ARGS...`; a failure is reported as a test failure with ip's output.
-    bool ip(const std::string& ns, const std::vector<std::string>& args, std::string* output = nullptr);
-    // The output of `ip -n ns ARGS...` (empty, and a test failure, when it fails).
-    std::string ipText(const std::string& ns, const std::vector<std::string>& args);
-
-    // A machine behind a router, the shape the tunnel tests share: the machine's uplink0
-    // (198.18.1.2/24) is wired to the router's r1 (198.18.1.1/24) and its default route goes
-    // through the router; each of `nodes` (addresses) sits on the router's lo. False (and a
-    // test failure) when any step fails.
-    bool addMachineBehindRouter(std::string& machine, std::string& router, const std::vector<std::string>& nodes);
-
-    // Runs `body` on a thread that has entered `ns` (sockets, TUN devices and child
-    // processes it creates belong to `ns`) and waits for it. Assertions inside report as
-    // usual; a fatal one ends `body`. Exceptions become test failures.
-    void run(const std::string& ns, const std::function<void()>& body);
-
-    // Runs `body` in a forked child that has entered `ns`; assertion failures inside come
-    // back as failures of the current test. Returns the child's wait status (-1 when it
-    // could not be started); a child still running after `timeoutMs` is killed.
-    int runInChild(const std::string& ns, const std::function<void()>& body, int timeoutMs = 60000);
-
-    const std::vector<std::string>& namespaces() const { return namespaces_; }
+    explicit EnteredNamespace(const std::string& ns);
+    ~EnteredNamespace();
+    EnteredNamespace(const EnteredNamespace&) = delete;
+    EnteredNamespace& operator=(const EnteredNamespace&) = delete;
+    bool ok() const { return home_ >= 0; }
 
 private:
-    std::vector<std::string> namespaces_;
-    int counter_ = 0;
+    int home_ = -1;
 };
 
-// A TUN interface created in the calling thread's namespace and held open; it disappears
-// when the object is destroyed or close() is called (unless made persistent).
-class TunDevice {
+// The machine's uplink0 (198.18.1.2/24) is wired to the router's r1 (198.18.1.1/24) and its
+// default route leads there; each node address sits on the router's lo. Destroying the lab
+// ends every process in its namespaces or running from its runtime directory.
+class RouterLab {
 public:
-    explicit TunDevice(const std::string& name, bool persistent = false);
-    ~TunDevice();
-    TunDevice(const TunDevice&) = delete;
-    TunDevice& operator=(const TunDevice&) = delete;
+    static constexpr const char* kGateway = "198.18.1.1";
+    static constexpr const char* kResolvConf = "nameserver 198.18.0.53\nsearch lan\n";
 
-    bool ok() const { return fd_ >= 0; }
+    explicit RouterLab(const std::vector<std::string>& nodes);
+    ~RouterLab();
+    RouterLab(const RouterLab&) = delete;
+    RouterLab& operator=(const RouterLab&) = delete;
+
+    // Empty once the network stands; otherwise what failed.
     const std::string& error() const { return error_; }
-    void close();
+    const std::string& machine() const { return machine_; }
+    // `ip -n <machine> ARGS...`: its output, or "" when it failed.
+    std::string ip(const std::vector<std::string>& args) const;
+
+    // Copies the doubles in (again, after a test removed one) and writes kResolvConf.
+    bool installTools(const std::string& xrayDouble, const std::string& tun2socksDouble);
+    const std::string& root() const { return dir_.path(); }
+    std::string xrayDirectory() const { return root() + "/xray"; }
+    std::string tun2socksDirectory() const { return root() + "/tun2socks"; }
+    std::string xrayExecutable() const { return xrayDirectory() + "/xray"; }
+    std::string tun2socksExecutable() const { return tun2socksDirectory() + "/tun2socks-linux-amd64"; }
+    std::string configPath() const { return root() + "/session.json.xray.json"; }
+    std::string resolvConfPath() const { return root() + "/resolv.conf"; }
+    std::string dnsStatePath() const { return root() + "/var-lib/orvik/dns-state"; }
+    void write(const std::string& relative, const std::string& text) const { dir_.write(relative, text); }
+    std::string read(const std::string& relative) const { return dir_.read(relative); }
+
+    // Live processes running from the tool directories.
+    std::vector<long> runningTools() const;
+    // Processes running a copy of sleep under each of `names`, each returned only once it
+    // runs under its name; -1 for one that did not start.
+    std::vector<long> startStrays(const std::vector<std::string>& names);
+
+    // Runs `body` on a thread inside the machine (its sockets, TUN devices and children belong
+    // there) and waits for it. With `privateFiles` the thread also gets a mount namespace of
+    // its own in which /etc/resolv.conf, /etc/hosts and /var/lib are the lab's. False (and
+    // error() says why) when the body could not be run there.
+    bool inMachine(const std::function<void()>& body, bool privateFiles = false);
+
+    // "" while the tunnel to `node` is up with `tunAddress` (routes, adapter, DNS, both
+    // tools); otherwise what is not.
+    std::string notUp(const std::string& node, const std::string& tunAddress) const;
+    // "" once nothing of a session is left (tools, routes, adapter, DNS); otherwise what is.
+    std::string leftOver() const;
 
 private:
-    int fd_ = -1;
+    bool build(const std::vector<std::string>& nodes);
+    std::string addNamespace();
+    bool ipIn(const std::string& ns, const std::vector<std::string>& args, std::string* output = nullptr);
+
+    TempDir dir_;
     std::string error_;
+    std::string machine_;
+    std::vector<std::string> namespaces_;
+    std::vector<long> strays_;
 };
 
 }  // namespace orvik_test

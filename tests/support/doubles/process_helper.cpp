@@ -1,34 +1,27 @@
 // A small program the process runner tests start in place of real commands:
 //   exit CODE            ends with CODE (unsigned, e.g. 3221225477)
 //   crash                ends like a crashed program
-//   sleep MS             sleeps, then ends with 0
-//   stubborn MS          the same, ignoring SIGTERM
-//   spawn-sleeper FILE   starts a sleeping child of its own, writes its pid to FILE, sleeps
+//   sleep MS / stubborn MS   sleeps, then ends with 0 (stubborn ignores SIGTERM)
+//   spawn-sleeper FILE   starts a sleeping child, writes its pid to FILE, sleeps
 //   pid-sleep FILE       writes its own pid to FILE, sleeps
-//   fds FILE             writes its open descriptors above the standard three to FILE, ends
-//   cmdline FILE         writes its command line to FILE, ends
-//   cwd FILE             writes its current directory to FILE, ends
+//   fds / cmdline / cwd FILE   writes its open descriptors, command line or directory to FILE
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <string>
 #include <thread>
 
 #include "tests/support/doubles/process_helper.h"
 
 namespace {
 
-// Written under a temporary name and renamed, so a test polling for the file reads it whole.
+// Written under a temporary name and renamed, so a test waiting for the file reads it whole.
 void writeFile(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
+    std::ofstream(path + ".part", std::ios::binary) << text;
     std::remove(path.c_str());
-    std::rename(temporary.c_str(), path.c_str());
+    std::rename((path + ".part").c_str(), path.c_str());
 }
 
 [[noreturn]] void sleepFor(long milliseconds) {
@@ -39,28 +32,23 @@ void writeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string mode = argc > 1 ? argv[1] : "";
-    const std::string value = argc > 2 ? argv[2] : "";
-    if (mode == "exit" && argc > 2) std::exit(static_cast<int>(std::stoul(value)));
+    if (argc < 2) return 2;
+    const std::string mode = argv[1];
     if (mode == "crash") orvik_helper::crash();
-    if (mode == "sleep" && argc > 2) sleepFor(std::stol(value));
-    if (mode == "stubborn" && argc > 2) {
-        std::signal(SIGTERM, SIG_IGN);
-        sleepFor(std::stol(value));
-    }
-    if (mode == "spawn-sleeper" && argc > 2) {
-        const long pid = orvik_helper::startSleeper(argv[0]);
+    if (argc < 3) return 2;
+    const std::string value = argv[2];
+    if (mode == "exit") std::exit(static_cast<int>(std::stoul(value)));
+    if (mode == "stubborn") std::signal(SIGTERM, SIG_IGN);
+    if (mode == "sleep" || mode == "stubborn") sleepFor(std::stol(value));
+    if (mode == "spawn-sleeper" || mode == "pid-sleep") {
+        const long pid = mode == "pid-sleep" ? orvik_helper::currentProcessId() : orvik_helper::startSleeper(argv[0]);
         if (pid < 0) return 3;
         writeFile(value, std::to_string(pid));
         sleepFor(600000);
     }
-    if (mode == "pid-sleep" && argc > 2) {
-        writeFile(value, std::to_string(orvik_helper::currentProcessId()));
-        sleepFor(600000);
-    }
-    if (mode == "fds" && argc > 2) writeFile(value, orvik_helper::openDescriptors());
-    else if (mode == "cmdline" && argc > 2) writeFile(value, orvik_helper::rawCommandLine(argc, argv));
-    else if (mode == "cwd" && argc > 2) writeFile(value, orvik_helper::currentDirectory());
+    if (mode == "fds") writeFile(value, orvik_helper::openDescriptors());
+    else if (mode == "cmdline") writeFile(value, orvik_helper::rawCommandLine(argc, argv));
+    else if (mode == "cwd") writeFile(value, std::filesystem::current_path().string());
     else return 2;
     return 0;
 }

@@ -5,23 +5,15 @@
 
 namespace orvik_helper {
 
-// Ends the process the way a crash does on this platform (an access violation's exit code
-// on Windows, SIGSEGV without a core file on Linux).
+// Ends the process the way a crash does (an access violation's exit code on Windows,
+// SIGSEGV without a core file on Linux).
 [[noreturn]] void crash();
-
-// Starts `self` with the arguments "sleep 600000" as a child of ours; its process id, or -1.
+// Starts ourselves with "sleep 600000" as a child of ours; its process id, or -1.
 long startSleeper(const std::string& self);
-
-// Our open descriptors or handles above the standard three, one per line.
+// Our open descriptors above the standard three, one per line (Linux; empty on Windows).
 std::string openDescriptors();
-
 // Our command line as the system handed it over (Windows), or the arguments one per line.
 std::string rawCommandLine(int argc, char** argv);
-
-// Our process id.
 long currentProcessId();
-
-// The current directory.
-std::string currentDirectory();
 
 }  // namespace orvik_helper

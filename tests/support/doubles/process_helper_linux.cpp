@@ -1,12 +1,10 @@
 // Linux parts of the process helper.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
-#include <string>
+#include <filesystem>
 
 #include "tests/support/doubles/process_helper.h"
 
@@ -30,19 +28,14 @@ long startSleeper(const std::string& self) {
 }
 
 std::string openDescriptors() {
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (dir == nullptr) return "cannot list";
     std::string list;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == ".." || std::atoi(name.c_str()) == ::dirfd(dir)) continue;
-        if (std::atoi(name.c_str()) <= 2) continue;
-        char target[PATH_MAX] = {};
-        const std::string link = "/proc/self/fd/" + name;
-        const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-        list += name + " " + (length > 0 ? std::string(target, static_cast<size_t>(length)) : "?") + "\n";
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(entry.path().filename().c_str());
+        std::error_code error;
+        const auto target = std::filesystem::read_symlink(entry.path(), error);
+        // The listing's own descriptor shows as a directory under /proc.
+        if (fd > 2 && !target.string().starts_with("/proc/")) list += std::to_string(fd) + " " + target.string() + "\n";
     }
-    ::closedir(dir);
     return list;
 }
 
@@ -53,10 +46,5 @@ std::string rawCommandLine(int argc, char** argv) {
 }
 
 long currentProcessId() { return static_cast<long>(::getpid()); }
-
-std::string currentDirectory() {
-    char buffer[PATH_MAX] = {};
-    return ::getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
-}
 
 }  // namespace orvik_helper

@@ -1,8 +1,6 @@
 // Windows parts of the process helper.
 #include <windows.h>
 
-#include <string>
-
 #include "tests/support/doubles/process_helper.h"
 #include "vpn/text_win.h"
 
@@ -17,25 +15,16 @@ long startSleeper(const std::string&) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &info)) {
+    if (!CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &info))
         return -1;
-    }
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     return static_cast<long>(info.dwProcessId);
 }
 
 std::string openDescriptors() { return {}; }
-
 std::string rawCommandLine(int, char**) { return vpn::narrow(GetCommandLineW()); }
-
 long currentProcessId() { return static_cast<long>(GetCurrentProcessId()); }
-
-std::string currentDirectory() {
-    wchar_t buffer[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, buffer);
-    return vpn::narrow(buffer);
-}
 
 }  // namespace orvik_helper

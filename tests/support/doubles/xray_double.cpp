@@ -1,50 +1,66 @@
-// Stands in for Xray in tests: `run -c PATH` reads the configuration, exits at once with
-// code 1 when it does not have the shape the service writes, and otherwise serves SOCKS5
-// CONNECT on the configured inbound until it is killed. Failure switches: see
-// double_switches.h (tool name XRAY).
-#include <cstdio>
+// Stands in for Xray in tests (Linux): `run -c PATH` reads the configuration, exits with code 1
+// when it lacks what the tunnel relies on (a SOCKS inbound with UDP, the proxy outbound first,
+// every outbound that leaves the machine bound to the physical interface: an unbound one would
+// follow the split routes back into the TUN), and otherwise listens on the inbound (taken
+// port: exit 1, as Xray does) until it is killed.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <fstream>
 #include <sstream>
-#include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/support/doubles/double_switches.h"
-#include "tests/support/doubles/socks_server.h"
-#include "tests/support/doubles/xray_config_check.h"
 
 namespace {
 
+using Json = nlohmann::json;
 constexpr const char* kProgram = "xray double";
 
-[[noreturn]] void fail(int code, const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    std::exit(code);
+// The member at `pointer` ("/inbounds/0/port"); null when there is none.
+Json at(const Json& config, const std::string& pointer) {
+    const Json::json_pointer where(pointer);
+    return config.contains(where) ? config.at(where) : Json();
 }
 
-bool readFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    text = content.str();
-    return true;
+// "" when the document has the shape; otherwise what is wrong.
+std::string problemOf(const Json& config) {
+    if (at(config, "/inbounds/0/protocol") != "socks" || !at(config, "/inbounds/0/port").is_number_integer() ||
+        at(config, "/inbounds/0/settings/udp") != true)
+        return "the first inbound is not socks with udp";
+    if (at(config, "/outbounds/0/tag") != "proxy" || at(config, "/outbounds/0/protocol") != "vless")
+        return "the first outbound is not the vless proxy";
+    for (const Json& outbound : at(config, "/outbounds")) {
+        const Json protocol = at(outbound, "/protocol");
+        if ((protocol == "vless" || protocol == "freedom") && !at(outbound, "/streamSettings/sockopt/interface").is_string())
+            return "outbound " + at(outbound, "/tag").dump() + " is not bound to an interface";
+    }
+    return "";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 || std::string(argv[1]) != "run" || std::string(argv[2]) != "-c") {
-        fail(2, "usage: xray run -c CONFIG");
-    }
-    orvik_double::applyExitSwitches("XRAY", kProgram);
-    std::string text;
-    if (!readFile(argv[3], text)) fail(1, std::string("cannot read ") + argv[3]);
-    orvik_double::XrayServe serve;
-    std::string problem;
-    if (!orvik_double::checkXrayConfig(text, serve, problem)) fail(1, "configuration rejected: " + problem);
-    if (!orvik_double::startSockets()) fail(1, "sockets unavailable");
-    std::string error;
-    const orvik_double::Socket listener = orvik_double::listenOn(serve.listenAddress, serve.listenPort, error);
-    if (listener == orvik_double::kNoSocket) fail(1, error);
-    std::fprintf(stderr, "%s: serving socks on %s:%d\n", kProgram, serve.listenAddress.c_str(), serve.listenPort);
-    orvik_double::serveSocks(listener, serve.outboundInterface);
+    if (argc != 4 || std::string(argv[1]) != "run" || std::string(argv[2]) != "-c")
+        orvik_double::fail(kProgram, 2, "usage: xray run -c CONFIG");
+    std::ifstream in(argv[3]);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const Json config = Json::parse(text.str(), nullptr, false);
+    if (!in || !config.is_object()) orvik_double::fail(kProgram, 1, std::string("cannot read ") + argv[3]);
+    if (const std::string problem = problemOf(config); !problem.empty())
+        orvik_double::fail(kProgram, 1, "configuration rejected: " + problem);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(at(config, "/inbounds/0/port").get<uint16_t>());
+    const Json listen = at(config, "/inbounds/0/listen");
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (!listen.is_string() || ::inet_pton(AF_INET, listen.get<std::string>().c_str(), &address.sin_addr) != 1 ||
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 64) != 0)
+        orvik_double::fail(kProgram, 1, std::string("cannot listen: ") + std::strerror(errno));
+    for (;;) ::pause();  // connections wait in the backlog: nothing here relays traffic
 }
