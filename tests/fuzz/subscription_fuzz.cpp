@@ -11,7 +11,6 @@
 
 #include "tests/support/base64_encode.h"
 #include "vpn/base64.h"
-#include "vpn/calendar.h"
 #include "vpn/json_read.h"
 #include "vpn/subscription.h"
 #include "vpn/url_coding.h"
@@ -80,22 +79,6 @@ void coding(const std::string& input) {
     if (vpn::base64Decode(input, bytes)) check(bytes.size() <= input.size());
 }
 
-void calendar(const uint8_t* data, size_t size) {
-    if (size < 24) return;
-    int64_t fields[3];
-    for (int64_t& field : fields) {
-        uint64_t raw = 0;
-        for (int i = 0; i < 8; ++i) raw = raw << 8 | *data++;
-        field = static_cast<int64_t>(raw);
-    }
-    const vpn::CivilDate date = vpn::civilFromUnix(fields[0]);
-    check(date.month >= 1 && date.month <= 12 && date.day >= 1 && date.day <= 31);
-    const int64_t seconds =
-        vpn::unixFromCivil(fields[0] % 100000, fields[1] % 1000, fields[2] % 100000);
-    const vpn::CivilDate back = vpn::civilFromUnix(seconds);
-    check(vpn::unixFromCivil(back.year, back.month, back.day) == seconds);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -103,6 +86,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     subscription(input);
     jsonLookups(input);
     coding(input);
-    calendar(data, size);
     return 0;
 }

