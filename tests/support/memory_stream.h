@@ -13,7 +13,8 @@ namespace orvik_test {
 
 class MemoryStream : public vpn::ByteStream {
 public:
-    explicit MemoryStream(std::string in, size_t chunkSize = 1 << 20) : input(std::move(in)), chunk(chunkSize) {}
+    explicit MemoryStream(std::string in, size_t chunkSize = 1 << 20, std::string* sink = nullptr)
+        : input(std::move(in)), chunk(chunkSize), out(sink ? sink : &output) {}
 
     void setDeadline(int milliseconds) override { lastDeadline = milliseconds; }
     size_t read(char* buffer, size_t size) override {
@@ -26,7 +27,7 @@ public:
     size_t write(const char* data, size_t size) override {
         if (failWrites) return 0;
         const size_t count = std::min(size, chunk);
-        output.append(data, count);
+        out->append(data, count);
         return count;
     }
     bool flush() override { return ++flushes > 0; }
@@ -36,6 +37,7 @@ public:
     size_t chunk;
     size_t position = 0;
     std::string output;
+    std::string* out;  // where writes go: `output` unless given (the fuzz target keeps each reply)
     bool failWrites = false;
     int flushes = 0;
     int lastDeadline = 0;
