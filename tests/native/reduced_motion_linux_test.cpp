@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "app/native/animation_setting_linux.h"
+#include "app/native/reduced_motion.h"
 
 namespace {
 
@@ -44,6 +50,24 @@ TEST(AnimationSetting, ParsesBooleanAnswers) {
     EXPECT_EQ(desktop::parseBooleanSetting("'false'"), std::nullopt);
     EXPECT_EQ(desktop::parseBooleanSetting("No such schema"), std::nullopt);
     EXPECT_EQ(desktop::parseBooleanSetting(""), std::nullopt);
+}
+
+// The desktop's answer through a stand-in gsettings found on PATH: animations off is reduced
+// motion; a failing or unreadable answer is not.
+TEST(ReducedMotion, FollowsTheDesktopsAnimationSwitch) {
+    char dir[] = "/tmp/orvik-gsettings-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string script = std::string(dir) + "/gsettings";
+    const char* path = std::getenv("PATH");
+    const std::string oldPath = path ? path : "";
+    ::setenv("PATH", dir, 1);
+    for (const auto& [body, reduced] : {std::pair{"echo false", true}, {"echo true", false}, {"echo false; exit 1", false}}) {
+        std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
+        ::chmod(script.c_str(), 0755);
+        EXPECT_EQ(desktop::systemReducedMotion(), reduced) << body;
+    }
+    ::setenv("PATH", oldPath.c_str(), 1);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ using orvik_test::CapturedRun;
 
 using orvik_test::OrvikctlTest;
 
-TEST_F(OrvikctlTest, StatusRefusedConnectAndShutdownAgainstTheRealService) {
+TEST_F(OrvikctlTest, StatusRefusedConnectDisconnectAndShutdownAgainstTheRealService) {
     const auto exe = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {"--runtime", runtime.path()});
         return orvik_test::runCaptured(ORVIKCTL_EXE, args);
@@ -24,6 +24,7 @@ TEST_F(OrvikctlTest, StatusRefusedConnectAndShutdownAgainstTheRealService) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err.rfind("orvikctl: ", 0), 0u) << result.err;
     EXPECT_GT(result.err.size(), 11u);
+    EXPECT_EQ(exe({"disconnect"}).out, "Disconnected.\nService   running\nTunnel    down\n");
     EXPECT_EQ(exe({"frobnicate"}).exitCode, 2);
     result = exe({"shutdown"});
     EXPECT_EQ(result.exitCode, 0) << result.err;

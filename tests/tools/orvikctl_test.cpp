@@ -70,6 +70,7 @@ TEST_F(Orvikctl, UsageErrorsExitTwoAndChangeNothing) {
         {{"login", "demo@velora.local"}, "no password given"},  // empty standard input
         {{"login", "  "}, "EMAIL is empty"},
         {{"logout", "--runtime="}, "option --runtime needs a value"},
+        {{"logout", "--runtime"}, "option --runtime needs a value"},
         {{"logout", "--invite", "X"}, "option --invite is only for register"},
         {{"buy", "0", "month_price"}, "PLAN_ID must be a whole number"},
         {{"buy", "99999999999", "month_price"}, "PLAN_ID must be a whole number"},
@@ -84,6 +85,7 @@ TEST_F(Orvikctl, UsageErrorsExitTwoAndChangeNothing) {
         EXPECT_EQ(result.out, "");
     }
     EXPECT_FALSE(signedIn());
+    EXPECT_TRUE(contains(run({"--help"}).out, "\nExit status: 0 success, 1 failure, 2 wrong usage.\n"));
     for (const char* command : {"status", "connect", "login", "register", "buy", "order"}) {
         const CapturedRun help = run({command, "--help"});
         EXPECT_EQ(help.out.rfind(std::string("usage: orvikctl [--runtime DIR] [--json] ") + command, 0), 0u) << help.out;
@@ -134,6 +136,24 @@ TEST_F(Orvikctl, RegistersListsPlansBuysAndChecksTheOrder) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(result.err.starts_with("orvikctl: ")) << result.err;
+}
+
+// The e-mail code and the invite code are asked for only when the panel wants them; a panel
+// with a captcha sends the user to its web site.
+TEST_F(Orvikctl, RegistersWithTheChecksThePanelAsksFor) {
+    orvik_test::FakePanel& server = usePanel();
+    server.on("GET", panel::kGuestConfig, panel::success(panel::guestConfig(true, true, false)));
+    server.on("POST", panel::kEmailCode, panel::success(true));
+    EXPECT_EQ(run({"register", "no-at-sign"}, "long-enough\n").err, "orvikctl: 请先填写邮箱\n");
+    EXPECT_EQ(run({"register", "new@example.com"}, "long-enough\n \n").err, "orvikctl: 请填写邀请码\n");
+    EXPECT_EQ(run({"register", "new@example.com"}, "long-enough\nINV-1\n").exitCode, 2) << "no e-mail code";
+    const CapturedRun result = run({"register", "new@example.com"}, "long-enough\nINV-1\n 123456 \n");
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string sent = server.requestsTo(panel::kRegister).back().body;
+    EXPECT_TRUE(contains(sent, "123456") && contains(sent, "INV-1")) << sent;
+    server.on("GET", panel::kGuestConfig, panel::success(panel::guestConfig(false, false, true)));
+    EXPECT_EQ(run({"register", "new@example.com"}, "long-enough\n").err, "orvikctl: 面板开启了人机验证，请到网站注册\n");
+    EXPECT_FALSE(server.requestsTo(panel::kRegister).size() > 1) << "nothing registered without the codes";
 }
 
 }  // namespace
