@@ -52,6 +52,15 @@ TEST_F(NetworkOpsWin, AdapterLookupsOnTheVisibleAdapters) {
     EXPECT_TRUE(ops_->waitForIpv4Address("lo", 2000)) << "lo has 127.0.0.1";
     EXPECT_FALSE(ops_->routeExists("orvik-no-such-adapter", "0.0.0.0", 0));
     EXPECT_FALSE(ops_->routeExists("lo", "node.example.com", 32));
+    // Wine shows the host's table, read only: its default gateway is found and its route
+    // seen, or the refusal is in the service's words.
+    tunnel::PhysicalGateway gateway;
+    std::string error;
+    if (ops_->findPhysicalGateway(gateway, error)) {
+        EXPECT_TRUE(ops_->routeExists(gateway.interfaceAlias, "0.0.0.0", 0)) << gateway.interfaceAlias;
+    } else {
+        EXPECT_EQ(error, "no physical default gateway");
+    }
 }
 
 }  // namespace
