@@ -32,6 +32,13 @@ TEST(JsonLookup, FirstMemberInDocumentOrderAtAnyDepth) {
     // A member's key comes before the contents of its own value.
     EXPECT_EQ(jsonObject(R"({"x":{"x":5}})", "x"), R"({"x":5})");
     EXPECT_EQ(jsonString(R"({"Id":"upper"})", "id"), "");  // keys compare exactly
+    // JSON white space anywhere; duplicate keys read the first member.
+    EXPECT_EQ(jsonString(R"({"a" :  "v"})", "a"), "v");
+    EXPECT_EQ(jsonString("{\"a\":\r\n\t\"v\"}", "a"), "v");  // line breaks before the value too
+    EXPECT_EQ(jsonInt("{\n  \"id\" :\n 5\n}", "id", 0), 5);
+    EXPECT_EQ(jsonInt(R"({"id":1,"id":2})", "id", 0), 1);
+    EXPECT_EQ(jsonObject(R"({"plan":{"a":1,"a":2}})", "plan"), R"({"a":1,"a":2})");
+    EXPECT_EQ(jsonInt(jsonObject(R"({"plan":{"a":1,"a":2}})", "plan"), "a", 0), 1);
 }
 
 TEST(JsonLookup, KeysInsideStringValuesAreNeverMatched) {
@@ -39,12 +46,6 @@ TEST(JsonLookup, KeysInsideStringValuesAreNeverMatched) {
     EXPECT_EQ(jsonString(text, "token"), "real");
     EXPECT_EQ(jsonInt(R"({"note":"\"id\":7","id":3})", "id", -1), 3);
     EXPECT_FALSE(jsonFlag(R"({"hint":"\"ok\":1"})", "ok"));
-}
-
-TEST(JsonLookup, WhiteSpaceIsJsonWhiteSpace) {
-    EXPECT_EQ(jsonString(R"({"a" :  "v"})", "a"), "v");
-    EXPECT_EQ(jsonString("{\"a\":\r\n\t\"v\"}", "a"), "v");  // line breaks before the value too
-    EXPECT_EQ(jsonInt("{\n  \"id\" :\n 5\n}", "id", 0), 5);
 }
 
 TEST(JsonLookup, TextThatIsNotJsonReadsAsAbsent) {
@@ -68,19 +69,10 @@ TEST(JsonLookup, DeepNestingNeitherCrashesNorIsRead) {
     EXPECT_EQ(jsonDataObject(unbalanced), unbalanced);
 }
 
-TEST(JsonLookup, DuplicateKeysReadTheFirstMember) {
-    EXPECT_EQ(jsonInt(R"({"id":1,"id":2})", "id", 0), 1);
-    EXPECT_EQ(jsonObject(R"({"plan":{"a":1,"a":2}})", "plan"), R"({"a":1,"a":2})");
-    EXPECT_EQ(jsonInt(jsonObject(R"({"plan":{"a":1,"a":2}})", "plan"), "a", 0), 1);
-}
-
-TEST(JsonString, DecodesJsonEscapes) {
+TEST(JsonString, DecodesJsonEscapesOfStringValuesOnly) {
     EXPECT_EQ(jsonString(R"({"m":"\u4f60\u597d\u4e16\u754c"})", "m"), "你好世界");
     EXPECT_EQ(jsonString(R"({"m":"a\tb\nc\r\"q\"\\\/"})", "m"), "a\tb\nc\r\"q\"\\/");
     EXPECT_EQ(jsonString(R"({"m":"\ud83d\ude00"})", "m"), "\xF0\x9F\x98\x80");  // one code point
-}
-
-TEST(JsonString, OnlyStringValues) {
     EXPECT_EQ(jsonString(R"({"a":5})", "a"), "");
     EXPECT_EQ(jsonString(R"({"a":{"b":"c"}})", "a"), "");
     EXPECT_EQ(jsonString(R"({"a":""})", "a"), "");
@@ -170,9 +162,7 @@ TEST(JsonObjectArray, ObjectElementsOfTheArray) {
     ASSERT_EQ(mixed.size(), 1u);
     EXPECT_EQ(mixed[0], R"({"id":3})");
     EXPECT_TRUE(jsonObjectArray(R"({"list":[]})", "list").empty());
-}
-
-TEST(JsonObjectArray, FallsBackToDataOnlyWhenTheKeyIsAbsent) {
+    // Falls back to "data" only when the key is absent.
     EXPECT_EQ(jsonObjectArray(R"({"data":[{"id":1}]})", "plans").size(), 1u);
     // The key is there but holds no array: no fallback, no grabbing of a later array.
     EXPECT_TRUE(jsonObjectArray(R"({"plans":{"a":1},"data":[{"id":1}]})", "plans").empty());
