@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "service/systemd_unit_linux.h"
-#include "tests/support/recording_runner.h"
+#include "tests/support/fake_machine.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -21,7 +21,7 @@ protected:
     std::string unit() const { return units.read(service::kUnitName); }
 
     orvik_test::TempDir units;
-    orvik_test::RecordingRunner runner;
+    orvik_test::FakeMachine runner;
 };
 
 TEST_F(SystemdUnit, InstallWritesEnablesAndStartsTheUnitAndUninstallTakesItAway) {

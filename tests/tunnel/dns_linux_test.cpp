@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "service/tunnel/dns_linux.h"
-#include "tests/support/recording_runner.h"
+#include "tests/support/fake_machine.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -38,7 +38,7 @@ protected:
     bool stateExists() const { return dir_.exists("lib/orvik/dns-state"); }
 
     orvik_test::TempDir dir_;
-    orvik_test::RecordingRunner runner_;
+    orvik_test::FakeMachine runner_;
     std::vector<InputCall> inputCalls_;
 };
 

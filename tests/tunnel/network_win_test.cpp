@@ -6,14 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "service/tunnel/network.h"
-#include "tests/support/recording_runner.h"
+#include "tests/support/fake_machine.h"
 #include "vpn/text_win.h"
 
 namespace {
 
 class NetworkOpsWin : public ::testing::Test {
 protected:
-    orvik_test::RecordingRunner runner_;
+    orvik_test::FakeMachine runner_;
     std::unique_ptr<tunnel::NetworkOps> ops_ = tunnel::makeNetworkOps(runner_);
 };
 
