@@ -1,0 +1,49 @@
+// Runs the tst_*.qml files against the statically linked QML modules: the same modules the
+// program links, resolved from the program's resources, never from the disk.
+#include <QtQuickTest/quicktest.h>
+
+#include <QColor>
+#include <QDir>
+#include <QMetaProperty>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(Orvik_StylePlugin)
+Q_IMPORT_QML_PLUGIN(Orvik_TesselPlugin)
+
+// What QML cannot ask of an object: the names of its colour properties.
+class Introspect : public QObject {
+  Q_OBJECT
+
+ public:
+  Q_INVOKABLE QStringList colorProperties(QObject* object) const {
+    QStringList names;
+    const QMetaObject* meta = object ? object->metaObject() : nullptr;
+    for (int i = meta ? meta->propertyOffset() : 0; meta && i < meta->propertyCount(); ++i) {
+      if (meta->property(i).metaType() == QMetaType::fromType<QColor>()) names << meta->property(i).name();
+    }
+    return names;
+  }
+};
+
+class QmlTestSetup : public QObject {
+  Q_OBJECT
+
+ public slots:
+  void qmlEngineAvailable(QQmlEngine* engine) {
+    engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+    // Where the picture tests write what a person looks at.
+    QString shots = qEnvironmentVariable("ORVIK_SHOTS_DIR", QStringLiteral(ORVIK_SHOTS_DIR));
+    QDir().mkpath(shots);
+    engine->rootContext()->setContextProperty(QStringLiteral("shotsDirectory"), shots);
+    engine->rootContext()->setContextProperty(QStringLiteral("introspect"), &introspect_);
+  }
+
+ private:
+  Introspect introspect_;
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(orvik_qml, QmlTestSetup)
+
+#include "qml_test_main.moc"

@@ -1,0 +1,180 @@
+import QtQuick
+import QtTest
+import Orvik.Style
+import Orvik.Tessel
+
+Item {
+    id: root
+    width: 800
+    height: 300
+
+    // Stands in for the window the header moves, maximises and closes.
+    Component {
+        id: hostComponent
+        QtObject {
+            property int visibility: Window.Windowed
+            property int moves: 0
+            property var calls: []
+            function startSystemMove() { moves += 1; return true }
+            function showMinimized() { calls.push("minimise") }
+            function showMaximized() { calls.push("maximise"); visibility = Window.Maximized }
+            function showNormal() { calls.push("restore"); visibility = Window.Windowed }
+            function close() { calls.push("close") }
+        }
+    }
+    Component { id: headerComponent; MinimalHeader { width: 760 } }
+    Component { id: primaryComponent; PrimaryAction { text: "连接" } }
+    Component { id: readoutComponent; EndpointReadout { country: "日本"; city: "东京"; latency: 42 } }
+    Component { id: inlineComponent; InlineAction { text: "购买套餐" } }
+
+    OrvikTestCase {
+        name: "Controls"
+
+        function cleanup() {
+            Theme.darkMode = false
+            Theme.reduceMotion = false
+        }
+
+        function make(component, properties) {
+            const item = createTemporaryObject(component, root, properties || {})
+            verify(item)
+            return item
+        }
+
+        function windowButtons(header) {
+            return ["minimiseButton", "maximiseButton", "closeButton"].map(name => findChild(header, name))
+        }
+
+        function test_primaryFill_data() {
+            return [
+                { tag: "off light", state: "off", dark: false, fill: "#17191D" },
+                { tag: "off dark", state: "off", dark: true, fill: "#F1F1EC" },
+                { tag: "igniting light", state: "igniting", dark: false, fill: "#F4EAD0" },
+                { tag: "connecting dark", state: "connecting", dark: true, fill: "#2D2A20" },
+                { tag: "lit light", state: "lit", dark: false, fill: "#EDF8F4" },
+                { tag: "connected dark", state: "connected", dark: true, fill: "#1B2A26" },
+                { tag: "fault light", state: "fault", dark: false, fill: "#9A581F" },
+                { tag: "extinguishing dark", state: "extinguishing", dark: true, fill: "#24282B" }
+            ]
+        }
+        function test_primaryFill(row) {
+            Theme.darkMode = row.dark
+            Theme.reduceMotion = true
+            const button = make(primaryComponent, { visualState: row.state })
+            waitForRendering(button)
+            compareColor(grabImage(button).pixel(12, button.height / 2), row.fill, "fill")
+        }
+
+        function test_primaryDisabledIsFaded() {
+            Theme.reduceMotion = true
+            const button = make(primaryComponent, { enabled: false })
+            waitForRendering(button)
+            verify(!sameColor(grabImage(button).pixel(12, button.height / 2), Theme.textPrimary, 0.1))
+        }
+
+        // Seven days left is a warning, eight is not; unlimited (below 0) never is.
+        function test_badgeWarning_data() {
+            return [
+                { tag: "7 days", days: 7, active: true, warn: true, text: "剩余 7 天" },
+                { tag: "0 days", days: 0, active: true, warn: true, text: "剩余 7 天" },
+                { tag: "8 days", days: 8, active: true, warn: false, text: "剩余 7 天" },
+                { tag: "unlimited", days: -1, active: true, warn: false, text: "剩余 7 天" },
+                { tag: "expired", days: 30, active: false, warn: true, text: "会员已到期" }
+            ]
+        }
+        function test_badgeWarning(row) {
+            const header = make(headerComponent, { remainingDays: row.days, membershipActive: row.active,
+                                                   remainingLabel: "剩余 7 天" })
+            const remaining = findChild(header, "remaining")
+            compare(remaining.text, row.text)
+            compare(remaining.color, row.warn ? Theme.fault : Theme.textSecondary)
+        }
+
+        function test_accessibleNames() {
+            const header = make(headerComponent, { membershipTier: "PRO", remainingLabel: "剩余 12 天" })
+            compare(header.accountControl.Accessible.name, "查看会员信息，PRO，剩余 12 天")
+            header.membershipActive = false
+            compare(header.accountControl.Accessible.name, "查看会员信息，会员已到期")
+            compare(header.moreControl.Accessible.name, "打开更多选项")
+            compare(windowButtons(header).map(b => b.Accessible.name).join("|"), "最小化|最大化|隐藏到托盘")
+            compare(make(readoutComponent).Accessible.name, "当前线路，日本 · 东京，42 ms，点击切换")
+            compare(make(inlineComponent).Accessible.name, "购买套餐")
+            compare(make(primaryComponent).Accessible.name, "连接")
+        }
+
+        function test_signals() {
+            const header = make(headerComponent)
+            const account = signalSpy.createObject(header, { target: header, signalName: "accountRequested" })
+            const more = signalSpy.createObject(header, { target: header, signalName: "moreRequested" })
+            mouseClick(header.accountControl)
+            mouseClick(header.moreControl)
+            compare(account.count, 1)
+            compare(more.count, 1)
+        }
+
+        // The press must travel 5 px (|dx| + |dy|) before the window moves, and only once per press.
+        function test_dragThreshold() {
+            const host = hostComponent.createObject(root)
+            const header = make(headerComponent, { hostWindow: host })
+            mousePress(header, 300, 29)
+            mouseMove(header, 302, 31)
+            compare(host.moves, 0)
+            mouseMove(header, 303, 31)
+            compare(host.moves, 1)
+            mouseMove(header, 340, 40)
+            compare(host.moves, 1)
+            mouseRelease(header, 340, 40)
+            mousePress(header, 300, 29)
+            mouseMove(header, 300, 24)
+            compare(host.moves, 2)
+            mouseRelease(header, 300, 24)
+            mouseDoubleClickSequence(header, 300, 29)
+            compare(host.visibility, Window.Maximized)
+            host.destroy()
+        }
+
+        function test_windowButtons() {
+            const host = hostComponent.createObject(root)
+            const header = make(headerComponent, { hostWindow: host })
+            const buttons = windowButtons(header)
+            for (const button of buttons)
+                mouseClick(button)
+            mouseClick(buttons[1])
+            compare(host.calls.join(","), "minimise,maximise,close,restore")
+            header.hostWindow = null
+            mouseClick(buttons[2])
+            compare(host.calls.length, 4)
+            host.destroy()
+        }
+
+        // The bar's fill over the window surface, and its corners squared when maximised.
+        function test_headerPixels_data() {
+            return [
+                { tag: "light", dark: false, bar: Qt.tint("#F5F4EF", "#C7FAF9F4") },
+                { tag: "dark", dark: true, bar: Qt.tint("#101214", "#D1101214") }
+            ]
+        }
+        function test_headerPixels(row) {
+            Theme.darkMode = row.dark
+            const host = hostComponent.createObject(root)
+            const surface = createTemporaryQmlObject("import QtQuick; Rectangle { width: 760; height: 58 }", root)
+            surface.color = Theme.background
+            const header = make(headerComponent, { hostWindow: host, parent: surface })
+            waitForRendering(header)
+            let image = grabImage(surface)
+            compareColor(image.pixel(380, 12), row.bar, "bar top")
+            compareColor(image.pixel(380, 45), row.bar, "bar bottom")
+            compareColor(image.pixel(1, 1), Theme.background, "rounded corner")
+            host.visibility = Window.Maximized
+            waitForRendering(header)
+            image = grabImage(surface)
+            compareColor(image.pixel(1, 1), row.bar, "square corner")
+            host.destroy()
+        }
+    }
+
+    Component {
+        id: signalSpy
+        SignalSpy {}
+    }
+}

@@ -1,0 +1,162 @@
+import QtQuick
+import Orvik.Style
+import Orvik.Tessel
+
+Item {
+    id: root
+    width: 500
+    height: 400
+
+    Component {
+        id: sceneComponent
+        TesselScene {}
+    }
+
+    OrvikTestCase {
+        name: "TesselScene"
+
+        function cleanup() {
+            Theme.darkMode = false
+            Theme.reduceMotion = false
+        }
+
+        function makeScene(properties) {
+            const scene = createTemporaryObject(sceneComponent, root, properties || {})
+            verify(scene)
+            return scene
+        }
+
+        // The controller's words and the components' synonyms land on the same targets.
+        function test_targets_data() {
+            return [
+                { tag: "igniting stage 0", state: "igniting", stage: 0, progress: 0.48, opacity: 0.90 },
+                { tag: "connecting stage 1", state: "connecting", stage: 1, progress: 0.78, opacity: 0.90 },
+                { tag: "igniting stage 2", state: "igniting", stage: 2, progress: 1.0, opacity: 0.90 },
+                { tag: "lit", state: "lit", stage: -1, progress: 1.0, opacity: 1.0 },
+                { tag: "connected", state: "connected", stage: -1, progress: 1.0, opacity: 1.0 },
+                { tag: "fault", state: "fault", stage: -1, progress: 0.94, opacity: 0.72 },
+                { tag: "off previewed", state: "off", preview: true, stage: -1, progress: 0.17, opacity: 0.58 },
+                { tag: "off", state: "off", stage: -1, progress: 0.08, opacity: 0.42 },
+                { tag: "extinguishing previewed", state: "extinguishing", preview: true, stage: -1,
+                  progress: 0.08, opacity: 0.42 }
+            ]
+        }
+        function test_targets(row) {
+            Theme.reduceMotion = true
+            const scene = makeScene({ visualState: row.state, stageIndex: row.stage,
+                                      previewRequested: row.preview === true })
+            fuzzyCompare(scene.beamProgress, row.progress, 0.001)
+            fuzzyCompare(scene.beamOpacity, row.opacity, 0.001)
+        }
+
+        // At rest (reduced motion, or after the one scan) the cone shows each state's width.
+        function test_cone_data() {
+            return [
+                { tag: "connected", state: "lit", opacity: 0.44, scale: 1.0 },
+                { tag: "connecting reduced", state: "igniting", reduce: true, opacity: 0.18, scale: 1.0 },
+                { tag: "connecting after the scan", state: "igniting", opacity: 0.08, scale: 0.12 },
+                { tag: "fault", state: "fault", opacity: 0.08, scale: 0.32 },
+                { tag: "off previewed", state: "off", preview: true, opacity: 0.035, scale: 0.12 },
+                { tag: "off", state: "off", opacity: 0, scale: 0.12 },
+                { tag: "disconnecting", state: "extinguishing", preview: true, opacity: 0, scale: 0.12 }
+            ]
+        }
+        function test_cone(row) {
+            Theme.reduceMotion = row.reduce === true
+            const scene = makeScene({ visualState: row.state, previewRequested: row.preview === true })
+            tryCompare(scene, "scanning", false, 3000)
+            fuzzyCompare(scene.coneOpacity, row.opacity, 0.001)
+            fuzzyCompare(scene.coneScale, row.scale, 0.001)
+        }
+
+        // Each attempt scans once; activation and motion settings stop or force it.
+        function test_scanTriggers() {
+            const scene = makeScene({ visualState: "igniting" })
+            verify(scene.scanning, "serial 0 scans when created connecting")
+            scene.visualState = "off"
+            verify(!scene.scanning)
+            compare(scene.coneOpacity, 0)
+
+            scene.connectionAttemptSerial = 5
+            verify(!scene.scanning, "a new serial outside connecting does not scan")
+            scene.visualState = "connecting"
+            verify(scene.scanning)
+            scene.visualState = "fault"
+            scene.visualState = "igniting"
+            verify(!scene.scanning, "the same attempt does not scan twice")
+
+            scene.applicationActive = false
+            scene.applicationActive = true
+            verify(scene.scanning, "re-activation restarts the scan")
+            scene.applicationActive = false
+            verify(!scene.scanning)
+            scene.applicationActive = true
+
+            Theme.reduceMotion = true
+            verify(!scene.scanning, "reduced motion stops the scan")
+            fuzzyCompare(scene.coneOpacity, 0.18, 0.001)
+            Theme.reduceMotion = false
+            verify(scene.scanning)
+            scene.connectionAttemptSerial = 6
+            verify(scene.scanning)
+            tryCompare(scene, "scanning", false, 3000)
+            fuzzyCompare(scene.coneOpacity, 0.08, 0.001)
+        }
+
+        function test_beamAnimatesUnlessMotionIsReduced() {
+            const scene = makeScene()
+            scene.visualState = "lit"
+            verify(scene.beamProgress < 0.5, "the beam grows over time")
+            tryCompare(scene, "beamProgress", 1.0, 3000)
+            Theme.reduceMotion = true
+            scene.visualState = "off"
+            fuzzyCompare(scene.beamProgress, 0.08, 0.001)
+        }
+
+        function test_stageText_data() {
+            return [
+                { tag: "stage 0", stage: 0, text: "正在寻找方向" },
+                { tag: "stage 1", stage: 1, text: "正在建立通道" },
+                { tag: "stage 2", stage: 2, text: "正在确认网络" }
+            ]
+        }
+        function test_stageText(row) {
+            Theme.reduceMotion = true
+            const scene = makeScene({ visualState: "igniting", stageIndex: row.stage })
+            const label = findChild(scene, "stageText")
+            compare(label.text, row.text)
+            verify(label.visible)
+            scene.visualState = "lit"
+            verify(!label.visible)
+        }
+
+        // The destination ring at the top of the beam, drawn at scale 1 (430 x 330).
+        function test_targetPixels_data() {
+            return [
+                { tag: "off light", state: "off", dark: false, ring: "#A8ABB0", fill: "#F5F4EF" },
+                { tag: "off dark", state: "off", dark: true, ring: "#777C78", fill: "#101214" },
+                { tag: "lit light", state: "lit", dark: false, ring: "#2A9477", fill: "#2A9477" },
+                { tag: "fault dark", state: "fault", dark: true, ring: "#D59A57", fill: "#101214" }
+            ]
+        }
+        function test_targetPixels(row) {
+            Theme.darkMode = row.dark
+            Theme.reduceMotion = true
+            const scene = makeScene({ visualState: row.state, width: 430, height: 330 })
+            waitForRendering(scene)
+            const image = grabImage(scene)
+            verify(sameColor(image.pixel(215, 35), row.ring, 0.04), "ring " + image.pixel(215, 35))
+            compareColor(image.pixel(215, 40), row.fill, "fill")
+        }
+
+        function test_keepsProportionsAtAnySize() {
+            Theme.reduceMotion = true
+            const scene = makeScene({ visualState: "lit", width: 215, height: 330 })
+            waitForRendering(scene)
+            const target = findChild(scene, "target")
+            const centre = target.mapToItem(scene, target.width / 2, target.height / 2)
+            fuzzyCompare(centre.x, 107.5, 0.5)
+            fuzzyCompare(centre.y, 0.5 * 40 + (330 - 165) / 2, 0.5)
+        }
+    }
+}

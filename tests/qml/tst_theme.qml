@@ -1,0 +1,39 @@
+import QtQuick
+import Orvik.Style
+
+Item {
+    OrvikTestCase {
+        name: "Theme"
+
+        function cleanup() {
+            Theme.darkMode = false
+            Theme.reduceMotion = false
+        }
+
+        function test_duration_data() {
+            return [
+                { tag: "normal", reduce: false, normal: 700, expected: 700 },
+                { tag: "reduced long", reduce: true, normal: 700, expected: 80 },
+                { tag: "reduced at limit", reduce: true, normal: 80, expected: 80 },
+                { tag: "reduced short", reduce: true, normal: 60, expected: 60 },
+                { tag: "reduced zero", reduce: true, normal: 0, expected: 0 }
+            ]
+        }
+        function test_duration(row) {
+            Theme.reduceMotion = row.reduce
+            compare(Theme.duration(row.normal), row.expected)
+        }
+
+        // A pair with the same value twice would leave one theme with the other's colour.
+        function test_everyColourFollowsDarkMode() {
+            const names = introspect.colorProperties(Theme)
+            verify(names.length >= 19, names)
+            const light = {}
+            for (const name of names)
+                light[name] = Theme[name].toString()
+            Theme.darkMode = true
+            for (const name in light)
+                verify(Theme[name].toString() !== light[name], name + " keeps its light value in dark mode")
+        }
+    }
+}
