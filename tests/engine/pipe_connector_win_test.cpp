@@ -4,9 +4,7 @@
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <optional>
-#include <string>
 
 #include <gtest/gtest.h>
 
@@ -18,7 +16,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using engine::PipeConnector;
 
 // The service's listener waiting for one client on a fresh name.
@@ -63,7 +60,9 @@ struct SquattedPipe {
         SetSecurityDescriptorOwner(&descriptor, reinterpret_cast<TOKEN_USER*>(user)->User.Sid, FALSE);
         SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
         SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-        pipe = CreateNamedPipeW(vpn::widen(name).c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, &attributes);
+        const std::wstring wide = vpn::widen(name);
+        pipe = CreateNamedPipeW(wide.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 4096, 4096, 0,
+                                &attributes);
         EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
     }
     ~SquattedPipe() { CloseHandle(pipe); }
@@ -76,64 +75,47 @@ struct SquattedPipe {
 std::optional<bool> unelevated(unsigned long) { return false; }
 std::optional<bool> tokenUnreadable(unsigned long) { return std::nullopt; }
 
-struct TrustCase {
-    const char* what;
-    bool squatted;                     // else the service's own listener
-    engine::ServerProcessCheck check;  // what the client learns of the server's process
-    bool trusted;
-};
-
-class ServerTrust : public ::testing::TestWithParam<TrustCase> {};
-
-TEST_P(ServerTrust, TheClientTalksOnlyToTheServiceItself) {
-    const TrustCase& row = GetParam();
-    std::optional<ServicePipe> service;
-    std::optional<SquattedPipe> squatter;
-    const std::string name = row.squatted ? squatter.emplace().name : service.emplace().name;
-    const auto connector = engine::makeNamedPipeConnector(row.check);
-    std::unique_ptr<vpn::ByteStream> connection;
-    unsigned long code = 0;
-    const PipeConnector::Status status = connector->open(name, connection, code);
-    if (row.trusted) {
-        EXPECT_EQ(status, PipeConnector::Status::opened);
-        return;
-    }
-    EXPECT_EQ(status, PipeConnector::Status::failed);
-    EXPECT_EQ(code, static_cast<unsigned long>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(connection, nullptr);
-    if (service) {
-        EXPECT_TRUE(service->clientLeftSilently());
+// Wine runs every process elevated: what the client learns of an unelevated server's process,
+// or of one whose token it may not read, is handed to the connector. The owner decides first.
+TEST(ServerTrust, TheClientTalksOnlyToTheServiceItself) {
+    const struct {
+        const char* what;
+        bool squatted;                     // else the service's own listener
+        engine::ServerProcessCheck check;  // what the client learns of the server's process
+        bool trusted;
+    } rows[] = {{"service", false, engine::processElevatedOrSystem, true},
+                {"service run unelevated", false, unelevated, false},
+                {"system service seen unelevated", false, tokenUnreadable, true},
+                {"squatter of another user", true, tokenUnreadable, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::optional<ServicePipe> service;
+        std::optional<SquattedPipe> squatter;
+        const std::string name = row.squatted ? squatter.emplace().name : service.emplace().name;
+        std::unique_ptr<vpn::ByteStream> connection;
+        unsigned long code = 0;
+        const auto status = engine::makeNamedPipeConnector(row.check)->open(name, connection, code);
+        EXPECT_EQ(status, row.trusted ? PipeConnector::Status::opened : PipeConnector::Status::failed);
+        EXPECT_EQ(connection != nullptr, row.trusted);
+        if (row.trusted) continue;
+        EXPECT_EQ(code, static_cast<unsigned long>(ERROR_ACCESS_DENIED));
+        EXPECT_TRUE(!service || service->clientLeftSilently());
     }
 }
 
-// Wine runs every process elevated: what the client learns of an unelevated server's process,
-// or of one whose token it may not read, is handed to the connector.
-INSTANTIATE_TEST_SUITE_P(
-    Servers, ServerTrust,
-    ::testing::Values(TrustCase{"Service", false, engine::processElevatedOrSystem, true},
-                      TrustCase{"ServiceRunUnelevated", false, unelevated, false},
-                      TrustCase{"SystemServiceSeenUnelevated", false, tokenUnreadable, true},
-                      TrustCase{"Squatter", true, engine::processElevatedOrSystem, false},
-                      TrustCase{"SquatterOfAnotherUser", true, tokenUnreadable, false}),
-    [](const ::testing::TestParamInfo<TrustCase>& row) { return row.param.what; });
-
-// A service that accepts and then neither reads nor answers: the transfer ends at its deadline.
-TEST(PipeConnectorDeadline, ATransferToAServiceThatNeverAnswersEndsAtItsDeadline) {
-    for (const bool writing : {true, false}) {
-        ServicePipe service;
-        std::unique_ptr<vpn::ByteStream> connection;
-        unsigned long code = 0;
-        ASSERT_EQ(engine::makePlatformPipeConnector()->open(service.name, connection, code),
-                  PipeConnector::Status::opened);
-        connection->setDeadline(200);
-        const auto start = Clock::now();
-        std::string payload(writing ? vpn::kMaxFramePayload : 16, 'x');  // more than the pipe holds
-        const bool done = writing ? vpn::writeFrame(*connection, payload, code)
-                                  : vpn::readFrame(*connection, payload, code);
-        EXPECT_FALSE(done) << (writing ? "write" : "read");
-        EXPECT_EQ(code, static_cast<unsigned long>(ERROR_TIMEOUT)) << (writing ? "write" : "read");
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
-    }
+// A service that accepts and then reads nothing: a request larger than the pipe holds ends at
+// its deadline (the service's own reads end at theirs the same way).
+TEST(PipeConnectorDeadline, AWriteToAServiceThatNeverReadsEndsAtItsDeadline) {
+    ServicePipe service;
+    std::unique_ptr<vpn::ByteStream> connection;
+    unsigned long code = 0;
+    const auto status = engine::makePlatformPipeConnector()->open(service.name, connection, code);
+    ASSERT_EQ(status, PipeConnector::Status::opened);
+    connection->setDeadline(200);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(vpn::writeFrame(*connection, std::string(vpn::kMaxFramePayload, 'x'), code));
+    EXPECT_EQ(code, static_cast<unsigned long>(ERROR_TIMEOUT));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace

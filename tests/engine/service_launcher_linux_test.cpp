@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "app/engine/service_launcher_linux.h"
-#include "tests/engine/engine_test_doubles.h"
+#include "app/engine/engine_client.h"
 #include "tests/support/environment.h"
 #include "tests/support/service_client.h"
 #include "tests/support/temp_dir.h"
@@ -20,65 +20,43 @@ namespace {
 
 using Outcome = engine::ServiceLauncher::Outcome;
 
-class PkexecLaunch : public ::testing::Test {
-protected:
-    PkexecLaunch() {
-        bin.write("pkexec", "#!/bin/sh\nfor word in \"$@\"; do printf '%s\\n' \"$word\"; done > \"$PKEXEC_LOG.part\"\n"
-                            "mv \"$PKEXEC_LOG.part\" \"$PKEXEC_LOG\"\nexit \"$PKEXEC_EXIT\"\n");
-        ::chmod(bin.file("pkexec").c_str(), 0755);
-    }
-
-    // Polls until the stand-in has ended (or `polls` × 10 ms passed).
-    Outcome finalOutcome(engine::ServiceLauncher& launcher, unsigned long& code, int polls = 500) {
-        for (int i = 0; i < polls; ++i) {
-            const Outcome outcome = launcher.poll(code);
-            if (outcome != Outcome::started) return outcome;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return Outcome::started;
-    }
-
-    engine::LaunchCommand command() const {
-        engine::LaunchCommand launch;
-        launch.executable = "/opt/velora/orvik_service";
-        launch.arguments = engine::serviceLaunchArguments(out.file("run $(touch pwned) ; x"), 77);
-        launch.workingDirectory = out.path();
-        return launch;
-    }
-
+// Exit 0 (the service's own exit decides nothing), 126 (the prompt declined), 127 (failed);
+// the words reach pkexec as they are, through no shell.
+TEST(PkexecLaunch, PassesTheArgumentsAsSeparateWordsWithoutAShellAndReadsTheExitCode) {
     orvik_test::TempDir bin;
     orvik_test::TempDir out;
+    bin.write("pkexec", "#!/bin/sh\n"
+                        "for word in \"$@\"; do printf '%s\\n' \"$word\"; done >\"$PKEXEC_LOG.part\"\n"
+                        "mv \"$PKEXEC_LOG.part\" \"$PKEXEC_LOG\"\nexit \"$PKEXEC_EXIT\"\n");
+    ::chmod(bin.file("pkexec").c_str(), 0755);
     orvik_test::ScopedEnvironment path{"PATH", bin.path() + ":/usr/bin:/bin"};
     orvik_test::ScopedEnvironment log{"PKEXEC_LOG", out.file("argv.txt")};
-};
-
-// Exit 0 (the service's own exit decides nothing), 126 (the prompt declined), 127 (failed).
-TEST_F(PkexecLaunch, PassesTheArgumentsAsSeparateWordsWithoutAShellAndReadsTheExitCode) {
+    const std::string runtime = out.file("run $(touch pwned) ; x");
+    const std::string kExe = "/opt/velora/orvik_service";
+    const engine::LaunchCommand command{kExe, engine::serviceLaunchArguments(runtime, 77), out.path()};
     for (const auto& [exit, outcome] : {std::pair{"0", Outcome::started}, std::pair{"126", Outcome::declined},
                                         std::pair{"127", Outcome::failed}}) {
         orvik_test::ScopedEnvironment code{"PKEXEC_EXIT", exit};
         auto launcher = engine::makePkexecServiceLauncher();
         unsigned long error = 0;
         std::remove(out.file("argv.txt").c_str());
-        ASSERT_EQ(launcher->launch(command(), error), Outcome::started);
-        for (int i = 0; i < 500 && !out.exists("argv.txt"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_EQ(finalOutcome(*launcher, error, outcome == Outcome::started ? 30 : 500), outcome) << exit;
+        ASSERT_EQ(launcher->launch(command, error), Outcome::started);
+        // Polled until the stand-in has ended; a started one still is 300 ms after its words.
+        Outcome seen = Outcome::started;
+        for (int i = 0, after = 0; i < 500 && seen == Outcome::started && after < 30; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            seen = launcher->poll(error);
+            if (outcome == Outcome::started && out.exists("argv.txt")) ++after;
+        }
+        EXPECT_EQ(seen, outcome) << exit;
         EXPECT_TRUE(outcome != Outcome::failed || error == 127u) << error;
-        EXPECT_EQ(out.read("argv.txt"), "/opt/velora/orvik_service\n--daemon\n--runtime\n" +
-                                            out.file("run $(touch pwned) ; x") + "\n--owner-pid\n77\n");
+        EXPECT_EQ(out.read("argv.txt"), kExe + "\n--daemon\n--runtime\n" + runtime + "\n--owner-pid\n77\n");
         EXPECT_FALSE(out.exists("pwned"));
     }
-    orvik_test::TempDir empty;
-    orvik_test::ScopedEnvironment nowhere{"PATH", empty.path()};
+    orvik_test::ScopedEnvironment nowhere{"PATH", out.path()};
     unsigned long code = 0;
-    EXPECT_EQ(engine::makePkexecServiceLauncher()->launch(command(), code), Outcome::failed) << "no pkexec";
+    EXPECT_EQ(engine::makePkexecServiceLauncher()->launch(command, code), Outcome::failed) << "no pkexec";
     EXPECT_EQ(code, static_cast<unsigned long>(ENOENT));
-}
-
-// True when a child of this process has ended and was not reaped.
-bool zombieChild() {
-    siginfo_t info{};
-    return ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid != 0;
 }
 
 TEST(RootLaunch, StartsTheRealServiceDetachedAndLeavesNoZombie) {
@@ -88,20 +66,17 @@ TEST(RootLaunch, StartsTheRealServiceDetachedAndLeavesNoZombie) {
     orvik_test::ScopedEnvironment pipeOverride{"ORVIK_PIPE", pipe};
     orvik_test::ScopedEnvironment notUnderSystemd{"INVOCATION_ID", std::nullopt};
     const std::string exe = ORVIK_SERVICE_EXE;
-    engine::EngineClientOptions options;
-    options.pipeName = pipe;
-    options.applicationDirectory = exe.substr(0, exe.find_last_of('/'));
-    options.runtimeDirectory = runtime.path();
-    const engine::EngineClient client(options);
+    const engine::EngineClient client({pipe, {}, {}, {}, exe.substr(0, exe.rfind('/')), runtime.path()});
 
     std::string error;
     ASSERT_TRUE(client.ensureServiceRunning(error)) << error;
-    EXPECT_FALSE(zombieChild());
+    siginfo_t child{};  // a child that ended and was not reaped
+    EXPECT_FALSE(::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) == 0 && child.si_pid != 0);
     const auto status = client.sendRequest("status", 5);
-    EXPECT_TRUE(status.ok) << status.error;
-    EXPECT_FALSE(status.running);
+    EXPECT_TRUE(status.ok && !status.running) << status.error;
     EXPECT_TRUE(client.sendRequest("shutdown", 5).ok);
-    for (int i = 0; i < 100 && client.pipeExists(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 100 && client.pipeExists(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the service ends after its reply
     EXPECT_FALSE(client.pipeExists());
     EXPECT_NE(runtime.read("orvik-service.log").find("daemon mode."), std::string::npos);
 }

@@ -1,6 +1,5 @@
 // The client-area animation switch of Windows read as reduced motion. The switch is changed
 // for this session only (never written to the user profile) and put back afterwards.
-
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,25 +8,22 @@
 
 namespace {
 
-bool setClientAreaAnimation(bool enabled) {
-    // The value travels in pvParam itself for this setting.
-    return SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0,
-                                 reinterpret_cast<PVOID>(static_cast<UINT_PTR>(enabled ? TRUE : FALSE)), 0) != FALSE;
+// The value travels in pvParam itself for this setting.
+bool setClientAreaAnimation(BOOL enabled) {
+    return SystemParametersInfoW(SPI_SETCLIENTAREAANIMATION, 0, reinterpret_cast<PVOID>(static_cast<UINT_PTR>(enabled)),
+                                 0) != FALSE;
 }
 
 TEST(ReducedMotionWin, FollowsClientAreaAnimation) {
     BOOL original = TRUE;
     ASSERT_TRUE(SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &original, 0));
     EXPECT_EQ(desktop::systemReducedMotion(), original == FALSE);
-
-    if (!setClientAreaAnimation(false)) GTEST_SKIP() << "this system does not let the switch be changed";
+    if (!setClientAreaAnimation(FALSE)) GTEST_SKIP() << "this system does not let the switch be changed";
     const bool reducedWhenOff = desktop::systemReducedMotion();
-    setClientAreaAnimation(true);
+    setClientAreaAnimation(TRUE);
     const bool reducedWhenOn = desktop::systemReducedMotion();
-    setClientAreaAnimation(original != FALSE);
-
-    EXPECT_TRUE(reducedWhenOff);
-    EXPECT_FALSE(reducedWhenOn);
+    setClientAreaAnimation(original);
+    EXPECT_TRUE(reducedWhenOff && !reducedWhenOn);
 }
 
 }  // namespace

@@ -76,14 +76,14 @@ TEST_F(TunnelLinux, StartSwitchAndStopLeaveNothingAndADeadToolIsNoticed) {
         EXPECT_EQ(lab.notUp(kNode, kTunAddress), "");
         const std::vector<long> first = lab.runningTools();
         ASSERT_TRUE(start(tunnel, params(kOtherNode), error)) << error;
-        for (long pid : first) EXPECT_TRUE(orvik_test::waitProcessGone(pid, 1000)) << pid;
+        for (long pid : first) EXPECT_TRUE(orvik_test::waitProcessGone(pid, 10000)) << pid;
         EXPECT_EQ(lab.notUp(kOtherNode, kTunAddress), "");
         EXPECT_EQ(lab.ip({"route", "show", kNode}), "") << "the old node's host route stayed";
 
         const std::vector<long> tools = lab.runningTools();
         ASSERT_FALSE(tools.empty());
         ::kill(static_cast<pid_t>(tools.front()), SIGKILL);
-        EXPECT_TRUE(orvik_test::waitProcessGone(tools.front(), 1000));
+        EXPECT_TRUE(orvik_test::waitProcessGone(tools.front(), 10000));
         EXPECT_FALSE(running(tunnel));
         stop(tunnel);
         EXPECT_EQ(lab.leftOver(), "");
@@ -129,7 +129,7 @@ TEST_F(TunnelLinux, StrayToolsAreKilledByStart) {
     inMachine([&](tunnel::Tunnel& tunnel) {
         std::string error;
         ASSERT_TRUE(start(tunnel, params(), error)) << error;
-        for (long pid : strays) EXPECT_TRUE(orvik_test::waitProcessGone(pid, 1000)) << pid;
+        for (long pid : strays) EXPECT_TRUE(orvik_test::waitProcessGone(pid, 10000)) << pid;
         EXPECT_EQ(lab.notUp(kNode, kTunAddress), "");
     });
     EXPECT_EQ(lab.leftOver(), "");

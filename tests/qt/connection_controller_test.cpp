@@ -3,7 +3,6 @@
 // cancel, stops and quit, a tunnel the service already runs, route switches, latency and the
 // device check with a real account controller.
 #include <QMap>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -14,14 +13,13 @@
 #include <mutex>
 #include <thread>
 
-#include "app/account/account_controller.h"
 #include "app/connection/connection_controller.h"
 #include "app/connection/engine_bridge.h"
 #include "service/ipc_message.h"
+#include "tests/qt/account_fixture.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/service_client.h"
 #include "tests/support/temp_dir.h"
-#include "vpn/control_plane.h"
 
 namespace {
 
@@ -138,47 +136,21 @@ const QString kShutdown = QStringLiteral("{\"op\":\"shutdown\"}");
 const QString kExpired = QStringLiteral("登录已过期，请退出后重新登录");
 const QMap<QString, QString> kCities{{"tokyo", "东京"}, {"osaka", "大阪"}, {"kyoto", "京都"}};
 
-// A signed-in back end whose device claim does what `mode` says: 0 claims (2 of 5), 1
-// refuses as expired, 2 refuses without a text, 3 claims slowly and then sets 4.
-class DevicePlane final : public vpn::ControlPlane {
-public:
-    explicit DevicePlane(std::shared_ptr<std::atomic<int>> mode) : mode_(std::move(mode)) {}
-    bool login(const std::string&, const std::string&, std::string&) override { return true; }
-    bool fetchAccount(vpn::AccountRecord& account, std::string&) override {
-        account.signedIn = account.hasPlan = true;
-        return true;
-    }
-    void logout() override {}
-    bool fetchRegisterOptions(vpn::RegisterOptions&, std::string&) override { return true; }
-    bool sendRegisterEmail(const std::string&, std::string&) override { return true; }
-    bool registerAccount(const std::string&, const std::string&, const std::string&, const std::string&,
-                         std::string&) override { return true; }
-    bool fetchPlans(std::vector<vpn::PlanOffer>&, std::string&) override { return true; }
-    bool buyPlan(int32_t, const std::string&, vpn::CheckoutResult&, std::string&) override { return false; }
-    bool checkOrder(const std::string&, bool&, std::string&) override { return false; }
-    bool claimDevice(const std::string&, int32_t& used, int32_t& limit, std::string& error) override {
-        if (*mode_ == 3) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (*mode_ == 1) error = "Login expired, please sign in again";
-        used = 2;
-        limit = 5;
-        if (*mode_ == 3) *mode_ = 4;
-        return *mode_ == 0 || *mode_ == 4;
-    }
+const orvik_test::HttpReply kClaimed = orvik_test::panel::plain(200, {{"used", 2}, {"limit", 5}});
+const orvik_test::HttpReply kLoginExpired = orvik_test::panel::plain(403, {{"message", "Login expired"}});
 
-private:
-    std::shared_ptr<std::atomic<int>> mode_;
+// A member of the scripted panel, signed in, whose device claims answer `claim`; set on the
+// rig's controller.
+struct Member {
+    Member(Rig& rig, const orvik_test::HttpReply& claim) {
+        panel.on("POST", orvik_test::panel::kClaim, claim);
+        account = world.member(panel, panel.deviceApi());
+        if (account) rig.c().setAccount(account.get());
+    }
+    orvik_test::FakePanel panel;
+    account_test::World world;
+    std::unique_ptr<AccountController> account;
 };
-
-// A signed-in account on the plane, set on the rig's controller.
-std::unique_ptr<AccountController> signIn(Rig& rig, std::shared_ptr<std::atomic<int>> mode) {
-    AccountController::Options options;
-    options.settingsFile = QString::fromStdString(rig.dir.file("settings.ini"));
-    QSettings(options.settingsFile, QSettings::IniFormat).setValue("account/interactiveLogin", true);
-    auto account = std::make_unique<AccountController>(std::make_unique<DevicePlane>(std::move(mode)), options);
-    static_cast<void>(QTest::qWaitFor([&] { return account->loggedIn(); }, 5000));  // callers check
-    rig.c().setAccount(account.get());
-    return account;
-}
 
 // service: 1 listening, 0 started by the launch, -1 the launch is declined.
 struct Attempt { Steps steps; int service; QStringList log; QString error; };
@@ -188,7 +160,8 @@ struct Stop { bool tunnelAtStart; QString before, action; QStringList requests; 
 // From Lit on tokyo (30 ms) the hops are selected in turn (18 ms each), then the button is
 // pressed `cancels` times; `sent`: the nodes connected from then on, "-" a disconnect.
 struct Switch { Steps steps; QStringList hops; int cancels; QString state, city, notice, error; QStringList sent; };
-struct Device { int mode; bool switching; QString state, error, notice; };
+// `switching`: the first claim succeeds, the one for the switch answers `claim`.
+struct Device { orvik_test::HttpReply claim; bool switching; QString state, error, notice; };
 
 }  // namespace
 
@@ -355,8 +328,6 @@ private slots:
             << Switch{{ok(600)}, osaka, 1, "lit", "东京", {}, {}, {"osaka", "tokyo"}};
         QTest::newRow("cancelled reconnect: nothing stays up")
             << Switch{{ok(300), fail("旧线路也断了")}, osaka, 2, "off", "东京", {}, {}, {"osaka", "tokyo", "-"}};
-        QTest::newRow("failed reconnect after a cancel")
-            << Switch{{ok(300), fail("旧线路也断了")}, osaka, 1, "fault", "东京", {}, gone, {"osaka", "tokyo"}};
     }
 
     void switches() {
@@ -424,22 +395,20 @@ private slots:
     // during a switch leaves the live tunnel untouched and shown.
     void deviceCheck_data() {
         QTest::addColumn<Device>("d");
-        QTest::newRow("claimed") << Device{0, false, "lit", {}, {}};
-        QTest::newRow("login expired") << Device{1, false, "fault", kExpired, {}};
-        QTest::newRow("refused without a text") << Device{2, false, "fault", "这台电脑未能占用设备位。", {}};
-        QTest::newRow("refused during a switch") << Device{1, true, "lit", {}, kExpired};
+        QTest::newRow("claimed") << Device{kClaimed, false, "lit", {}, {}};
+        QTest::newRow("login expired") << Device{kLoginExpired, false, "fault", kExpired, {}};
+        QTest::newRow("refused during a switch") << Device{kLoginExpired, true, "lit", {}, kExpired};
     }
 
     void deviceCheck() {
         QFETCH(Device, d);
         Rig rig;
-        auto mode = std::make_shared<std::atomic<int>>(d.switching ? 0 : d.mode);
-        const std::unique_ptr<AccountController> user = signIn(rig, mode);
-        QVERIFY(user->loggedIn());
+        Member user(rig, d.claim);
+        if (d.switching) user.panel.queue("POST", orvik_test::panel::kClaim, kClaimed);
+        QVERIFY(user.account);
         rig.connectTo("tokyo", "东京");
         if (d.switching) {
             QTRY_VERIFY_WITH_TIMEOUT(rig.c().connected(), 5000);
-            *mode = d.mode;
             rig.c().selectRoute("osaka", "日本", "大阪", 18);
             QVERIFY(rig.c().busy());
         }
@@ -449,21 +418,28 @@ private slots:
         QCOMPARE(rig.c().transientNotice(), d.notice);
         QCOMPARE(rig.c().routeId(), QStringLiteral("tokyo"));
         QCOMPARE(rig.requests(), d.state == "lit" ? QStringList{connectRequest("tokyo")} : QStringList());
-        if (d.state == "lit") QCOMPARE(user->usedDevices(), 2);  // the claim's figures are applied
+        if (d.state == "lit") QCOMPARE(user.account->usedDevices(), 2);  // the claim's figures are applied
     }
 
     // The check runs on its own thread with the account: taking the account away (main does so
     // before destroying it) waits for a check in progress instead of leaving it dangling.
     void accountOutlivesItsDeviceCheck() {
         Rig rig;
-        auto mode = std::make_shared<std::atomic<int>>(0);
         {
-            const std::unique_ptr<AccountController> user = signIn(rig, mode);
-            QVERIFY(user->loggedIn());
-            *mode = 3;
+            Member user(rig, kClaimed);
+            QVERIFY(user.account);
+            account_test::Probe& probe = *user.world.probe;
+            probe.checkGate.set(false);
             rig.connectTo("tokyo", "东京");
+            QTRY_COMPARE_WITH_TIMEOUT(probe.checkGate.waiting(), 1, 5000);
+            std::thread opener([&probe] {
+                // Long enough that a setAccount that did not wait would return first.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                probe.checkGate.set(true);
+            });
             rig.c().setAccount(nullptr);
-            QCOMPARE(mode->load(), 4);  // the claim had ended before the account was let go
+            QCOMPARE(probe.inside.load(), 0);  // the claim had ended before the account was let go
+            opener.join();
         }
         QTest::qWait(200);  // the finished check reaches the controller after the account is gone
         QCOMPARE(rig.requests(), QStringList());

@@ -5,65 +5,42 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <string>
-
-#include <gtest/gtest.h>
-
-#include "tests/support/environment.h"
-#include "tests/support/service_client.h"
-#include "tests/support/service_process.h"
-#include "tests/support/temp_dir.h"
+#include "tests/service/service_fixture.h"
 #include "vpn/service_pipe.h"
 
 namespace {
 
 using orvik_test::request;
-using orvik_test::ServiceProcess;
+using service_test::Ending;
+using service_test::RunMode;
+using service_test::RunModes;
 
 const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
+const std::string kStatus = "{\"op\":\"status\"}";
+const std::string kShutdown = "{\"op\":\"shutdown\"}";
+
+// Every stop signal ends each mode cleanly; under systemd a shutdown stops only the tunnel.
+INSTANTIATE_TEST_SUITE_P(
+    Linux, RunModes,
+    ::testing::Values(
+        RunMode{"DaemonTerminated", {"--daemon", "--runtime", "RUNTIME"}, {}, Ending::interrupt, "",
+                "daemon mode. runtime=RUNTIME\ndaemon stopped\n", SIGTERM},
+        RunMode{"ConsoleHungUp", {"--console", "--runtime", "RUNTIME"}, {}, Ending::interrupt,
+                "OrvikService console mode. Pipe PIPE\nRuntime RUNTIME\nCtrl+C to stop.\nstopped.\n", "", SIGHUP},
+        RunMode{"UnderSystemd", {"--runtime", "RUNTIME"}, {kShutdown, kStatus}, Ending::interrupt, "",
+                "service running. runtime=RUNTIME\nipc op=shutdown\nipc op=status\nservice stopped\n", SIGTERM,
+                "0123456789abcdef"}),
+    [](const ::testing::TestParamInfo<RunMode>& row) { return row.param.name; });
 
 mode_t modeOf(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode : 0;
 }
 
-class LinuxHost : public ::testing::Test {
+class LinuxHost : public service_test::ServiceRun {
 protected:
-    std::unique_ptr<ServiceProcess> launch(const std::vector<std::string>& arguments, bool serving = true) {
-        auto process = std::make_unique<ServiceProcess>(ORVIK_SERVICE_EXE, arguments, output.file("out.txt"));
-        if (serving) {
-            EXPECT_TRUE(orvik_test::waitForPipe(pipe, 20000)) << output.read("out.txt");
-        }
-        return process;
-    }
     std::vector<std::string> console() const { return {"--console", "--runtime", runtime.path()}; }
-    std::string log() const { return runtime.read("orvik-service.log"); }
-
-    orvik_test::TempDir runtime;
-    orvik_test::TempDir output;
-    std::string pipe = output.file("orvik/OrvikService.sock");
-    orvik_test::ScopedEnvironment pipeOverride{"ORVIK_PIPE", pipe};
-    orvik_test::ScopedEnvironment notUnderSystemd{"INVOCATION_ID", std::nullopt};
 };
-
-TEST_F(LinuxHost, SigtermAndSighupEndEveryModeCleanlyAndShutdownUnderSystemdStopsOnlyTheTunnel) {
-    for (const int signal : {SIGTERM, SIGHUP}) {
-        for (const std::string mode : {"--console", "--daemon"}) {
-            auto service = launch({mode, "--runtime", runtime.path()});
-            ASSERT_EQ(::kill(static_cast<pid_t>(service->pid()), signal), 0);
-            EXPECT_EQ(service->wait(10000), 0) << mode << " " << signal;
-            EXPECT_TRUE(log().ends_with("stopped\n") || log().ends_with("stopped.\n")) << log();
-        }
-    }
-    runtime.write("orvik-service.log", "");
-    orvik_test::ScopedEnvironment systemd("INVOCATION_ID", std::string("0123456789abcdef"));
-    auto service = launch({"--runtime", runtime.path()});
-    EXPECT_EQ(request(pipe, "{\"op\":\"shutdown\"}"), kIdle);
-    EXPECT_EQ(request(pipe, "{\"op\":\"status\"}"), kIdle) << "still serving";
-    ASSERT_EQ(::kill(static_cast<pid_t>(service->pid()), SIGTERM), 0);
-    EXPECT_EQ(service->wait(10000), 0);
-    EXPECT_EQ(log(), "service running. runtime=" + runtime.path() + "\nipc op=shutdown\nipc op=status\nservice stopped\n");
-}
 
 TEST_F(LinuxHost, TheSocketIsOpenToAllInAPrivateDirectoryAndAKilledServicesSocketIsReplaced) {
     launch(console())->kill();  // leaves its socket file behind
@@ -71,25 +48,26 @@ TEST_F(LinuxHost, TheSocketIsOpenToAllInAPrivateDirectoryAndAKilledServicesSocke
     auto service = launch(console());
     EXPECT_EQ(modeOf(pipe) & 07777, 0666u);
     EXPECT_EQ(modeOf(output.file("orvik")) & 07777, 0755u);
-    EXPECT_EQ(request(pipe, "{\"op\":\"shutdown\"}"), kIdle);
+    EXPECT_EQ(request(pipe, kShutdown), kIdle);
     EXPECT_EQ(service->wait(10000), 0);
     EXPECT_EQ(modeOf(pipe), 0u) << "removed at exit";
 }
 
 TEST_F(LinuxHost, NeitherAFileThatIsNoSocketNorALiveSocketIsTakenOver) {
-    output.write("orvik/OrvikService.sock", "precious");
+    const std::string file = pipe.substr(output.path().size() + 1);
+    output.write(file, "precious");
     auto waiting = launch(console(), false);
     EXPECT_FALSE(waiting->wait(700)) << "waits for the path to become free";
-    EXPECT_EQ(output.read("orvik/OrvikService.sock"), "precious");
+    EXPECT_EQ(output.read(file), "precious");
     ASSERT_EQ(::unlink(pipe.c_str()), 0);
     ASSERT_TRUE(orvik_test::waitForPipe(pipe, 10000));
     orvik_test::TempDir second;
-    ServiceProcess other(ORVIK_SERVICE_EXE, {"--console", "--runtime", second.path()}, output.file("second.txt"));
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(request(pipe, "{\"op\":\"status\"}"), kIdle);
+    orvik_test::ServiceProcess other(ORVIK_SERVICE_EXE, {"--console", "--runtime", second.path()}, output.file("2.txt"));
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(request(pipe, kStatus), kIdle);
     EXPECT_EQ(second.read("orvik-service.log").find("ipc op"), std::string::npos) << "the second one waits";
-    EXPECT_EQ(request(pipe, "{\"op\":\"shutdown\"}"), kIdle);
+    EXPECT_EQ(request(pipe, kShutdown), kIdle);
     EXPECT_EQ(waiting->wait(10000), 0);
-    EXPECT_EQ(request(pipe, "{\"op\":\"shutdown\"}", 10000), kIdle) << "then the second takes over";
+    EXPECT_EQ(request(pipe, kShutdown, 10000), kIdle) << "then the second takes over";
     EXPECT_EQ(other.wait(10000), 0);
 }
 

@@ -1,10 +1,5 @@
 // The service's protocol: the framing over memory, and the request handling and the server
 // loop over real connections, served in this process over a recording engine.
-#include <chrono>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "service/ipc_message.h"
@@ -26,35 +21,19 @@ std::string refused(bool running) {
     return "{\"ok\":false,\"running\":" + std::string(running ? "true" : "false") + ",\"error\":\"op not allowed\"}";
 }
 
-TEST(Frame, ReadsExactlyOneFrameOfOneTo65536Bytes) {
-    MemoryStream slow(frame("{\"op\":\"status\"}") + "trailing", 1);
+// Lengths out of range and cut frames are refused over the real pipe below.
+TEST(Frame, OneFrameOfUpTo65536BytesBehindItsLittleEndianLength) {
+    const std::string largest(65536, 'x');
+    MemoryStream slow(frame(largest) + "trailing", 1);
     std::string payload;
-    unsigned long code = 99;
-    ASSERT_TRUE(vpn::readFrame(slow, payload, code));
-    EXPECT_EQ(payload, "{\"op\":\"status\"}");
-    EXPECT_EQ(slow.position, 4u + payload.size()) << "reads no further than the frame";
-    MemoryStream largest(frame(std::string(65536, 'x')));
-    EXPECT_TRUE(vpn::readFrame(largest, payload, code));
-    for (const std::string& header : {std::string(4, '\0'), kTooLong, std::string(4, '\xFF')}) {
-        MemoryStream stream(header + std::string(70000, 'x'));
-        EXPECT_FALSE(vpn::readFrame(stream, payload, code));
-        EXPECT_EQ(code, 0u);
-        EXPECT_EQ(stream.position, 4u) << "nothing read after a length out of range";
-    }
-    for (const std::string& cut : {std::string(), std::string("\x05\x00", 2), frame("0123456789").substr(0, 9)}) {
-        MemoryStream stream(cut);
-        EXPECT_FALSE(vpn::readFrame(stream, payload, code));
-        EXPECT_EQ(code, static_cast<unsigned long>(EPIPE)) << "the stream's own code";
-    }
-}
-
-TEST(Frame, WritesLengthPayloadAndFlushesOrFailsWithAWriteFault) {
-    MemoryStream stream("", 3);
     unsigned long code = 0;
+    ASSERT_TRUE(vpn::readFrame(slow, payload, code));
+    EXPECT_EQ(payload, largest);
+    EXPECT_EQ(slow.position, 4u + largest.size()) << "reads no further than the frame";
+    MemoryStream stream("", 3);
     ASSERT_TRUE(vpn::writeFrame(stream, "{\"ok\":true}", code));
     EXPECT_EQ(stream.output, std::string("\x0b\x00\x00\x00{\"ok\":true}", 15));
-    EXPECT_EQ(stream.flushes, 1);
-    EXPECT_FALSE(vpn::writeFrame(stream, std::string(65537, 'x'), code));
+    EXPECT_FALSE(vpn::writeFrame(stream, largest + "x", code));
     EXPECT_FALSE(vpn::writeFrame(stream, "", code));
     stream.failWrites = true;
     EXPECT_FALSE(vpn::writeFrame(stream, "x", code));
@@ -97,7 +76,6 @@ struct Op {
     bool running = false;           // the tunnel is up before the request
     std::string connectError = {};  // the engine's connect fails with this text
     bool throwOnConnect = false;
-    bool shutdownEndsProcess = false;
 };
 
 class Ops : public PipeServer, public ::testing::WithParamInterface<Op> {};
@@ -107,14 +85,11 @@ TEST_P(Ops, AnswerLogAndEngineCalls) {
     engine.isRunning = op.running;
     engine.connectError = op.connectError;
     engine.throwOnConnect = op.throwOnConnect;
-    server.shutdownEndsProcess = op.shutdownEndsProcess;
     EXPECT_EQ(request(pipe, op.payload), op.reply);
-    if (op.shutdownEndsProcess) {
-        EXPECT_EQ(server.ended(5000), true) << "the reply comes before the end";
-    }
     EXPECT_EQ(logText(), op.log);
     EXPECT_EQ(engine.recorded(), op.calls);
-    EXPECT_EQ(server.stopRequested.load(), op.shutdownEndsProcess) << "only a shutdown in console/daemon mode ends";
+    // The executable's run modes end on a shutdown; a server of the service manager's does not.
+    EXPECT_FALSE(server.stopRequested.load());
 }
 
 const std::string kConnectLog = "ipc op=connect\n";
@@ -125,7 +100,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Op{"StatusIdle", "{\"op\":\"status\"}", kIdle, "ipc op=status\n", {}},
         Op{"ConnectNamed", "{\"op\":\"connect\",\"node\":\"东京 \\\"1\\\"\"}", kUp, kConnectLog, {"connect 东京 \"1\""}},
-        Op{"NodeNotAString", "{\"op\":\"connect\",\"node\":7}", kUp, kConnectLog, {"connect "}},
         Op{"UnknownOp", "{\"op\":\"reboot\"}", refused(false), "ipc op=reboot" + kRefusedLog, {}},
         Op{"MissingOpWhileUp", "{\"node\":\"x\"}", refused(true), "ipc op=" + kRefusedLog, {}, true},
         Op{"NotJson", "not json \"op\":\"status\"", refused(false), "ipc op=" + kRefusedLog, {}},
@@ -140,42 +114,30 @@ INSTANTIATE_TEST_SUITE_P(
            "{\"ok\":false,\"running\":false,\"error\":\"internal error: std::bad_alloc\"}",
            kConnectLog + "ipc error=internal error: std::bad_alloc\n", {"connect "}, false, "", true},
         Op{"Disconnect", "{\"op\":\"disconnect\"}", kIdle, "ipc op=disconnect\n", {"stop"}, true},
-        Op{"ShutdownInServiceMode", "{\"op\":\"shutdown\"}", kIdle, "ipc op=shutdown\n", {"stop"}, true},
-        Op{"ShutdownInConsoleMode", "{\"op\":\"shutdown\"}", kIdle, "ipc op=shutdown\n", {"stop", "stop"}, true, "",
-           false, true}),
+        Op{"ShutdownInServiceMode", "{\"op\":\"shutdown\"}", kIdle, "ipc op=shutdown\n", {"stop"}, true}),
     [](const ::testing::TestParamInfo<Op>& row) { return row.param.name; });
 
-// Out-of-range lengths end the connection without a reply, a huge op takes a short log line,
-// and a stop wakes the server without a line of its own and stops the tunnel.
-TEST_F(PipeServer, BadRequestsAreDroppedWithShortLogLinesAndAStopEndsTheTunnel) {
-    for (const std::string& bytes : {std::string(4, '\0') + "{}", kTooLong + "{\"op\":\"status\"}"}) {
-        ServiceClient client(pipe);
-        ASSERT_TRUE(client.send(bytes));
-        EXPECT_EQ(client.receiveUntilClosed(3000), std::string()) << "closed without a byte";
+// Out-of-range lengths end the connection without a reply and, however often they come, add
+// only a few log lines; a huge op takes a short line; a stop wakes the server without a line
+// of its own and stops the tunnel.
+TEST_F(PipeServer, BadRequestsAreDroppedWithFewShortLogLinesAndAStopEndsTheTunnel) {
+    std::string rateLimited;
+    for (int i = 0; i < 8; ++i) {
+        for (const std::string& bytes : {std::string(4, '\0') + "{}", kTooLong + "{\"op\":\"status\"}"}) {
+            ServiceClient client(pipe);
+            ASSERT_TRUE(client.send(bytes));
+            EXPECT_EQ(client.receiveUntilClosed(3000), std::string()) << "closed without a byte";
+            if (rateLimited.size() < 10 * 22) rateLimited += "ipc read failed err=0\n";
+        }
     }
     EXPECT_EQ(request(pipe, "{\"op\":\"" + std::string(65520, 'o') + "\"}"), refused(false));
     EXPECT_EQ(request(pipe, "{\"op\":\"connect\"}"), kUp);
     server.stop();
     const std::string log = logText();
-    EXPECT_EQ(log.rfind("ipc read failed err=0\nipc read failed err=0\nipc op=ooo", 0), 0u);
-    EXPECT_LT(log.size(), 250u) << log;
+    EXPECT_EQ(log.rfind(rateLimited + "ipc op=ooo", 0), 0u) << log;
+    EXPECT_LT(log.size(), 400u) << log;
     EXPECT_TRUE(log.ends_with("\nipc op=connect\n")) << log;
     EXPECT_EQ(engine.recorded(), (std::vector<std::string>{"connect ", "stop"}));
-}
-
-TEST(Handler, AClientFailingAgainAndAgainAddsOnlyAFewLogLines) {
-    orvik_test::TempDir dir;
-    service::ServiceLog log;
-    log.setPath(dir.file("service.log"));
-    service_test::FakeEngine engine;
-    std::atomic<bool> stop{false}, endsProcess{false};
-    service::RequestContext context{log, engine, stop, endsProcess};
-    for (int i = 0; i < 1000; ++i) {
-        MemoryStream stream(std::string(4, '\0'));
-        service::handleRequest(stream, service::Caller{}, context);
-        EXPECT_EQ(stream.lastDeadline, service::kClientTimeoutMs);
-    }
-    EXPECT_LT(dir.read("service.log").size(), 1000u);
 }
 
 TEST_F(PipeServer, SilentClientsDelayNobodyAndAreDroppedAtTheirDeadline) {

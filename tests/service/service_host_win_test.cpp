@@ -1,6 +1,6 @@
 // The Windows service host as far as it can be tried without changing the machine: what
-// --uninstall and --install answer, the command line the service manager starts, and the
-// console the service leaves behind.
+// --uninstall and --install answer, leaving the console as it was, and the command line the
+// service manager starts.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include "tests/support/command_line_split.h"
 #include "tests/support/pseudo_console_win.h"
 #include "tests/support/service_process.h"
-#include "vpn/system.h"
 
 namespace {
 
@@ -19,28 +18,22 @@ std::pair<int, std::string> runService(const std::vector<std::string>& arguments
     return {run.exitCode, run.out + run.err};
 }
 
-TEST(ServiceHostWin, OnlyAMissingServiceCountsAsNotInstalled) {
-    EXPECT_EQ(runService({"--uninstall", "--console"}), std::make_pair(0, std::string("Service not installed.\n")));
+TEST(ServiceHostWin, OnlyAMissingServiceCountsAsNotInstalledAndTheConsoleKeepsItsCodePage) {
+    orvik_test::expectConsoleCodePageKept([] {
+        EXPECT_EQ(runService({"--uninstall", "--console"}), std::make_pair(0, std::string("Service not installed.\n")));
+    });
     const service::HostOutcome denied = service::uninstallOpenFailure(ERROR_ACCESS_DENIED);
     EXPECT_TRUE(denied.exitCode == 1 && denied.toStandardError) << denied.text;
 }
 
-TEST(ServiceHostWin, InstallRefusesAnExecutableThatUsersCanReplace) {
+TEST(ServiceHostWin, InstallRefusesAnExecutableThatUsersCanReplaceAndQuotesEveryPath) {
     // A build tree belongs to its user (under wine every file does).
     EXPECT_EQ(runService({"--install", "--runtime", "C:\\rt"}),
               std::make_pair(1, "Install refused: " + *vpn::fullPathName(ORVIK_SERVICE_EXE) +
                                     " can be changed by users other than the administrators\n"));
-}
-
-TEST(ServiceHostWin, TheServiceCommandLineKeepsEveryPathWhole) {
     const std::string executable = R"(C:\Program Files\Velora\orvik_service.exe)";
-    const std::string line = service::serviceCommandLine(executable, R"(D:\rt\)");
-    EXPECT_EQ(orvik_test::systemCommandLineArguments(line),
+    EXPECT_EQ(orvik_test::systemCommandLineArguments(service::serviceCommandLine(executable, R"(D:\rt\)")),
               (std::vector<std::string>{executable, "--runtime", R"(D:\rt\)"}));
-}
-
-TEST(ServiceHostWin, TheConsoleHasItsCodePageBackAfterARun) {
-    orvik_test::expectConsoleCodePageKept([] { EXPECT_EQ(runService({"--uninstall"}).first, 0); });
 }
 
 }  // namespace

@@ -4,15 +4,10 @@
 
 #include <aclapi.h>
 
-#include <future>
-
-#include <gtest/gtest.h>
-
 #include "service/service_context.h"
 #include "service/service_log.h"
 #include "service/stop_watch_win.h"
 #include "tests/service/service_fixture.h"
-#include "tests/support/service_process.h"
 #include "vpn/text_win.h"
 
 namespace {
@@ -35,19 +30,17 @@ TEST(ServicePipe, UsersMayExchangeDataButNeitherAddInstancesNorChangeThePipe) {
                               &owner, nullptr, &dacl, nullptr, &descriptor),
               static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_TRUE(IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) << "clients trust the pipe by its owner";
-    ASSERT_NE(dacl, nullptr);
     constexpr DWORD kOwnership = FILE_CREATE_PIPE_INSTANCE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | GENERIC_WRITE;
     constexpr DWORD kExchange = FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES;
     DWORD usersMay = 0;
-    for (DWORD index = 0; index < dacl->AceCount; ++index) {
-        ACE_HEADER* ace = nullptr;
-        ASSERT_TRUE(GetAce(dacl, index, reinterpret_cast<void**>(&ace)));
-        if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-        auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-        const PSID sid = &allowed->SidStart;
-        if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) continue;
-        EXPECT_EQ(allowed->Mask & kOwnership, 0u) << "ACE " << index << " mask " << std::hex << allowed->Mask;
-        if (IsWellKnownSid(sid, WinAuthenticatedUserSid)) usersMay |= allowed->Mask;
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    for (DWORD index = 0; dacl != nullptr && GetAce(dacl, index, reinterpret_cast<void**>(&ace)); ++index) {
+        const PSID sid = &ace->SidStart;
+        if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || IsWellKnownSid(sid, WinLocalSystemSid) ||
+            IsWellKnownSid(sid, WinBuiltinAdministratorsSid))
+            continue;
+        EXPECT_EQ(ace->Mask & kOwnership, 0u) << "ACE " << index << " mask " << std::hex << ace->Mask;
+        if (IsWellKnownSid(sid, WinAuthenticatedUserSid)) usersMay |= ace->Mask;
     }
     EXPECT_EQ(usersMay & kExchange, kExchange);
     LocalFree(descriptor);
@@ -63,8 +56,7 @@ TEST(ServicePipe, ANameAnotherProcessHoldsEndsTheServerInsteadOfServingBesideIt)
                                        PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
     ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
     service_test::FakeEngine engine;
-    service_test::ServedPipe server(engine, pipe, dir.file("service.log"));
-    EXPECT_EQ(server.ended(10000), false);
+    EXPECT_EQ(service_test::ServedPipe(engine, pipe, dir.file("service.log")).ended(10000), false);
     CloseHandle(squatter);
 }
 

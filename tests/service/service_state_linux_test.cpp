@@ -8,19 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <optional>
-#include <string>
-
-#include <gtest/gtest.h>
-
-#include "service/connect_node.h"
-#include "service/tunnel/tunnel.h"
+#include "service/service_log.h"
 #include "tests/service/service_fixture.h"
-#include "tests/support/fake_machine.h"
 #include "vpn/files.h"
-#include "vpn/runtime_directory.h"
 #include "vpn/state_location.h"
-#include "vpn/system.h"
 
 namespace {
 
@@ -28,23 +19,19 @@ constexpr uid_t kNobody = 65534;
 // Long enough for any answer; a service blocked on a file never answers.
 constexpr int kReplyWaitMs = 5000;
 
-const std::string kAccount = R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31",
- "nodeName":"lab","address":"198.18.50.1","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
- "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})";
-const std::string kSession = "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n";
-
 std::string reply(const std::string& error) { return "{\"ok\":false,\"running\":false,\"error\":\"" + error + "\"}"; }
 const std::string kAccepted = reply("no gateway here");
 const std::string kNotSignedIn = reply("not logged in");
 
 void chownTo(const std::string& path, uid_t owner) { ASSERT_EQ(::lchown(path.c_str(), owner, owner), 0) << path; }
+void linkTo(const std::string& target, const std::string& path) { ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0); }
 
-class ServiceState : public ::testing::Test {
+class ServiceState : public service_test::LocalConnect, public ::testing::Test {
 public:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "peer credentials of other users need root";
         machine.gatewayError = "no gateway here";
-        runtime.write("account.json", kAccount);
+        runtime.write("account.json", service_test::localAccount("198.18.50.1"));
         vpn::createStateFolder(runtime.path());
         server.emplace(engine, pipe, runtime.file("orvik-service.log"));
         ASSERT_TRUE(orvik_test::waitForPipe(pipe, 10000));
@@ -52,7 +39,7 @@ public:
 
     std::string userFolder(uid_t user) const { return runtime.file("state/" + std::to_string(user)); }
     // The user's folder and session file, owned by the user as their client makes them.
-    void signIn(uid_t user, const std::string& session = kSession) {
+    void signIn(uid_t user, const std::string& session = service_test::kSession) {
         ASSERT_EQ(::mkdir(userFolder(user).c_str(), 0700), 0);
         runtime.write("state/" + std::to_string(user) + "/session.json", session);
         chownTo(userFolder(user) + "/session.json", user);
@@ -72,15 +59,8 @@ public:
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-    orvik_test::TempDir runtime;
     std::string pipe = orvik_test::uniquePipeName(runtime.path());
-    orvik_test::FakeMachine machine;
-    tunnel::Tunnel tunnel{{machine, machine, machine, [](int) {}}};
-    service::TunnelEngine engine{{runtime.path(),
-                                  [](const std::string& directory, const std::string& session) {
-                                      return vpn::createControlPlane(directory, session);
-                                  },
-                                  service::resolveHostIpv4, machine, tunnel}};
+    service::TunnelEngine engine{system};
     std::optional<service_test::ServedPipe> server;
 };
 
@@ -92,33 +72,29 @@ TEST_F(ServiceState, EachCallerConnectsWithTheStateInTheirOwnFolder) {
     EXPECT_EQ(connect(), kAccepted);
 }
 
-void linkTo(const std::string& target, const std::string& path) { ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0); }
-
 // What root's own state folder (the test runs as root) holds in place of a signed-in session.
 enum class Plant { sessionLink, sessionFifo, oversizedSession, folderLink, foreignFolder };
 struct BadState {
     const char* name;
     Plant plant;
-    std::string target;  // of a link
-    std::string reply;   // RUNTIME stands for the runtime directory
+    std::string reply;  // RUNTIME stands for the runtime directory
 };
 
 class BadStates : public ServiceState, public ::testing::WithParamInterface<BadState> {};
 
 TEST_P(BadStates, AreRefusedAtOnceAndTheServiceKeepsServing) {
-    const BadState& row = GetParam();
+    const Plant plant = GetParam().plant;
     const std::string session = runtime.file("state/0/session.json");
-    runtime.write("elsewhere/session.json", kSession);
-    if (row.plant == Plant::folderLink) {
-        linkTo(runtime.file(row.target), userFolder(0));
-    } else {
-        signIn(0, row.plant == Plant::oversizedSession ? kSession + std::string(vpn::kMaxStateFileBytes, ' ') : kSession);
-    }
-    if (row.plant == Plant::sessionLink || row.plant == Plant::sessionFifo) ::unlink(session.c_str());
-    if (row.plant == Plant::sessionLink) linkTo(row.target[0] == '/' ? row.target : runtime.file(row.target), session);
-    ASSERT_TRUE(row.plant != Plant::sessionFifo || ::mkfifo(session.c_str(), 0600) == 0);
-    if (row.plant == Plant::foreignFolder) chownTo(userFolder(0), kNobody);
-    std::string expected = row.reply;
+    runtime.write("elsewhere/session.json", service_test::kSession);
+    if (plant == Plant::folderLink) linkTo(runtime.file("elsewhere"), userFolder(0));
+    // Valid JSON up to the padding: only the size refuses it.
+    const std::string padding(plant == Plant::oversizedSession ? vpn::kMaxStateFileBytes : 0, ' ');
+    if (plant != Plant::folderLink) signIn(0, service_test::kSession + padding);
+    if (plant == Plant::sessionLink || plant == Plant::sessionFifo) ::unlink(session.c_str());
+    if (plant == Plant::sessionLink) linkTo(runtime.file("elsewhere/session.json"), session);
+    ASSERT_TRUE(plant != Plant::sessionFifo || ::mkfifo(session.c_str(), 0600) == 0);
+    if (plant == Plant::foreignFolder) chownTo(userFolder(0), kNobody);
+    std::string expected = GetParam().reply;
     if (const size_t at = expected.find("RUNTIME"); at != std::string::npos) expected.replace(at, 7, runtime.path());
     EXPECT_EQ(connect(), expected);
     EXPECT_EQ(orvik_test::request(pipe, "{\"op\":\"status\"}", kReplyWaitMs),
@@ -127,15 +103,13 @@ TEST_P(BadStates, AreRefusedAtOnceAndTheServiceKeepsServing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadStates,
-    ::testing::Values(BadState{"SessionLinkedElsewhere", Plant::sessionLink, "elsewhere/session.json", kNotSignedIn},
-                      BadState{"SessionLinkedToDevZero", Plant::sessionLink, "/dev/zero", kNotSignedIn},
-                      BadState{"SessionIsAFifo", Plant::sessionFifo, "", kNotSignedIn},
-                      // Valid JSON up to the padding: only the size refuses it.
-                      BadState{"SessionOverTheCap", Plant::oversizedSession, "", kNotSignedIn},
+    ::testing::Values(BadState{"SessionLinkedElsewhere", Plant::sessionLink, kNotSignedIn},
+                      BadState{"SessionIsAFifo", Plant::sessionFifo, kNotSignedIn},
+                      BadState{"SessionOverTheCap", Plant::oversizedSession, kNotSignedIn},
                       // Even to a folder of root's with a good session in it.
-                      BadState{"FolderLinkedElsewhere", Plant::folderLink, "elsewhere",
+                      BadState{"FolderLinkedElsewhere", Plant::folderLink,
                                reply("cannot open the state folder RUNTIME/state/0")},
-                      BadState{"FolderOfAnotherUser", Plant::foreignFolder, "",
+                      BadState{"FolderOfAnotherUser", Plant::foreignFolder,
                                reply("the state folder RUNTIME/state/0 does not belong to user 0")}),
     [](const ::testing::TestParamInfo<BadState>& row) { return row.param.name; });
 
@@ -150,7 +124,6 @@ TEST(ServiceLogLinux, AFifoOrLinkInTheLogsPlaceTakesNoLineAndBlocksNothing) {
     char byte = 0;
     EXPECT_LE(::read(reader, &byte, 1), 0) << "nothing was written";
     ::close(reader);
-
     ::unlink(log.c_str());
     dir.write("elsewhere", "kept\n");
     linkTo(dir.file("elsewhere"), log);

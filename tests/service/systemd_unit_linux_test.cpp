@@ -46,7 +46,7 @@ TEST_F(SystemdUnit, InstallWritesEnablesAndStartsTheUnitAndUninstallTakesItAway)
     EXPECT_EQ(service::uninstallUnit(settings(), runner).out, "Service not installed.\n");
 }
 
-TEST_F(SystemdUnit, PathsAreEscapedForSystemdOrRefusedBeforeAnythingIsWritten) {
+TEST_F(SystemdUnit, PathsAreEscapedForSystemdOrRefusedBeforeAnythingIsWrittenAndFailuresExitOne) {
     std::string line, error;
     ASSERT_TRUE(service::unitCommandLine("/opt/100%/svc", "/srv/$HOME", line, error));
     EXPECT_EQ(line, "\"/opt/100%%/svc\" --runtime \"/srv/$$HOME\"");
@@ -58,9 +58,6 @@ TEST_F(SystemdUnit, PathsAreEscapedForSystemdOrRefusedBeforeAnythingIsWritten) {
     }
     EXPECT_FALSE(units.exists(service::kUnitName));
     EXPECT_TRUE(runner.commands.empty());
-}
-
-TEST_F(SystemdUnit, FailuresAreReportedWithExitCodeOne) {
     runner.succeed = false;
     EXPECT_EQ(install("/srv/rt").exitCode, 1);
     EXPECT_EQ(service::installUnit({units.file("missing/dir"), "systemctl"}, runner, "/opt/o", "/srv/rt").exitCode, 1);

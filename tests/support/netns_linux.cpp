@@ -1,5 +1,7 @@
 #include "tests/support/netns_linux.h"
 
+#include "tests/support/process_probe.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -10,7 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -293,9 +294,7 @@ std::string RouterLab::notUp(const std::string& node, const std::string& tunAddr
 
 std::string RouterLab::leftOver() const {
     // Tools of a killed service die on their own signal: give them time to be gone.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!runningTools().empty() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitUntil([this] { return runningTools().empty(); });
     const std::string table = ip({"route", "show"});
     std::string problems;
     if (!runningTools().empty()) problems += "tools still running; ";

@@ -3,6 +3,7 @@
 // test's environment, an empty standard input, standard output and error captured in files,
 // Ctrl+Break / SIGINT the way a console user stops it, killed when the object goes away.
 
+#include <csignal>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,8 +33,8 @@ public:
     long pid() const;
     // The exit code once the process ended within `timeoutMs`.
     std::optional<int> wait(int timeoutMs);
-    // Ctrl+Break to its process group (Windows) / SIGINT (Linux); false when not delivered.
-    bool interrupt();
+    // Ctrl+Break to its process group (Windows) / `signal` (Linux); false when not delivered.
+    bool interrupt(int signal = SIGINT);
     void kill();
     // Waits up to `timeoutMs` for the exit (killing the program after it), collects the output.
     CapturedRun finish(int timeoutMs = 60000);

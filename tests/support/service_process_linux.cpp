@@ -66,7 +66,7 @@ std::optional<int> ServiceProcess::wait(int timeoutMs) {
     return impl_->exitCode;
 }
 
-bool ServiceProcess::interrupt() { return started() && !impl_->exitCode && ::kill(impl_->pid, SIGINT) == 0; }
+bool ServiceProcess::interrupt(int signal) { return started() && !impl_->exitCode && ::kill(impl_->pid, signal) == 0; }
 
 void ServiceProcess::kill() {
     if (!started() || impl_->exitCode) return;

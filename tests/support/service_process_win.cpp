@@ -79,7 +79,7 @@ std::optional<int> ServiceProcess::wait(int timeoutMs) {
     return impl_->exitCode;
 }
 
-bool ServiceProcess::interrupt() {
+bool ServiceProcess::interrupt(int) {
     return started() && !impl_->exitCode && GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, impl_->process.dwProcessId);
 }
 

@@ -1,6 +1,5 @@
 #pragma once
-// Test fixture for the panel client: the scripted panel, a directory for session.json and
-// clients on them, signed out or with the member's session.
+// Fixture for the panel client: the scripted panel, session.json's directory, clients, the last error.
 
 #include <memory>
 #include <string>
@@ -15,19 +14,20 @@ namespace orvik_test {
 
 class XboardTest : public ::testing::Test {
 protected:
-    std::unique_ptr<vpn::XboardControlPlane> client(const std::string& deviceApi = {}) const {
-        return std::make_unique<vpn::XboardControlPlane>(panel.apiBase(), dir.file("session.json"), deviceApi);
+    std::unique_ptr<vpn::XboardControlPlane> client(const std::string& devices = {}) const {
+        return std::make_unique<vpn::XboardControlPlane>(panel.apiBase(), dir.file("session.json"), devices);
     }
     // A client restored from session.json; the requests it makes are the only ones logged.
     std::unique_ptr<vpn::XboardControlPlane> signedIn(const std::string& deviceApi = {}) {
-        dir.write("session.json", std::string("{\"email\":\"") + FakePanel::kEmail + "\",\"auth_data\":\"" +
-                                      FakePanel::kSession + "\"}\n");
+        const Json session = {{"email", FakePanel::kEmail}, {"auth_data", FakePanel::kSession}};
+        dir.write("session.json", session.dump());
         panel.clearRequests();
         return client(deviceApi);
     }
 
     FakePanel panel;
     TempDir dir;
+    std::string error;
 };
 
 }  // namespace orvik_test

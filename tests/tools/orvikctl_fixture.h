@@ -1,12 +1,9 @@
 #pragma once
 // orvikctl on a temporary runtime directory, with a service pipe of its own (so no service
-// of the machine is ever reached) and no panel from the environment: in this process through
-// its entry point, or as the real executable.
+// of the machine is ever reached) and no panel from the environment, in this process through
+// its entry point.
 
-#include <optional>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -32,11 +29,8 @@ protected:
         std::istringstream in(input);
         std::ostringstream out, err;
         orvikctl::Io io{in, out, err, static_cast<bool>(ask), ask};
-        CapturedRun result;
-        result.exitCode = orvikctl::runOrvikctl(all, io);
-        result.out = out.str();
-        result.err = err.str();
-        return result;
+        const int code = orvikctl::runOrvikctl(all, io);
+        return {code, out.str(), err.str()};
     }
     // The same with --json; the parsed standard output (discarded when it is not JSON).
     nlohmann::ordered_json runJson(std::vector<std::string> args) const {

@@ -1,30 +1,22 @@
-// Linux specifics of the process runner: arguments one by one, signals, descriptors, the
-// parent-death signal and the thread a job forks from.
+// Linux specifics of the process runner: arguments one by one, signals, descriptors, and the
+// processes of a job that ignore SIGTERM or outlive the service that held the job.
 #include "service/tunnel/process_runner.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "tests/support/process_probe.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tunnel;
+using orvik_test::readWhenWritten;
 
 namespace {
 
 const std::string kHelper = ORVIK_PROCESS_HELPER;
-
-std::string waitAndRead(const orvik_test::TempDir& temp, const std::string& name) {
-    for (int i = 0; i < 1000 && !temp.exists(name); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return temp.read(name);
-}
 
 class ProcessRunnerLinuxTest : public ::testing::Test {
 protected:
@@ -34,55 +26,42 @@ protected:
     std::unique_ptr<Job> job = runner->createJob(error);
 };
 
-TEST_F(ProcessRunnerLinuxTest, ArgumentsArriveOneByOneAndASignalIsReportedAsSuch) {
-    const std::string file = temp.file("args.txt");
-    ASSERT_TRUE(runner->runCommand(
-        kHelper, {word("cmdline"), quotedArg(file), quotedArg("name=", "Wi Fi 2"), quotedArg("$HOME;`id`"), quotedArg("")},
-        5000, error))
-        << error;
-    EXPECT_EQ(temp.read("args.txt"), kHelper + "\ncmdline\n" + file + "\nname=Wi Fi 2\n$HOME;`id`\n\n");
-    EXPECT_FALSE(runner->runCommand(kHelper, {word("crash")}, 5000, error));
-    EXPECT_EQ(error, "command killed by signal 11: " + kHelper + " crash");
-}
-
-TEST_F(ProcessRunnerLinuxTest, ChildrenInheritNoDescriptorOfOurs) {
+// Arguments arrive one by one and untouched, no descriptor of ours reaches a command or a
+// launched process, and a signal is reported as such.
+TEST_F(ProcessRunnerLinuxTest, ArgumentsDescriptorsAndSignals) {
     int leaky[2];
     ASSERT_EQ(::pipe(leaky), 0);  // deliberately without O_CLOEXEC
-    const int file = ::open(temp.file("open.txt").c_str(), O_CREAT | O_RDWR, 0600);
-    ASSERT_GE(file, 0);
+    const std::string args = temp.file("args.txt");
+    ASSERT_TRUE(runner->runCommand(
+        kHelper, {word("cmdline"), quotedArg(args), quotedArg("name=", "Wi Fi 2"), quotedArg("$HOME;`id`"), quotedArg("")},
+        5000, error))
+        << error;
+    EXPECT_EQ(temp.read("args.txt"), kHelper + "\ncmdline\n" + args + "\nname=Wi Fi 2\n$HOME;`id`\n\n");
     ASSERT_TRUE(runner->runCommand(kHelper, {word("fds"), quotedArg(temp.file("command.txt"))}, 5000, error)) << error;
     ASSERT_TRUE(job->launch(kHelper, {word("fds"), quotedArg(temp.file("launched.txt"))}, "", error)) << error;
-    EXPECT_EQ(waitAndRead(temp, "launched.txt"), "");
-    EXPECT_EQ(temp.read("command.txt"), "");
-    for (int fd : {leaky[0], leaky[1], file}) ::close(fd);
+    EXPECT_TRUE(orvik_test::waitUntil([&] { return temp.exists("launched.txt"); }));
+    EXPECT_EQ(temp.read("command.txt") + temp.read("launched.txt"), "");
+    ::close(leaky[0]);
+    ::close(leaky[1]);
+    EXPECT_FALSE(runner->runCommand(kHelper, {word("crash")}, 5000, error));
+    EXPECT_EQ(error, "command killed by signal 11: " + kHelper + " crash");
 }
 
 // SIGTERM is ignored: the grace of a job's close or of terminate ends and SIGKILL follows.
 TEST_F(ProcessRunnerLinuxTest, ProcessesThatIgnoreTermAreKilled) {
     for (bool wholeJob : {true, false}) {
-        auto stubborn = job->launch(kHelper, {word("stubborn"), word("600000")}, "", error);
+        const std::string ready = temp.file(wholeJob ? "job.txt" : "one.txt");
+        auto stubborn = job->launch(kHelper, {word("stubborn"), quotedArg(ready)}, "", error);
         ASSERT_TRUE(stubborn) << error;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it ignore SIGTERM
+        ASSERT_NE(readWhenWritten(ready), "") << "the helper ignores SIGTERM once it has written";
         if (wholeJob) {
             job->close();
             job = runner->createJob(error);
         } else {
             stubborn->terminate(400);
         }
-        EXPECT_FALSE(stubborn->isRunning()) << wholeJob;
+        EXPECT_TRUE(orvik_test::waitUntil([&] { return !stubborn->isRunning(); })) << wholeJob;
     }
-}
-
-// The parent-death signal belongs to the forking thread: a job used from a thread that
-// ends must not lose its processes.
-TEST_F(ProcessRunnerLinuxTest, ProcessesOutliveTheThreadThatLaunchedThem) {
-    std::unique_ptr<ChildProcess> child;
-    std::thread([&] { child = job->launch(kHelper, {word("sleep"), word("600000")}, "", error); }).join();
-    ASSERT_TRUE(child) << error;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_TRUE(child->isRunning());
-    job->close();
-    EXPECT_FALSE(child->isRunning());
 }
 
 // A service that is killed outright takes its job's processes with it.
@@ -97,13 +76,13 @@ TEST_F(ProcessRunnerLinuxTest, ProcessesDieWithTheServiceThatHeldTheJob) {
         ::pause();
         ::_exit(0);
     }
-    const std::string pidText = waitAndRead(temp, "pid.txt");
+    const std::string pidText = readWhenWritten(temp.file("pid.txt"));
     ASSERT_FALSE(pidText.empty());
     const long pid = std::stol(pidText);
     ASSERT_FALSE(orvik_test::waitProcessGone(pid, 0));
     ::kill(service, SIGKILL);
     ::waitpid(service, nullptr, 0);
-    EXPECT_TRUE(orvik_test::waitProcessGone(pid, 2000));
+    EXPECT_TRUE(orvik_test::waitProcessGone(pid, 10000));
 }
 
 }  // namespace

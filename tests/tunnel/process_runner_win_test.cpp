@@ -3,10 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
+#include "tests/support/process_probe.h"
 #include "tests/support/temp_dir.h"
 
 using namespace tunnel;
@@ -18,19 +17,14 @@ TEST(ProcessRunnerWinTest, CommandLinesReachTheProcessExactlyAsRenderedAndCrashe
     orvik_test::TempDir temp;
     auto runner = makeProcessRunner();
     std::string error;
-    const std::string commandFile = temp.file("command.txt");
+    const std::string commandFile = temp.file("command.txt"), launchFile = temp.file("launch.txt");
     ASSERT_TRUE(runner->runCommand(
         helper, {word("cmdline"), quotedArg(commandFile), quotedArg("name=", "Wi Fi 2"), quotedArg("")}, 5000, error))
         << error;
     EXPECT_EQ(temp.read("command.txt"), helper + " cmdline \"" + commandFile + "\" name=\"Wi Fi 2\" \"\"");
-
     auto job = runner->createJob(error);
-    ASSERT_TRUE(job) << error;
-    const std::string launchFile = temp.file("launch.txt");
-    ASSERT_TRUE(job->launch(helper, {word("cmdline"), quotedArg(launchFile)}, "", error)) << error;
-    for (int i = 0; i < 1000 && temp.read("launch.txt").empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(temp.read("launch.txt"), "\"" + helper + "\" cmdline \"" + launchFile + "\"");
+    ASSERT_TRUE(job && job->launch(helper, {word("cmdline"), quotedArg(launchFile)}, "", error)) << error;
+    EXPECT_EQ(orvik_test::readWhenWritten(launchFile), "\"" + helper + "\" cmdline \"" + launchFile + "\"");
 
     EXPECT_FALSE(runner->runCommand(helper, {word("crash")}, 5000, error));
     EXPECT_EQ(error, "command exit 3221225477: " + helper + " crash");

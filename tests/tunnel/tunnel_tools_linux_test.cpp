@@ -53,14 +53,12 @@ TEST_F(ToolLocatorLinuxTest, FindsTheToolsOrNamesTheMissingPiece) {
     ASSERT_EQ(locate(), "");
     EXPECT_EQ(found.xrayExecutable, xrayDir + "/xray");
     EXPECT_EQ(found.tun2socksExecutable, tun2socksDir + "/tun2socks-linux-amd64");
-    executable("tun2socks/tun2socks-b");
-    executable("tun2socks/tun2socks");
+    for (const char* other : {"tun2socks/tun2socks-b", "tun2socks/tun2socks"}) executable(other);
     runtime.write("tun2socks/tun2socks-0.txt", "skipped: not executable");
     ASSERT_EQ(locate(), "");
     EXPECT_EQ(found.tun2socksExecutable, tun2socksDir + "/tun2socks");
-    fs::remove(runtime.file("tun2socks/tun2socks-b"));
-    fs::remove(runtime.file("tun2socks/tun2socks"));
-    const std::vector<std::pair<std::function<void()>, std::string>> steps = {
+    for (const char* other : {"tun2socks/tun2socks-b", "tun2socks/tun2socks"}) fs::remove(runtime.file(other));
+    const std::pair<std::function<void()>, std::string> steps[] = {
         {[&] { fs::remove(config); }, "config not found"},
         {[&] { tunDevice = runtime.file("no-such-device"); },
          runtime.file("no-such-device") + " cannot be opened (TUN support or root missing)"},
@@ -85,51 +83,41 @@ TEST_F(ToolLocatorLinuxTest, FindsTheToolsOrNamesTheMissingPiece) {
     }
 }
 
-// Who may change the program or a folder above it: only root passes. The runtime here is
-// root's folder under /tmp (sticky), like an installed one under /opt.
-struct TrustCase {
-    const char* name;
-    const char* path;  // relative to the runtime ("": itself)
-    mode_t mode;       // 0: unchanged
-    bool toNobody;     // owner becomes a user
-    bool trusted;
-};
-
-class ToolTrustLinuxTest : public ToolLocatorLinuxTest, public ::testing::WithParamInterface<TrustCase> {};
-
 constexpr uid_t kNobody = 65534;
+const std::string kUntrusted = " can be changed by users other than the administrators";
 
-TEST_P(ToolTrustLinuxTest, OnlyRootMayChangeTheProgramsAndTheFoldersAboveThem) {
+// Who may change a program or a folder above it: only root passes; and what runs is the checked
+// file, not a link to it. The runtime is root's folder under /tmp (sticky), like one under /opt.
+TEST_F(ToolLocatorLinuxTest, OnlyRootMayChangeTheProgramsAndTheFoldersAboveThem) {
     if (::geteuid() != 0) GTEST_SKIP() << "owners other than root can be set only by root";
-    const TrustCase& row = GetParam();
-    const std::string path = *row.path ? runtime.file(row.path) : runtime.path();
-    ASSERT_EQ(::chmod(runtime.path().c_str(), 0755), 0);
-    EXPECT_EQ(row.mode ? ::chmod(path.c_str(), row.mode) : 0, 0);
-    EXPECT_EQ(row.toNobody ? ::lchown(path.c_str(), kNobody, 0) : 0, 0);
-    EXPECT_EQ(locate(true), row.trusted ? "" : path + " can be changed by users other than the administrators");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ToolTrustLinuxTest,
-    ::testing::Values(TrustCase{"RootsOwn", "", 0, false, true},
-                      TrustCase{"StickyFolderAboveRootsEntries", "", 01777, false, true},
-                      TrustCase{"FolderReplacedByAUser", "xray", 0, true, false},
-                      TrustCase{"ProgramOfAUser", "xray/xray", 0, true, false},
-                      TrustCase{"GroupWritableProgram", "tun2socks/tun2socks-linux-amd64", 0770, false, false},
-                      TrustCase{"FolderEveryoneMayWrite", "", 0777, false, false},
-                      // A root-owned file inside a user's folder is still the user's to replace.
-                      TrustCase{"StickyFolderOfAUser", "", 01777, true, false}),
-    [](const ::testing::TestParamInfo<TrustCase>& row) { return row.param.name; });
-
-TEST_F(ToolLocatorLinuxTest, TrustedProgramsAreRunByTheCheckedPathNotThroughALink) {
-    if (::geteuid() != 0) GTEST_SKIP() << "owners other than root can be set only by root";
+    struct Row {
+        const char* path;  // relative to the runtime ("": itself)
+        mode_t mode;       // put back to 0755 (folders) or 0700 (programs) after the row
+        uid_t owner;
+        bool trusted;
+    };
+    const Row rows[] = {
+        {"", 0755, 0, true},
+        {"", 01777, 0, true},  // sticky: others may add entries but not replace root's
+        {"xray", 0755, kNobody, false},
+        {"xray/xray", 0700, kNobody, false},
+        {"tun2socks/tun2socks-linux-amd64", 0770, 0, false},
+        {"", 0777, 0, false},
+        {"", 01777, kNobody, false},  // a root-owned file in a user's folder is still the user's to replace
+    };
+    for (const Row& row : rows) {
+        const std::string path = *row.path ? runtime.file(row.path) : runtime.path();
+        ASSERT_EQ(::chmod(path.c_str(), row.mode) | ::lchown(path.c_str(), row.owner, 0), 0);
+        EXPECT_EQ(locate(true), row.trusted ? "" : path + kUntrusted) << path << " mode " << std::oct << row.mode;
+        ASSERT_EQ(::chmod(path.c_str(), fs::is_directory(path) ? 0755 : 0700) | ::lchown(path.c_str(), 0, 0), 0);
+    }
     orvik_test::TempDir elsewhere;
     fs::rename(xrayDir, elsewhere.file("xray"));
     fs::create_directory_symlink(elsewhere.file("xray"), xrayDir);
     ASSERT_EQ(locate(true), "");
     EXPECT_EQ(found.xrayExecutable, elsewhere.file("xray") + "/xray");
     ASSERT_EQ(::lchown(elsewhere.path().c_str(), kNobody, 0), 0);
-    EXPECT_EQ(locate(true), elsewhere.path() + " can be changed by users other than the administrators");
+    EXPECT_EQ(locate(true), elsewhere.path() + kUntrusted);
 }
 
 }  // namespace

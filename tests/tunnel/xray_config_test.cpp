@@ -15,17 +15,9 @@ using Json = nlohmann::ordered_json;
 
 namespace {
 
-vpn::NodeRecord sampleNode() {
-    vpn::NodeRecord node;
-    node.name = "Tokyo 1";
-    node.address = "203.0.113.7";
-    node.port = 443;
-    node.uuid = "2f1c1a52-0000-4000-8000-1234567890ab";
-    node.serverName = "www.example.com";
-    node.publicKey = "pUbLiCkEy";
-    node.shortId = "a1b2";
-    return node;
-}
+const vpn::NodeRecord kNode{.name = "Tokyo 1", .address = "203.0.113.7", .port = 443,
+                            .uuid = "2f1c1a52-0000-4000-8000-1234567890ab", .serverName = "www.example.com",
+                            .publicKey = "pUbLiCkEy", .shortId = "a1b2"};
 
 const PhysicalGateway kGateway{"Ethernet 2", "192.0.2.1"};
 
@@ -35,7 +27,7 @@ Json parsed(const std::string& text) {
     return document;
 }
 
-// The whole document for sampleNode() on "Ethernet 2", members in their order (an ordered
+// The whole document for kNode on "Ethernet 2", members in their order (an ordered
 // comparison: a member out of place fails it).
 const char* const kExpected = R"({"log": {"loglevel": "info"},
  "dns": {"servers": [{"address": "1.1.1.1", "domains": ["geosite:geolocation-!cn", "geosite:google", "domain:google.com"]},
@@ -57,23 +49,20 @@ const char* const kExpected = R"({"log": {"loglevel": "info"},
    {"type": "field", "domain": ["geosite:cn"], "outboundTag": "direct"}]}})";
 
 TEST(XrayConfigTest, DocumentHoldsEveryMemberInItsPlaceAsIndentedText) {
-    const std::string text = buildXrayConfig(sampleNode(), kGateway);
+    const std::string text = buildXrayConfig(kNode, kGateway);
     EXPECT_EQ(parsed(text), parsed(kExpected)) << text;
     EXPECT_EQ(text.rfind("{\n  \"log\": {\n    \"loglevel\": \"info\"\n  },\n", 0), 0u) << text;
-    EXPECT_TRUE(text.ends_with("\n}\n"));
-    EXPECT_EQ(text.find_first_of("\r\t"), std::string::npos);
+    EXPECT_TRUE(text.ends_with("\n}\n") && text.find_first_of("\r\t") == std::string::npos);
 }
 
 // Node fields and an adapter name of any content land exactly where they belong, as valid
 // JSON; bytes that are no UTF-8 are replaced rather than failing the document.
 TEST(XrayConfigTest, AwkwardFieldsStayValidJsonWithTheirValues) {
-    vpn::NodeRecord node = sampleNode();
+    vpn::NodeRecord node = kNode;
     node.uuid = "quote\" and back\\slash";
     node.fingerprint = "}],\"injected\":{\"x\":\"";
     node.publicKey = std::string("line\nfeed\ttab\x01" "bell\x7f");
     node.shortId = std::string("ab\xff\xfe", 4);
-    node.flow.clear();
-    node.port = -1;
     node.address = "node.example.net";
     const Json document = parsed(buildXrayConfig(node, {"以太网 \"2\"", "192.0.2.1"}));
     const std::pair<const char*, Json> expected[] = {
@@ -81,8 +70,6 @@ TEST(XrayConfigTest, AwkwardFieldsStayValidJsonWithTheirValues) {
         {"/outbounds/0/streamSettings/realitySettings/fingerprint", node.fingerprint},
         {"/outbounds/0/streamSettings/realitySettings/publicKey", node.publicKey},
         {"/outbounds/0/streamSettings/realitySettings/shortId", "ab\xef\xbf\xbd\xef\xbf\xbd"},
-        {"/outbounds/0/settings/vnext/0/users/0/flow", ""},
-        {"/outbounds/0/settings/vnext/0/port", -1},
         {"/outbounds/0/settings/vnext/0/address", "node.example.net"},
         {"/routing/rules/3/ip/1", "node.example.net"},
         {"/outbounds/0/streamSettings/sockopt/interface", "以太网 \"2\""},
@@ -96,18 +83,18 @@ TEST(XrayConfigFileTest, WritesTheDocumentWholeOrKeepsTheEarlierFile) {
     orvik_test::TempDir temp;
     const std::string path = temp.file("session.json.xray.json");
     std::string error;
-    vpn::NodeRecord longer = sampleNode();
+    vpn::NodeRecord longer = kNode;
     longer.publicKey = std::string(4000, 'k');
     ASSERT_TRUE(writeXrayConfig(longer, kGateway, path, error)) << error;
-    ASSERT_TRUE(writeXrayConfig(sampleNode(), kGateway, path, error)) << error;
-    EXPECT_EQ(temp.read("session.json.xray.json"), buildXrayConfig(sampleNode(), kGateway));
+    ASSERT_TRUE(writeXrayConfig(kNode, kGateway, path, error)) << error;
+    EXPECT_EQ(temp.read("session.json.xray.json"), buildXrayConfig(kNode, kGateway));
 
-    EXPECT_FALSE(writeXrayConfig(sampleNode(), kGateway, temp.file("missing/dir/config.json"), error));
+    EXPECT_FALSE(writeXrayConfig(kNode, kGateway, temp.file("missing/dir/config.json"), error));
     EXPECT_EQ(error, "cannot write generated xray config");
     const std::string name(245, 'x');  // no temporary file can be made beside it
     temp.write(name, "earlier");
     if (temp.read(name) != "earlier") GTEST_SKIP() << "this file system does not take a 245-byte name";
-    EXPECT_FALSE(writeXrayConfig(sampleNode(), kGateway, temp.file(name), error));
+    EXPECT_FALSE(writeXrayConfig(kNode, kGateway, temp.file(name), error));
     EXPECT_EQ(temp.read(name), "earlier");
 }
 

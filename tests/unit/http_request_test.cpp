@@ -2,10 +2,8 @@
 // which results and error texts come back, and the faults a server can inflict on it.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/environment.h"
@@ -26,9 +24,9 @@ struct Outcome {
 };
 
 Outcome send(const std::string& method, const std::string& url, const std::string& token = {},
-             const std::string& body = {}, const std::string& contentType = {}, const std::string& userAgent = {}) {
+             const std::string& body = {}, const std::string& type = {}, const std::string& agent = {}) {
     Outcome outcome;
-    outcome.ok = vpn::httpRequest(method, url, token, body, contentType, outcome.response, outcome.error, userAgent);
+    outcome.ok = vpn::httpRequest(method, url, token, body, type, outcome.response, outcome.error, agent);
     return outcome;
 }
 
@@ -43,17 +41,16 @@ bool isRequestFailure(const Outcome& outcome) {
 class HttpRequestTest : public ::testing::Test {
 protected:
     std::string url(const std::string& target) const { return server.origin() + target; }
-    HttpRequestRecord onlyRequest() const {
+    HttpRequestRecord last() const {
         const std::vector<HttpRequestRecord> requests = server.requests();
-        EXPECT_EQ(requests.size(), 1u);
-        return requests.empty() ? HttpRequestRecord{} : requests.front();
+        return requests.empty() ? HttpRequestRecord{} : requests.back();
     }
 
     HttpTestServer server{[](const HttpRequestRecord& request) { return HttpReply{200, request.body, {}}; }};
 };
 
 TEST_F(HttpRequestTest, StatusDecidesTheResultAndErrorRepliesKeepTheirBody) {
-    for (const int status : {200, 201, 204, 399, 400, 403, 404, 422, 429, 500}) {
+    for (const int status : {200, 204, 399, 400, 403, 429, 500}) {
         SCOPED_TRACE(status);
         const std::string body = status == 204 ? "" : R"({"message":"x"})";
         server.on("POST", "/s", HttpReply{status, body, {}});
@@ -66,53 +63,49 @@ TEST_F(HttpRequestTest, StatusDecidesTheResultAndErrorRepliesKeepTheirBody) {
 
 TEST_F(HttpRequestTest, HeadersOfAnonymousAndSignedRequests) {
     ASSERT_TRUE(send("POST", url("/plain"), "", "", "application/json").ok);
-    HttpRequestRecord request = onlyRequest();
-    EXPECT_EQ(request.header("accept"), "application/json");
-    EXPECT_EQ(request.header("user-agent"), vpn::kDefaultUserAgent);
+    HttpRequestRecord request = last();
+    EXPECT_EQ(request.header("accept") + " " + request.header("user-agent"),
+              std::string("application/json ") + vpn::kDefaultUserAgent);
     EXPECT_EQ(request.header("content-length"), request.hasHeader("content-length") ? "0" : "");
-    for (const char* absent : {"content-type", "authorization", "auth_data", "expect"})  // no body: no Content-Type
+    for (const char* absent : {"content-type", "authorization", "auth_data", "expect"})  // no body: no type
         EXPECT_FALSE(request.hasHeader(absent)) << absent;
-
-    server.clearRequests();
-    ASSERT_TRUE(send("POST", url("/auth"), "abc.DEF-123=", "a=1", "application/x-www-form-urlencoded", "Velora/2.0").ok);
-    request = onlyRequest();
+    ASSERT_TRUE(send("POST", url("/auth"), "abc.DEF-123=", "a=1", "text/plain", "V/2").ok);
+    request = last();
     for (const char* name : {"authorization", "auth_data"}) {  // the bare token, once each
         EXPECT_EQ(request.header(name), "abc.DEF-123=");
         EXPECT_EQ(request.headers.count(name), 1u);
     }
     EXPECT_EQ(request.header("content-type") + " " + request.header("user-agent") + " " + request.body,
-              "application/x-www-form-urlencoded Velora/2.0 a=1");
+              "text/plain V/2 a=1");
 }
 
 TEST_F(HttpRequestTest, BodyBytesAndTargetsArriveIntact) {
     std::string binary;
     for (int byte = 0; byte < 1024; ++byte) binary.push_back(static_cast<char>(byte));
-    const std::string utf8 = R"({"email":"用户@例子.中国","note":"引号\" 反斜杠\\ ✓"})";
-    const std::string large(3 * 1024 * 1024 + 7, 'z');  // beyond any send buffer
-    for (const std::string* body : std::vector<const std::string*>{&utf8, &binary, &large}) {
-        const Outcome outcome = send("POST", url("/echo"), "", *body, "application/octet-stream");
+    const std::string bodies[] = {R"({"email":"用户@例子.中国","note":"引号\" 反斜杠\\ ✓"})", binary,
+                                  std::string(3 * 1024 * 1024 + 7, 'z')};  // beyond any send buffer
+    for (const std::string& body : bodies) {
+        const Outcome outcome = send("POST", url("/echo"), "", body, "application/octet-stream");
         ASSERT_TRUE(outcome.ok) << outcome.error;
-        EXPECT_TRUE(outcome.response == *body && server.requests().back().body == *body) << body->size();
+        EXPECT_TRUE(outcome.response == body && last().body == body) << body.size();
     }
-    EXPECT_FALSE(server.requests().back().hasHeader("expect")) << "no 100-continue round trip";
-
-    ASSERT_TRUE(send("GET", url("/api/v1/user/info?token=a%2Bb&lang=zh-CN")).ok);
-    EXPECT_EQ(server.requests().back().target, "/api/v1/user/info?token=a%2Bb&lang=zh-CN");
+    EXPECT_FALSE(last().hasHeader("expect")) << "no 100-continue round trip";
+    ASSERT_TRUE(send("GET", url("/a/b?token=a%2Bb&lang=zh-CN")).ok);
+    EXPECT_EQ(last().target, "/a/b?token=a%2Bb&lang=zh-CN");
     ASSERT_TRUE(send("GET", url("")).ok) << "an address without a path asks for /";
-    EXPECT_EQ(server.requests().back().target, "/");
+    EXPECT_EQ(last().target, "/");
 }
 
 TEST_F(HttpRequestTest, InvalidAddressesAndHeaderInjectionNeverReachTheNetwork) {
-    const std::string invalid[] = {"", "127.0.0.1/api/v1/guest/comm/config", "ftp://127.0.0.1/file", "http://",
-                                   "http://" + std::string(256, 'a') + "/api",  // host beyond 255 characters
-                                   url("/" + std::string(2047, 'p')),           // path beyond 2047 characters
-                                   url("/" + std::string(1000, 'p') + "?" + std::string(1046, 'q'))};  // together
+    const std::string invalid[] = {"", "127.0.0.1/api/v1/guest/comm/config", "ftp://127.0.0.1/f", "http://",
+                                   "http://" + std::string(256, 'a') + "/api",  // host over 255 characters
+                                   url("/" + std::string(2047, 'p')),           // path over 2047 characters
+                                   url("/" + std::string(1000, 'p') + "?" + std::string(1046, 'q'))};
     for (const std::string& address : invalid) {
         const Outcome outcome = send("GET", address);
-        EXPECT_EQ(outcome.error, "面板地址无效") << address.substr(0, 60);
-        EXPECT_EQ(outcome.response, "");
+        EXPECT_EQ(outcome.error + outcome.response, "面板地址无效") << address.substr(0, 60);
     }
-    const std::vector<Outcome> injected = {
+    const Outcome injected[] = {
         send("GET", url("/x"), "t\r\nX-Injected: 1"),
         send("POST", url("/x"), "", "{}", "application/json\r\nX-Injected: 1"),
         send("GET", url("/x"), "", "", "", std::string("Agent\0X-Injected: 1", 19)),
@@ -124,7 +117,7 @@ TEST_F(HttpRequestTest, InvalidAddressesAndHeaderInjectionNeverReachTheNetwork) 
     // At the limit the request goes out whole.
     const std::string longest = "/" + std::string(1000, 'p') + "?" + std::string(1045, 'q');
     EXPECT_TRUE(send("GET", url(longest)).ok);
-    EXPECT_EQ(onlyRequest().target, longest);
+    EXPECT_EQ(last().target, longest);
 }
 
 // Each fault is a request failure within the time-outs and hands on nothing of the cut reply.
@@ -149,7 +142,8 @@ TEST_F(HttpRequestTest, FaultsFailInBoundedTime) {
         const auto started = std::chrono::steady_clock::now();
         const Outcome outcome = send("GET", fault.url);
         const auto elapsed = std::chrono::steady_clock::now() - started;
-        EXPECT_TRUE(fault.error ? outcome.error == fault.error && !outcome.ok : isRequestFailure(outcome)) << outcome.error;
+        EXPECT_TRUE(fault.error ? outcome.error == fault.error && !outcome.ok : isRequestFailure(outcome))
+            << outcome.error;
         EXPECT_EQ(outcome.response, "");
         EXPECT_GE(elapsed, std::chrono::seconds(fault.atLeastSeconds));
         EXPECT_LT(elapsed, std::chrono::seconds(20));
@@ -171,15 +165,15 @@ TEST_F(HttpRequestTest, RedirectsKeepOrDropTheBodyAndTheToken) {
         {302, "GET", "/new", "GET /new ||tt"},
         {307, "POST", url("/new"), "POST /new {\"a\":1}|application/json|tt"},
         {303, "POST", "/new", "GET /new ||tt"},
-        {307, "POST", other.origin() + "/landing", "POST /back {\"a\":1}|application/json|"},  // there and back
+        {307, "POST", other.origin() + "/landing", "POST /back {\"a\":1}|application/json|"},  // and back
     };
     for (const auto& c : cases) {
         server.on(c.method, "/from", HttpReply{c.status, "", Headers{{"Location", c.location}}});
         const std::string body = std::string(c.method) == "POST" ? "{\"a\":1}" : "";
         EXPECT_TRUE(send(c.method, url("/from"), "t", body, "application/json").ok) << c.status;
-        const HttpRequestRecord r = server.requests().back();
-        EXPECT_EQ(r.method + " " + r.path + " " + r.body + "|" + r.header("content-type") + "|" + r.header("authorization") +
-                      r.header("auth_data"),
+        const HttpRequestRecord r = last();
+        EXPECT_EQ(r.method + " " + r.path + " " + r.body + "|" + r.header("content-type") + "|" +
+                      r.header("authorization") + r.header("auth_data"),
                   c.arrived);
     }
     const HttpRequestRecord there = other.requests().at(0);
@@ -197,7 +191,7 @@ TEST_F(HttpRequestTest, RelativeLocationsResolveAgainstTheAnsweringAddress) {
     for (const auto& [location, target] : cases) {
         server.on("GET", "/dir/sub/page", HttpReply{302, "", Headers{{"Location", location}}});
         EXPECT_TRUE(send("GET", url("/dir/sub/page")).ok) << location;
-        EXPECT_EQ(server.requests().back().target, target) << location;
+        EXPECT_EQ(last().target, target) << location;
     }
     server.on("GET", "/loop", HttpReply{302, "", Headers{{"Location", "/loop"}}});
     server.clearRequests();
@@ -212,25 +206,8 @@ TEST_F(HttpRequestTest, ProxySettingsOfTheEnvironmentAreIgnored) {
     const orvik_test::ScopedEnvironment all("ALL_PROXY", proxy.origin());
     const orvik_test::ScopedEnvironment none("NO_PROXY", std::nullopt);
     EXPECT_TRUE(send("GET", url("/direct")).ok);
-    EXPECT_EQ(onlyRequest().path, "/direct");
+    EXPECT_EQ(last().path, "/direct");
     EXPECT_TRUE(proxy.requests().empty());
-}
-
-TEST_F(HttpRequestTest, ParallelRequestsStayApart) {
-    std::vector<std::thread> threads;
-    std::atomic<int> failures{0};
-    for (int t = 0; t < 6; ++t)
-        threads.emplace_back([this, t, &failures] {
-            for (int i = 0; i < 5; ++i) {
-                const std::string body = "thread " + std::to_string(t) + " request " + std::to_string(i);
-                const Outcome outcome = send("POST", url("/echo?t=" + std::to_string(t)), "tok" + std::to_string(t), body, "text/plain");
-                failures += !outcome.ok || outcome.response != body;
-            }
-        });
-    for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(failures, 0);
-    for (const HttpRequestRecord& request : server.requests())
-        EXPECT_EQ(request.header("authorization"), "tok" + request.query.substr(2));
 }
 
 }  // namespace

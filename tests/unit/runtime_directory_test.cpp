@@ -1,3 +1,4 @@
+// Where the program finds its runtime directory, and which account back end that gets.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -49,17 +50,6 @@ TEST(RuntimeDirectoryProbe, DISABLED_ReportsResolvedDirectory) {
     ASSERT_TRUE(vpn::writeFileAtomically(*output, vpn::resolveRuntimeDirectory()));
 }
 
-TEST(HasXray, FindsXrayInItsSubdirectoryOrBeside) {
-    TempDir dir;
-    dir.write("nested/" + xrayInSubdirectory(), "");
-    dir.write(std::string("flat/") + vpn::xrayExecutableName(), "");
-    dir.write("folder-only/" + xrayInSubdirectory() + "/not-a-program", "");
-    EXPECT_TRUE(vpn::hasXray(dir.file("nested")));
-    EXPECT_TRUE(vpn::hasXray(dir.file("flat")));
-    EXPECT_FALSE(vpn::hasXray(dir.file("folder-only")));
-    EXPECT_FALSE(vpn::hasXray(dir.file("missing")));
-}
-
 class RuntimeDirectoryTest : public ::testing::Test {
 protected:
     // The developer's or the machine's own setting must not leak into a layout.
@@ -93,42 +83,28 @@ INSTANTIATE_TEST_SUITE_P(
     Layouts, RuntimeLayoutTest,
     ::testing::Values(
         Layout{"RuntimeBeside", {"app/runtime/xray/XRAY"}, "app/orvik", "app/runtime"},
-        Layout{"XrayBeside", {"app/XRAY", "app/runtime/readme.txt"}, "app/orvik", "app"},
+        // A folder by Xray's name is no program.
+        Layout{"XrayBeside", {"app/XRAY", "app/runtime/xray/XRAY/readme.txt"}, "app/orvik", "app"},
         Layout{"RuntimeWinsOverXrayBeside", {"app/XRAY", "app/runtime/XRAY"}, "app/orvik", "app/runtime"},
         Layout{"DeveloperTree", {"tools/phase-b/local/xray/XRAY"}, "build/windows/tests/unit/orvik",
                "tools/phase-b/local"},
         Layout{"NothingAnywhere", {}, "app/orvik", "app/runtime"}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(RuntimeDirectoryTest, OverrideIsUsedOnlyWhenItHoldsXray) {
-    const std::string fallback = vpn::resolveRuntimeDirectory();
-    dir.write("with/" + xrayInSubdirectory(), "");
-    dir.write("without/readme.txt", "");
-    const std::string unnormalised = vpn::joinPath(vpn::joinPath(dir.path(), "."), "with");
-    setEnvironment("ORVIK_RUNTIME", unnormalised);
-    EXPECT_EQ(vpn::resolveRuntimeDirectory(), unnormalised);
-    for (const std::string& value : {dir.file("without"), std::string()}) {
-        setEnvironment("ORVIK_RUNTIME", value);
-        EXPECT_EQ(vpn::resolveRuntimeDirectory(), fallback) << value;
-    }
-}
-
-// The limit is 259 UTF-16 units: "é" is one unit (two bytes in UTF-8).
-TEST_F(RuntimeDirectoryTest, OverrideLongerThan259UnitsIsIgnored) {
+// The override counts when it holds Xray and fits 259 UTF-16 units ("é" is one unit, two
+// bytes in UTF-8).
+TEST_F(RuntimeDirectoryTest, OverrideIsUsedOnlyWhenItHoldsXrayAndFits) {
     const std::string fallback = vpn::resolveRuntimeDirectory();
     const size_t base = dir.path().size() + 1;  // ASCII temporary path and a separator
-    ASSERT_LT(base + 20, 259u);
+    ASSERT_LT(base + 183, 259u);
+    const auto accents = [](size_t count) {
+        std::string text;
+        while (count-- > 0) text += "é";
+        return text;
+    };
+    const std::string parent = accents(90) + "/" + accents(90) + "/";  // within any name's length limit
     const auto layoutOf = [&](size_t units) {
-        std::string name;  // "é" names of at most 100 units (200 bytes), joined by '/'
-        for (size_t left = units - base; left > 0;) {
-            const size_t run = left > 101 ? 100 : left;
-            for (size_t i = 0; i < run; ++i) name += "é";
-            left -= run;
-            if (left > 0) {
-                name += "/";
-                --left;
-            }
-        }
+        const std::string name = parent + accents(units - base - 182);
         std::error_code failed;
         fs::create_directories(u8path(dir.file(name + "/xray")), failed);
         if (!failed) dir.write(name + "/" + xrayInSubdirectory(), "");
@@ -136,67 +112,56 @@ TEST_F(RuntimeDirectoryTest, OverrideLongerThan259UnitsIsIgnored) {
     };
     const std::string fits = layoutOf(259);
     const std::string tooLong = layoutOf(260);
-    if (!vpn::hasXray(fits) || !vpn::hasXray(tooLong)) GTEST_SKIP() << "paths this long are not supported here";
-
-    setEnvironment("ORVIK_RUNTIME", fits);
-    EXPECT_EQ(vpn::resolveRuntimeDirectory(), fits);
-    setEnvironment("ORVIK_RUNTIME", tooLong);
-    EXPECT_EQ(vpn::resolveRuntimeDirectory(), fallback);
-}
-
-// Which account back end a runtime directory gets: panel.json, then the variable, else the files.
-struct PanelChoice {
-    const char* panelJson;  // nullptr: no panel.json
-    const char* variable;   // nullptr: unset
-    const char* apiBase;    // nullptr: the local account files serve
-    const char* deviceApi;
-};
-
-class ControlPlaneChoiceTest : public ::testing::TestWithParam<PanelChoice> {
-protected:
-    ScopedEnvironment panelUrl{"ORVIK_XBOARD_URL", std::nullopt};
-    TempDir runtime;
-};
-
-TEST_P(ControlPlaneChoiceTest, ChoosesTheBackEnd) {
-    const PanelChoice& c = GetParam();
-    if (c.panelJson) runtime.write("panel.json", c.panelJson);
-    if (c.variable) setEnvironment("ORVIK_XBOARD_URL", c.variable);
-    runtime.write(orvik_test::sessionFile(), R"({"email":"a@b.c","auth_data":"Bearer T"})");
-    EXPECT_EQ(vpn::hasRemotePanel(runtime.path()), c.apiBase != nullptr);
-    const auto plane = vpn::createControlPlane(runtime.path());
-    const auto* panel = dynamic_cast<vpn::XboardControlPlane*>(plane.get());
-    if (!c.apiBase) {
-        ASSERT_NE(dynamic_cast<vpn::LocalControlPlane*>(plane.get()), nullptr);
-        return;
+    dir.write("without/readme.txt", "");
+    dir.write("with/" + xrayInSubdirectory(), "");
+    const bool longPaths = vpn::hasXray(fits) && vpn::hasXray(tooLong);
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.file("with"), dir.file("with")}, {dir.file("without"), fallback}, {"", fallback},
+        {fits, longPaths ? fits : fallback}, {tooLong, fallback},
+    };
+    for (const auto& [value, expected] : cases) {
+        setEnvironment("ORVIK_RUNTIME", value);
+        EXPECT_EQ(vpn::resolveRuntimeDirectory(), expected) << value.size();
     }
-    ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(panel->apiBase(), c.apiBase);
-    EXPECT_EQ(panel->deviceApi(), c.deviceApi);
-    EXPECT_EQ(panel->token(), "Bearer T");  // this user's session file
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Choices, ControlPlaneChoiceTest,
-    ::testing::Values(
-        PanelChoice{nullptr, nullptr, nullptr, ""},
-        PanelChoice{R"({"apiBase":"https://panel.example/", "deviceApi":"https://devices.example/v1\\/"})",
-                    nullptr, "https://panel.example", "https://devices.example/v1"},
-        PanelChoice{R"({"deviceApi":"https://devices.example"})", "http://127.0.0.1:9//",
-                    "http://127.0.0.1:9", ""},
-        PanelChoice{R"({"apiBase":"https://panel.example"})", "https://other.example",
-                    "https://panel.example", ""},
-        PanelChoice{R"({"apiBase":"/"})", "", nullptr, ""},
-        PanelChoice{R"({"apiBase":"/"})", "//", nullptr, ""}));
-
-TEST(ControlPlaneChoice, LocalFilesServeFromTheRuntimeDirectory) {
-    const ScopedEnvironment panelUrl{"ORVIK_XBOARD_URL", std::nullopt};
-    TempDir runtime;
-    runtime.write("account.json", R"({"email":"a@b.c","password":"p","expireAt":"2999-1-1"})");
-    const auto plane = vpn::createControlPlane(runtime.path());
-    std::string error;
-    ASSERT_TRUE(plane->login("a@b.c", "p", error)) << error;
-    EXPECT_TRUE(runtime.exists(orvik_test::sessionFile()));
+// Which account back end a runtime directory gets: panel.json, then the variable, else the
+// local account files, each with this user's session file.
+TEST(ControlPlaneChoice, ChoosesTheBackEndForTheRuntimeDirectory) {
+    const struct {
+        const char* panelJson;  // nullptr: no panel.json
+        std::optional<std::string> variable;
+        const char* apiBase;    // nullptr: the local account files serve
+        const char* deviceApi;
+    } cases[] = {
+        {nullptr, std::nullopt, nullptr, ""},
+        {R"({"apiBase":"https://panel.example/", "deviceApi":"https://devices.example/v1\\/"})", std::nullopt,
+         "https://panel.example", "https://devices.example/v1"},
+        {R"({"deviceApi":"https://devices.example"})", "http://127.0.0.1:9//", "http://127.0.0.1:9", ""},
+        {R"({"apiBase":"https://panel.example"})", "https://other.example", "https://panel.example", ""},
+        {R"({"apiBase":"/"})", "//", nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.panelJson ? c.panelJson : "no panel.json");
+        TempDir runtime;
+        const ScopedEnvironment panelUrl{"ORVIK_XBOARD_URL", c.variable};
+        if (c.panelJson) runtime.write("panel.json", c.panelJson);
+        runtime.write(orvik_test::sessionFile(), R"({"email":"a@b.c","auth_data":"Bearer T"})");
+        runtime.write("account.json", R"({"email":"a@b.c","password":"p","expireAt":"2999-1-1"})");
+        EXPECT_EQ(vpn::hasRemotePanel(runtime.path()), c.apiBase != nullptr);
+        const auto plane = vpn::createControlPlane(runtime.path());
+        const auto* panel = dynamic_cast<vpn::XboardControlPlane*>(plane.get());
+        if (c.apiBase) {
+            ASSERT_NE(panel, nullptr);
+            EXPECT_EQ(panel->apiBase() + " " + panel->deviceApi() + " " + panel->token(),
+                      std::string(c.apiBase) + " " + c.deviceApi + " Bearer T");  // this user's session file
+            continue;
+        }
+        ASSERT_NE(dynamic_cast<vpn::LocalControlPlane*>(plane.get()), nullptr);
+        std::string error;
+        EXPECT_TRUE(plane->login("a@b.c", "p", error)) << error;
+        EXPECT_EQ(runtime.read(orvik_test::sessionFile()), R"({"email":"a@b.c","expireAt":"2999-1-1"})" "\n");
+    }
 }
 
 }  // namespace

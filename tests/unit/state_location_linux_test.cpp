@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -17,13 +16,10 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-struct FolderCase {
-    const char* name;
-    std::function<void(const orvik_test::TempDir&)> plant;  // before nobody signs in
-    bool written;
-};
+// What stands at state/65534 before nobody signs in.
+enum class Planted { nothing, anotherUsersFolder, link };
 
-class SessionFolder : public ::testing::TestWithParam<FolderCase> {
+class SessionFolder : public ::testing::TestWithParam<Planted> {
 protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
@@ -51,37 +47,30 @@ protected:
 };
 
 TEST_P(SessionFolder, TheSessionGoesOnlyIntoTheUsersOwnFolder) {
-    GetParam().plant(runtime);
-    EXPECT_EQ(writeAsNobody(), GetParam().written);
-    EXPECT_EQ(runtime.exists("state/65534/session.json"), GetParam().written);
+    const std::string folder = runtime.file("state/65534");
+    if (GetParam() == Planted::anotherUsersFolder) {
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);  // open to nobody, not theirs
+    } else if (GetParam() == Planted::link) {
+        runtime.write("elsewhere/keep", "");
+        ASSERT_EQ(::chmod(runtime.file("elsewhere").c_str(), 0777), 0);
+        ASSERT_EQ(::symlink(runtime.file("elsewhere").c_str(), folder.c_str()), 0);
+    }
+    const bool written = GetParam() == Planted::nothing;
+    EXPECT_EQ(writeAsNobody(), written);
+    EXPECT_EQ(runtime.exists("state/65534/session.json"), written);
     EXPECT_EQ(runtime.read("elsewhere/session.json"), "");
-    if (!GetParam().written) return;
-    const struct stat folder = statOf("state/65534");
-    EXPECT_EQ(folder.st_uid, kNobody);
-    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+    if (!written) return;
+    EXPECT_EQ(statOf("state/65534").st_uid, kNobody);
+    EXPECT_EQ(statOf("state/65534").st_mode & 07777, 0700u);
     EXPECT_EQ(statOf("state/65534/session.json").st_uid, kNobody);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SessionFolder,
-    ::testing::Values(
-        FolderCase{"MadeWhenMissing", [](const orvik_test::TempDir&) {}, true},
-        FolderCase{"AnotherUsersFolderUnderTheId",
-                   [](const orvik_test::TempDir& r) {
-                       ASSERT_EQ(::mkdir(r.file("state/65534").c_str(), 0700), 0);
-                       ASSERT_EQ(::chmod(r.file("state/65534").c_str(), 0777), 0);  // open to nobody, not theirs
-                   },
-                   false},
-        FolderCase{"ALinkUnderTheId",
-                   [](const orvik_test::TempDir& r) {
-                       r.write("elsewhere/keep", "");
-                       ASSERT_EQ(::chmod(r.file("elsewhere").c_str(), 0777), 0);
-                       ASSERT_EQ(::symlink(r.file("elsewhere").c_str(), r.file("state/65534").c_str()), 0);
-                   },
-                   false}),
-    [](const ::testing::TestParamInfo<FolderCase>& row) { return row.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, SessionFolder,
+                         ::testing::Values(Planted::nothing, Planted::anotherUsersFolder, Planted::link));
 
-TEST(StateFolder, EveryUserMayAddAFolderButNoneMayRenameAnothers) {
+// Every user may add a folder, none may rename another's.
+TEST(StateFolder, IsRootsAndStickyButOpenForAdding) {
     if (::geteuid() != 0) GTEST_SKIP() << "the service makes it as root";
     orvik_test::TempDir runtime;
     vpn::createStateFolder(runtime.path());

@@ -12,50 +12,48 @@ namespace {
 using namespace orvik_test::panel;
 using orvik_test::HttpReply;
 using orvik_test::Json;
+using Lines = std::vector<std::string>;
 
 constexpr const char* kPendingText = "上一笔订单还在处理。未付款可再点一次购买；若已付款请关闭后刷新会员";
-constexpr const char* kPendingEnglish = "You have an unpaid or pending order, please try again later or cancel it";
+constexpr const char* kPendingEnglish = "You have an unpaid or pending order, please try again later";
 
 Json order(const std::string& tradeNo, int status) {
-    return {{"trade_no", tradeNo}, {"status", status}, {"period", "month_price"}, {"total_amount", 1500}, {"plan_id", 1}};
+    return {{"trade_no", tradeNo}, {"status", status}, {"period", "month_price"}, {"total_amount", 1500},
+            {"plan_id", 1}};
 }
 
-class XboardShopTest : public orvik_test::XboardTest {
-protected:
-    std::string noMethodText() const {
-        return "面板还没配置支付方式。请到后台「支付方式」添加通道，通知地址用 " + panel.apiBase();
-    }
-};
+std::string tradeBody(const std::string& tradeNo, const std::string& more = "") {
+    return "{\"trade_no\":\"" + tradeNo + "\"" + more + "}";
+}
 
-std::vector<std::string> rows(const std::vector<vpn::PlanOffer>& offers) {
-    std::vector<std::string> rows;
+// One line per offer: id, names, period, prices, badge, transfer and devices.
+Lines rows(const std::vector<vpn::PlanOffer>& offers) {
+    Lines rows;
     for (const auto& o : offers)
-        rows.push_back(std::to_string(o.planId) + " " + o.planName + " " + o.periodKey + " " + o.periodLabel + " " + o.periodText + " " +
-                       std::to_string(o.periodDays) + " " + std::to_string(o.priceCents) + " " + o.priceText + " " + o.perDayText +
-                       " " + o.badge + " " + o.transferText + " " + std::to_string(o.deviceLimit));
+        rows.push_back(std::to_string(o.planId) + " " + o.planName + " " + o.periodKey + " " + o.periodLabel +
+                       " " + o.periodText + " " + std::to_string(o.periodDays) + " " +
+                       std::to_string(o.priceCents) + " " + o.priceText + " " + o.perDayText + " " + o.badge +
+                       " " + o.transferText + " " + std::to_string(o.deviceLimit));
     return rows;
 }
 
-TEST_F(XboardShopTest, OffersWithPricesPerDayBadgesAndTransfer) {
-    std::vector<vpn::PlanOffer> offers;
-    std::string error;
-    ASSERT_TRUE(signedIn()->fetchPlans(offers, error)) << error;
-    EXPECT_EQ(rows(offers), (std::vector<std::string>{  // the null prices give no offers
-                                "1 标准版 month_price 月付 1 个月 30 1500 ¥15.00 ¥0.50/天 最受欢迎 100 GB 3",
-                                "1 标准版 year_price 年付 1 年 365 15000 ¥150.00 ¥0.41/天 超值套餐 100 GB 3"}));
+using XboardShopTest = orvik_test::XboardTest;
 
+TEST_F(XboardShopTest, OffersWithPricesPerDayBadgesAndTransfer) {
     Json bytes = plan(1, "体验版", {{"onetime_price", 0}});
     bytes["transfer_enable"] = int64_t{100} << 30;
-    panel.on("GET", kPlans, success({bytes, plan(2, "甲", {{"month_price", 3000}, {"quarter_price", 9000}, {"onetime_price", 9900}}),
-                                     plan(3, "乙", {{"half_year_price", 18000}}), plan(0, "无编号", {{"month_price", 100}})}));
+    const Json three = plan(2, "甲", {{"month_price", 3000}, {"quarter_price", 9000}, {"onetime_price", 99}});
+    const Json two = plan(3, "乙", {{"half_year_price", 18000}, {"year_price", 15000}});
+    panel.on("GET", kPlans, success({bytes, three, two, plan(0, "无编号", {{"month_price", 100}})}));
+    std::vector<vpn::PlanOffer> offers;
     ASSERT_TRUE(signedIn()->fetchPlans(offers, error)) << error;
-    // 100 cents a day three times: the first keeps the lowest place, the next is runner-up.
-    EXPECT_EQ(rows(offers), (std::vector<std::string>{
-                                "1 体验版 onetime_price 一次性 一次性 0 0 免费   100 GB 3",
-                                "2 甲 month_price 月付 1 个月 30 3000 ¥30.00 ¥1.00/天 超值套餐 100 GB 3",
-                                "2 甲 quarter_price 季付 3 个月 90 9000 ¥90.00 ¥1.00/天 最受欢迎 100 GB 3",
-                                "2 甲 onetime_price 一次性 一次性 0 9900 ¥99.00   100 GB 3",
-                                "3 乙 half_year_price 半年付 6 个月 180 18000 ¥180.00 ¥1.00/天  100 GB 3"}));
+    // 100 cents a day three times: the first is the runner-up. The null prices give no offers.
+    EXPECT_EQ(rows(offers), (Lines{"1 体验版 onetime_price 一次性 一次性 0 0 免费   100 GB 3",
+                                   "2 甲 month_price 月付 1 个月 30 3000 ¥30.00 ¥1.00/天 最受欢迎 100 GB 3",
+                                   "2 甲 quarter_price 季付 3 个月 90 9000 ¥90.00 ¥1.00/天  100 GB 3",
+                                   "2 甲 onetime_price 一次性 一次性 0 99 ¥0.99   100 GB 3",
+                                   "3 乙 half_year_price 半年付 6 个月 180 18000 ¥180.00 ¥1.00/天  100 GB 3",
+                                   "3 乙 year_price 年付 1 年 365 15000 ¥150.00 ¥0.41/天 超值套餐 100 GB 3"}));
 
     panel.on("GET", kPlans, success({plan(1, "停售", Json::object())}));
     EXPECT_FALSE(signedIn()->fetchPlans(offers, error));
@@ -77,20 +75,18 @@ TEST_F(XboardShopTest, BuyingCancelsUnpaidOrdersFirstAndOpensThePaymentPage) {
     panel.queue("GET", kOrders, success({order("stale", 2), order("paid", 3), order("other", 0)}));
     auto cp = signedIn();
     vpn::CheckoutResult result;
-    std::string error;
     ASSERT_TRUE(cp->buyPlan(1, "month_price", result, error)) << error;
     EXPECT_FALSE(result.activated);
     EXPECT_EQ(result.paymentUrl, kPayPage + result.tradeNo);
     EXPECT_EQ(result.message, "已打开支付页面");
-    EXPECT_EQ(panel.paths(), (std::vector<std::string>{
-                                 "GET /api/v1/user/order/fetch?status=0", "POST /api/v1/user/order/cancel",
-                                 "GET /api/v1/user/order/fetch", "POST /api/v1/user/order/cancel",
-                                 "POST /api/v1/user/order/save", "GET /api/v1/user/order/getPaymentMethod",
-                                 "POST /api/v1/user/order/checkout"}));
+    EXPECT_EQ(panel.paths(), (Lines{"GET /api/v1/user/order/fetch?status=0", "POST /api/v1/user/order/cancel",
+                                    "GET /api/v1/user/order/fetch", "POST /api/v1/user/order/cancel",
+                                    "POST /api/v1/user/order/save", "GET /api/v1/user/order/getPaymentMethod",
+                                    "POST /api/v1/user/order/checkout"}));
     const auto cancels = panel.requestsTo(kCancel);
-    EXPECT_EQ(cancels[0].body + cancels[1].body, R"({"trade_no":"stale"}{"trade_no":"other"})");
+    EXPECT_EQ(cancels[0].body + cancels[1].body, tradeBody("stale") + tradeBody("other"));
     EXPECT_EQ(panel.requestsTo(kSave)[0].body, R"({"plan_id":1,"period":"month_price"})");
-    EXPECT_EQ(panel.requestsTo(kCheckout)[0].body, "{\"trade_no\":\"" + result.tradeNo + "\",\"method\":1}");
+    EXPECT_EQ(panel.requestsTo(kCheckout)[0].body, tradeBody(result.tradeNo, ",\"method\":1"));
 }
 
 TEST_F(XboardShopTest, OrderPlacementReplies) {
@@ -101,17 +97,18 @@ TEST_F(XboardShopTest, OrderPlacementReplies) {
     };
     const Case cases[] = {
         {{success("T1")}, "T1", ""},
-        {{success({{"trade_no", "T2"}})}, "T2", ""},  // a panel that wraps it in an object
+        {{success({{"trade_no", "T2"}})}, "T2", ""},              // a panel that wraps it in an object
         {{fail(400, kPendingEnglish), success("T3")}, "T3", ""},  // ordered elsewhere meanwhile
-        {{fail(400, "您有未付款或开通中的订单，请稍后再试或将其取消"), fail(400, kPendingEnglish)}, "", kPendingText},
-        {{fail(400, "该订阅周期无法进行购买，请选择其他周期")}, "", "该订阅周期无法进行购买，请选择其他周期"},
+        {{fail(400, "您有未付款或开通中的订单，请稍后再试或将其取消"), fail(400, kPendingEnglish)}, "",
+         kPendingText},
+        {{fail(400, "该订阅周期无法进行购买")}, "", "该订阅周期无法进行购买"},
         {{HttpReply{200, R"({"status":"success","data":null})", {}}}, "", "下单失败，未返回订单号"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.saves[0].body);
         for (const HttpReply& reply : c.saves) panel.queue("POST", kSave, reply);
         vpn::CheckoutResult result;
-        std::string error;
+        error.clear();
         EXPECT_EQ(signedIn()->buyPlan(1, "year_price", result, error), *c.tradeNo != 0);
         EXPECT_EQ(result.tradeNo, c.tradeNo);
         EXPECT_EQ(error, c.error);
@@ -123,84 +120,78 @@ TEST_F(XboardShopTest, OrderPlacementReplies) {
 
 TEST_F(XboardShopTest, CheckoutOutcomes) {
     const Json qr = {{"id", 7}, {"name", "微信"}, {"payment", "WechatPay"}};
-    struct Case {
+    const Json none = Json::array();
+    const std::string noMethod = "面板还没配置支付方式。请到后台「支付方式」添加通道，通知地址用 " + panel.apiBase();
+    const std::string qrCode = "https://qr.example/a";
+    const std::string redirect = "https://pay.example/r?a=1&b=2";
+    const struct {
         Json methods;
         HttpReply checkout;
-        bool ok, activated;
-        std::string url, message, error, body;  // `body` after the trade number
+        std::string outcome;  // payment address|message|error; a message: the checkout went through
+    } cases[] = {
+        {{qr}, plain(200, {{"type", 0}, {"data", qrCode}}), qrCode + "|已打开支付页面|"},
+        {{qr}, plain(200, {{"type", 0}, {"data", ""}}), "|请到面板完成支付|"},
+        {{qr}, success({{"type", 1}, {"data", redirect}}), redirect + "|已打开支付页面|"},
+        {none, plain(200, {{"type", -1}, {"data", true}}), "|套餐已开通|"},  // free or from the balance
+        {none, plain(200, {{"type", 1}, {"data", "https://pay.example/x"}}), "||" + noMethod},
+        {none, fail(400, "支付方式不可用"), "||" + noMethod},
+        {{qr}, fail(400, "Payment method is not available"), "||" + noMethod},
+        {{qr}, fail(400, "订单不存在或已支付"), "||订单不存在或已支付"},
     };
-    const std::string noMethod = noMethodText();
-    const Case cases[] = {
-        {{qr}, plain(200, {{"type", 0}, {"data", "https://qr.example/abc"}}), true, false, "https://qr.example/abc", "已打开支付页面", "", ",\"method\":7"},
-        {{qr}, plain(200, {{"type", 0}, {"data", ""}}), true, false, "", "请到面板完成支付", "", ",\"method\":7"},
-        {{qr}, success({{"type", 1}, {"data", "https://pay.example/r?a=1&b=2"}}), true, false, "https://pay.example/r?a=1&b=2", "已打开支付页面", "", ",\"method\":7"},
-        {Json::array(), plain(200, {{"type", -1}, {"data", true}}), true, true, "", "套餐已开通", "", ""},  // free or balance
-        {Json::array(), plain(200, {{"type", 1}, {"data", "https://pay.example/x"}}), false, false, "", "", noMethod, ""},
-        {Json::array(), fail(400, "支付方式不可用"), false, false, "", "", noMethod, ""},
-        {{qr}, fail(400, "Payment method is not available"), false, false, "", "", noMethod, ",\"method\":7"},
-        {{qr}, fail(400, "订单不存在或已支付"), false, false, "", "", "订单不存在或已支付", ",\"method\":7"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.checkout.body);
         panel.on("GET", kMethods, success(c.methods));
         panel.queue("POST", kCheckout, c.checkout);
         vpn::CheckoutResult result;
-        std::string error;
-        EXPECT_EQ(signedIn()->buyPlan(1, "month_price", result, error), c.ok);
-        EXPECT_EQ(result.activated, c.activated);
-        EXPECT_EQ(result.paymentUrl, c.url);
-        EXPECT_EQ(result.message, c.message);
-        EXPECT_EQ(error, c.error);
-        EXPECT_EQ(panel.requestsTo(kCheckout).at(0).body, "{\"trade_no\":\"" + result.tradeNo + "\"" + c.body + "}");
+        error.clear();
+        const bool ok = signedIn()->buyPlan(1, "month_price", result, error);
+        EXPECT_EQ(result.paymentUrl + "|" + result.message + "|" + error, c.outcome);
+        EXPECT_EQ(ok, error.empty());
+        EXPECT_EQ(result.activated, result.message == "套餐已开通");
+        const std::string method = c.methods.empty() ? "" : ",\"method\":7";
+        EXPECT_EQ(panel.requestsTo(kCheckout).at(0).body, tradeBody(result.tradeNo, method));
         // A failed checkout cancels its own order at once.
         const auto cancels = panel.requestsTo(kCancel);
-        EXPECT_EQ(cancels.empty() ? "" : cancels.back().body, c.ok ? "" : "{\"trade_no\":\"" + result.tradeNo + "\"}");
+        EXPECT_EQ(cancels.empty() ? "" : cancels.back().body, ok ? "" : tradeBody(result.tradeNo));
     }
 }
 
 TEST_F(XboardShopTest, OrderStates) {
     auto cp = signedIn();
-    const std::pair<Json, bool> cases[] = {{0, false}, {1, true}, {2, false}, {3, true}, {4, false}, {"3", true}};
-    for (const auto& [status, expected] : cases) {
-        SCOPED_TRACE(status.dump());
-        panel.queue("GET", kCheck, success(status));
-        bool paid = !expected;
-        std::string error;
-        ASSERT_TRUE(cp->checkOrder("2026 01/x", paid, error)) << error;
-        EXPECT_EQ(paid, expected);
+    const std::pair<HttpReply, std::string> cases[] = {
+        {success(0), "unpaid"}, {success(1), "paid"}, {success(2), "unpaid"}, {success(3), "paid"},
+        {success("3"), "paid"}, {fail(400, "订单不存在"), "面板 HTTP 400"}};
+    for (const auto& [reply, expected] : cases) {
+        SCOPED_TRACE(reply.body);
+        panel.queue("GET", kCheck, reply);
+        bool paid = true;  // reset by every check
+        error.clear();
+        const bool ok = cp->checkOrder("2026 01/x", paid, error);
+        EXPECT_EQ(ok ? (paid ? "paid" : "unpaid") : error + (paid ? ", paid" : ""), expected);
         EXPECT_EQ(panel.requests().back().target, std::string(kCheck) + "?trade_no=2026%2001%2Fx");
     }
-    bool paid = true;
-    std::string error;
-    panel.queue("GET", kCheck, fail(400, "订单不存在"));
-    EXPECT_FALSE(cp->checkOrder("nope", paid, error));
-    EXPECT_FALSE(paid);
 }
 
 TEST_F(XboardShopTest, DeviceSlot) {
     int32_t used = 5;
     int32_t limit = 5;
-    std::string error;
     EXPECT_TRUE(signedIn()->claimDevice("machine-1", used, limit, error));  // no device service
     EXPECT_EQ(used + limit, 0);
     EXPECT_TRUE(panel.requests().empty());
 
     auto cp = signedIn(panel.deviceApi() + "/");
-    const struct {
-        HttpReply reply;
-        std::string outcome;  // "used/limit" or the error
-    } cases[] = {
+    const std::string full = "设备数量已达上限（3/3），请先在其他设备上退出登录";
+    const std::pair<HttpReply, std::string> cases[] = {  // "used/limit" or the error
         {plain(200, {{"used", 1}, {"limit", 3}, {"message", "设备已登记"}}), "1/3"},
         {plain(200, {{"data", {{"used", 2}, {"limit", 4}}}}), "2/4"},
-        {plain(403, {{"used", 3}, {"limit", 3}, {"message", "设备数量已达上限（3/3），请先在其他设备上退出登录"}}),
-         "设备数量已达上限（3/3），请先在其他设备上退出登录"},
+        {plain(403, {{"used", 3}, {"limit", 3}, {"message", full}}), full},
         {HttpReply{503, "", {}}, "面板 HTTP 503"},
     };
-    for (const auto& c : cases) {
-        panel.queue("POST", kClaim, c.reply);
+    for (const auto& [reply, outcome] : cases) {
+        panel.queue("POST", kClaim, reply);
         error.clear();
         const bool ok = cp->claimDevice("machine-1", used, limit, error);
-        EXPECT_EQ(ok ? std::to_string(used) + "/" + std::to_string(limit) : error, c.outcome);
+        EXPECT_EQ(ok ? std::to_string(used) + "/" + std::to_string(limit) : error, outcome);
         const auto claim = panel.requests().back();
         EXPECT_EQ(claim.target + " " + claim.body, std::string(kClaim) + R"( {"device_id":"machine-1"})");
         EXPECT_EQ(claim.header("authorization"), orvik_test::FakePanel::kSession);

@@ -1,15 +1,15 @@
 // A small program the process runner tests start in place of real commands:
 //   exit CODE            ends with CODE (unsigned, e.g. 3221225477)
 //   crash                ends like a crashed program
-//   sleep MS / stubborn MS   sleeps, then ends with 0 (stubborn ignores SIGTERM)
+//   sleep MS             sleeps, then ends with 0
 //   spawn-sleeper FILE   starts a sleeping child, writes its pid to FILE, sleeps
 //   pid-sleep FILE       writes its own pid to FILE, sleeps
-//   fds / cmdline / cwd FILE   writes its open descriptors, command line or directory to FILE
+//   stubborn FILE        ignores SIGTERM, then as pid-sleep
+//   fds / cmdline FILE   writes its open descriptors or command line to FILE
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -39,16 +39,16 @@ int main(int argc, char** argv) {
     const std::string value = argv[2];
     if (mode == "exit") std::exit(static_cast<int>(std::stoul(value)));
     if (mode == "stubborn") std::signal(SIGTERM, SIG_IGN);
-    if (mode == "sleep" || mode == "stubborn") sleepFor(std::stol(value));
-    if (mode == "spawn-sleeper" || mode == "pid-sleep") {
-        const long pid = mode == "pid-sleep" ? orvik_helper::currentProcessId() : orvik_helper::startSleeper(argv[0]);
+    if (mode == "sleep") sleepFor(std::stol(value));
+    if (mode == "spawn-sleeper" || mode == "pid-sleep" || mode == "stubborn") {
+        const long pid =
+            mode == "spawn-sleeper" ? orvik_helper::startSleeper(argv[0]) : orvik_helper::currentProcessId();
         if (pid < 0) return 3;
         writeFile(value, std::to_string(pid));
         sleepFor(600000);
     }
     if (mode == "fds") writeFile(value, orvik_helper::openDescriptors());
     else if (mode == "cmdline") writeFile(value, orvik_helper::rawCommandLine(argc, argv));
-    else if (mode == "cwd") writeFile(value, std::filesystem::current_path().string());
     else return 2;
     return 0;
 }

@@ -1,0 +1,313 @@
+// The member's side of the scripted panel: signing in and registering (bodies on the wire,
+// where panel variants put the token, the texts of refusals), the session file, and the
+// account fetch with membership, nodes from the subscription or the server list, and the
+// replies a broken or different panel sends.
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/xboard_fixture.h"
+
+namespace {
+
+using namespace orvik_test::panel;
+using orvik_test::FakePanel;
+using orvik_test::HttpReply;
+using orvik_test::Json;
+
+std::string sessionFileOf(const std::string& email, const std::string& token) {
+    return Json{{"email", email}, {"auth_data", token}}.dump() + "\n";
+}
+
+constexpr int64_t kEndOf2099 = 4102444799;  // 2099-12-31 23:59:59 UTC
+
+class XboardMemberTest : public orvik_test::XboardTest {
+protected:
+    // The account a signed-in client fetches; `error` keeps the fetch's error text.
+    vpn::AccountRecord fetched(bool succeeds = true) {
+        vpn::AccountRecord account;
+        error.clear();
+        EXPECT_EQ(signedIn()->fetchAccount(account, error), succeeds) << error;
+        return account;
+    }
+    void answerAccount(const Json& data) { panel.on("GET", kGetSubscribe, success(data)); }
+    static std::vector<std::string> names(const vpn::AccountRecord& account) {
+        std::vector<std::string> list;
+        for (const auto& node : account.nodes) list.push_back(node.name);
+        return list;
+    }
+};
+
+// A panel that refuses the JSON body gets the same sign-in as a form; the session is kept,
+// not the reply's "token" (that one is the subscription's).
+TEST_F(XboardMemberTest, LoginFallsBackToTheFormAndKeepsTheSession) {
+    vpn::XboardControlPlane cp(panel.apiBase() + "/", dir.file("session.json"), "");
+    panel.queue("POST", kLogin, fail(422, "The email field is required."));
+    ASSERT_TRUE(cp.login(FakePanel::kEmail, "q\"u\\o te+&=%1\t", error)) << error;
+    EXPECT_TRUE(error.empty()) << error;
+    const auto requests = panel.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method + " " + requests[0].target, std::string("POST ") + kLogin);  // one slash
+    EXPECT_EQ(requests[0].header("content-type") + " " + requests[0].body,
+              R"(application/json {"email":"member@example.com","password":"q\"u\\o te+&=%1\t"})");
+    EXPECT_EQ(requests[1].header("content-type") + " " + requests[1].body,
+              "application/x-www-form-urlencoded "
+              "email=member@example.com&password=q%22u%5Co%20te%2B%26%3D%251%09");
+    EXPECT_FALSE(requests[0].hasHeader("authorization") || requests[1].hasHeader("authorization"));
+    EXPECT_EQ(dir.read("session.json"), sessionFileOf(FakePanel::kEmail, FakePanel::kSession));
+
+    // Restored after a restart, the session is one the panel accepts.
+    vpn::AccountRecord account;
+    EXPECT_TRUE(client()->fetchAccount(account, error) && client()->email() == FakePanel::kEmail) << error;
+}
+
+TEST_F(XboardMemberTest, TokenIsTakenFromWherePanelVariantsPutIt) {
+    const std::pair<Json, std::string> cases[] = {
+        {{{"token", "top-level"}}, "top-level"},
+        {{{"data", {{"token", "in-data"}}}, {"auth_data", "top-auth"}}, "in-data"},
+        {{{"data", {{"is_admin", false}}}, {"token", "top"}}, "top"},
+        {{{"data", {{"token", "sub"}, {"auth_data", "Bearer x\"y\\z"}}}}, "Bearer x\"y\\z"},
+    };
+    for (const auto& [reply, token] : cases) {
+        SCOPED_TRACE(reply.dump());
+        panel.queue("POST", kLogin, HttpReply{200, reply.dump(), {}});
+        error.clear();
+        ASSERT_TRUE(client()->login("qu\"ote\\@example.com", "pw", error)) << error;
+        EXPECT_EQ(dir.read("session.json"), sessionFileOf("qu\"ote\\@example.com", token));  // valid JSON
+        EXPECT_EQ(client()->token(), token);
+    }
+}
+
+TEST_F(XboardMemberTest, FailedSignInsGiveThePanelsWordsAndDropTheSession) {
+    const std::pair<HttpReply, const char*> cases[] = {  // the reply to both the JSON and the form attempt
+        {fail(429, "密码错误次数过多，请 60 分钟后再试"), "密码错误次数过多，请 60 分钟后再试"},
+        {HttpReply{500, "", {}}, "面板 HTTP 500"},
+        {HttpReply{200, R"({"data":{"is_admin":false}})", {}}, "登录失败，请检查邮箱密码或面板地址"},
+    };
+    for (const auto& [reply, text] : cases) {
+        SCOPED_TRACE(text);
+        auto cp = signedIn();
+        panel.queue("POST", kLogin, reply, 2);
+        error.clear();
+        EXPECT_FALSE(cp->login(FakePanel::kEmail, "not-the-password", error));
+        EXPECT_EQ(error, text);
+        EXPECT_TRUE(cp->token().empty());
+        EXPECT_EQ(panel.requestsTo(kLogin).size(), 2u);
+    }
+    // Signed in, but the session cannot be kept.
+    vpn::XboardControlPlane unwritable(panel.apiBase(), dir.file("missing/session.json"), "");
+    EXPECT_FALSE(unwritable.login(FakePanel::kEmail, FakePanel::kPassword, error));
+    EXPECT_EQ(error, "无法保存登录状态");
+    EXPECT_FALSE(dir.exists("missing"));
+}
+
+TEST_F(XboardMemberTest, SessionFileIsRestoredDamagedIgnoredAndDeletedOnLogout) {
+    dir.write("session.json", R"({"email":"qu\"ote@example.com","auth_data":"Bearer a\\b\"c"})");
+    auto cp = client();
+    EXPECT_EQ(cp->token() + " " + cp->email(), "Bearer a\\b\"c qu\"ote@example.com");
+    cp->logout();
+    EXPECT_EQ(cp->token() + cp->email(), "");
+    EXPECT_FALSE(dir.exists("session.json"));
+    dir.write("session.json", R"({"email":"a@b.c","auth_data":)");
+    EXPECT_EQ(client()->token(), "");
+}
+
+TEST_F(XboardMemberTest, RegistrationBodiesAndRefusals) {
+    const std::string body = R"({"email":"new@example.com","password":"new-password-1")";
+    const HttpReply signedInReply = success({{"auth_data", FakePanel::kSession}});
+    const struct {
+        const char *invite, *code;
+        HttpReply reply;
+        const char* error;  // empty: signed in
+        std::string body;
+    } cases[] = {
+        {"", "", signedInReply, "", body + "}"},
+        {"INVITE1", "123456", signedInReply, "", body + R"(,"invite_code":"INVITE1","email_code":"123456"})"},
+        {"", "1", fail(422, "必须使用邀请码才可以注册"), "必须使用邀请码才可以注册", body + R"(,"email_code":"1"})"},
+        {"", "", HttpReply{502, "", {}}, "面板 HTTP 502", body + "}"},
+        {"", "", HttpReply{200, "{}", {}}, "注册失败", body + "}"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        auto cp = signedIn();
+        panel.queue("POST", kRegister, c.reply);
+        error.clear();
+        const bool ok = cp->registerAccount("new@example.com", "new-password-1", c.invite, c.code, error);
+        EXPECT_EQ(ok, !*c.error);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(panel.requestsTo(kRegister).back().body, c.body);
+        EXPECT_FALSE(panel.requestsTo(kRegister).back().hasHeader("authorization"));
+        EXPECT_EQ(cp->token(), ok ? FakePanel::kSession : "");
+        EXPECT_EQ(dir.read("session.json") == sessionFileOf("new@example.com", FakePanel::kSession), ok);
+    }
+    auto cp = client();
+    ASSERT_TRUE(cp->sendRegisterEmail("new@example.com", error)) << error;
+    EXPECT_EQ(panel.requestsTo(kEmailCode).back().body, R"({"email":"new@example.com"})");
+    panel.queue("POST", kEmailCode, fail(400, "验证码已发送，请过一会再请求"));
+    EXPECT_FALSE(cp->sendRegisterEmail("new@example.com", error));
+    EXPECT_EQ(error, "验证码已发送，请过一会再请求");
+}
+
+TEST_F(XboardMemberTest, OptionsFromTheGuestOrElseThePassportConfiguration) {
+    auto cp = client();
+    vpn::RegisterOptions options;
+    panel.on("GET", kGuestConfig, success(guestConfig(false, false, true)));
+    ASSERT_TRUE(cp->fetchRegisterOptions(options, error)) << error;
+    EXPECT_TRUE(!options.emailVerify && !options.inviteForce && options.recaptcha);
+    EXPECT_EQ(panel.paths(), std::vector<std::string>{std::string("GET ") + kGuestConfig});
+
+    panel.on("GET", kGuestConfig, fail(404, "The route could not be found."));
+    panel.on("GET", kPassportConfig, success(guestConfig(true, true, false)));
+    ASSERT_TRUE(cp->fetchRegisterOptions(options, error)) << error;
+    EXPECT_TRUE(options.emailVerify && options.inviteForce && !options.recaptcha && error.empty());
+
+    panel.on("GET", kPassportConfig, HttpReply{404, "", {}});
+    EXPECT_FALSE(cp->fetchRegisterOptions(options, error));
+    EXPECT_EQ(error, "面板 HTTP 404");
+    EXPECT_FALSE(options.emailVerify || options.inviteForce || options.recaptcha);
+}
+
+TEST_F(XboardMemberTest, MemberGetsNodesFromTheSubscription) {
+    answerAccount(member(kEndOf2099));
+    const vpn::AccountRecord account = fetched();
+    EXPECT_TRUE(account.signedIn && account.hasPlan && !account.expired);
+    EXPECT_EQ(account.deviceLimit, 3);
+    EXPECT_EQ(account.email + " " + account.expiresAt, std::string(FakePanel::kEmail) + " 2099-12-31");
+    ASSERT_EQ(names(account), (std::vector<std::string>{"Tokyo A", "Singapore"}));  // sent as Tokyo+A
+    const vpn::NodeRecord& tokyo = account.nodes[0];
+    EXPECT_EQ(tokyo.address + ":" + std::to_string(tokyo.port) + " " + tokyo.uuid + " " + tokyo.publicKey,
+              std::string("203.0.113.10:443 ") + kUuid + " hE2bQ7uM0xJ3vN9pK4sL8wR1tY6zC5aD2fG0hJ3kL6m");
+    EXPECT_EQ(account.nodes[1].address + ":" + std::to_string(account.nodes[1].port), "2001:db8::1:8443");
+
+    const auto requests = panel.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].header("authorization"), FakePanel::kSession);
+    EXPECT_EQ(requests[1].target, std::string(kSubscription) + "?token=" + kToken);
+    EXPECT_EQ(requests[1].header("user-agent"), "v2rayN/6.45");  // asks for the general format
+    EXPECT_FALSE(requests[1].hasHeader("authorization"));
+}
+
+TEST_F(XboardMemberTest, MembershipOfPanelVariants) {
+    Json planWithFive = member(nullptr)["plan"];
+    planWithFive["device_limit"] = 5;
+    const Json noPlan = {{"plan_id", nullptr}, {"expired_at", nullptr}, {"device_limit", nullptr},
+                         {"plan", nullptr}};
+    constexpr int32_t kMaxInt = std::numeric_limits<int32_t>::max();
+    struct Case {
+        Json changes;  // members of getSubscribe's data replaced
+        const char* date;
+        bool hasPlan, expired;
+        int32_t deviceLimit;
+    };
+    const Case cases[] = {
+        {{{"expired_at", 1704067199}}, "2023-12-31", true, true, 3},
+        {{{"expired_at", "2099-12-31"}}, "2099-12-31", true, false, 3},  // a panel's date text
+        {{{"expired_at", nullptr}}, "", true, false, 3},
+        {noPlan, "", false, false, 0},
+        {{{"device_limit", nullptr}, {"plan", planWithFive}}, "", true, false, 5},
+        {{{"device_limit", std::numeric_limits<int64_t>::max()}}, "", true, false, kMaxInt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.changes.dump());
+        Json data = member(nullptr);
+        data.update(c.changes);
+        answerAccount(data);
+        const vpn::AccountRecord account = fetched();
+        EXPECT_EQ(account.expiresAt, c.date);
+        EXPECT_EQ(account.hasPlan, c.hasPlan);
+        EXPECT_EQ(account.expired, c.expired);
+        EXPECT_EQ(account.deviceLimit, c.deviceLimit);
+        // Without a running plan no subscription is asked for.
+        const bool running = c.hasPlan && !c.expired;
+        EXPECT_EQ(account.nodes.size(), running ? 2u : 0u);
+        EXPECT_EQ(panel.requests().size(), running ? 2u : 1u);
+    }
+}
+
+TEST_F(XboardMemberTest, ServerListStandsInWhenTheSubscriptionGivesNothing) {
+    const auto item = [](const char* type, const char* name, const char* host, int port) {
+        const Json reality = {{"server_name", "www.apple.com"}, {"server_port", 443}, {"public_key", "key"},
+                              {"short_id", "a1"}};
+        return Json{{"id", 1}, {"type", type}, {"name", name}, {"host", host}, {"server_port", port},
+                    {"protocol_settings", {{"flow", "xtls-rprx-vision"}, {"reality_settings", reality}}}};
+    };
+    panel.on("GET", kSubscription, HttpReply{404, "", {}});
+    panel.on("GET", kServerList, plain(200, {{"data", {item("vless", "Tokyo", "203.0.113.10", 8443),
+                                                       item("shadowsocks", "SS", "198.51.100.7", 8388),
+                                                       item("", "Untyped", "198.51.100.9", 2053),
+                                                       item("VLESS", "Upper", "198.51.100.10", 2083)}}}));
+    const vpn::AccountRecord account = fetched();
+    EXPECT_EQ(names(account), (std::vector<std::string>{"Tokyo", "Untyped", "Upper"}));
+    const vpn::NodeRecord& tokyo = account.nodes.at(0);  // the server's own port, not the REALITY target's
+    EXPECT_EQ(std::to_string(tokyo.port) + " " + tokyo.publicKey + " " + tokyo.serverName + " " +
+                  tokyo.shortId + " " + tokyo.uuid,
+              std::string("8443 key www.apple.com a1 ") + kUuid);
+    EXPECT_EQ(panel.requestsTo(kServerList).at(0).header("authorization"), FakePanel::kSession);
+
+    // The real panel's list carries no addresses; an empty list is the plan's server group.
+    const std::pair<Json, const char*> refusals[] = {
+        {Json{{"data", {{{"id", 1}, {"type", "vless"}, {"name", "Tokyo"}}}}},
+         "面板节点缺少地址，订阅里也没有可解析的 VLESS Reality"},
+        {Json{{"data", Json::array()}}, "面板未下发可用节点，请确认节点已显示且套餐权限组一致"},
+    };
+    for (const auto& [list, text] : refusals) {
+        panel.on("GET", kServerList, plain(200, list));
+        fetched(false);
+        EXPECT_EQ(error, text);
+    }
+}
+
+// The session outlives a 403: its owner decides what to do with it. Signed out, nothing is asked.
+TEST_F(XboardMemberTest, ExpiredSessionIsThePanels403AndSignedOutAsksNothing) {
+    panel.queue("GET", kGetSubscribe, fail(403, "未登录或登陆已过期"));
+    auto cp = signedIn();
+    vpn::AccountRecord account;
+    EXPECT_FALSE(cp->fetchAccount(account, error) || cp->token().empty());
+    EXPECT_EQ(error, "面板 HTTP 403");
+    cp->logout();
+    panel.clearRequests();
+    EXPECT_FALSE(cp->fetchAccount(account, error));
+    EXPECT_EQ(error, "请先登录");
+    EXPECT_TRUE(panel.requests().empty());
+}
+
+TEST_F(XboardMemberTest, SubscriptionAddressFromTheTokenOrElseThePanelsOwn) {
+    Json data = member(nullptr);
+    data["token"] = "a+b&c d";
+    answerAccount(data);
+    fetched();
+    EXPECT_EQ(panel.requestsTo(kSubscription).at(0).query, "token=a%2Bb%26c%20d");
+
+    // Without a token the panel's subscribe_url serves, but only a web address is fetched.
+    data["token"] = "";
+    panel.on("GET", "/s/abc", subscription({vlessLink("Own", "203.0.113.10", 443)}));
+    for (const std::string& url : {panel.origin() + "/s/abc", std::string("file:///etc/passwd")}) {
+        SCOPED_TRACE(url);
+        data["subscribe_url"] = url;
+        answerAccount(data);
+        const bool web = url.rfind("http", 0) == 0;
+        fetched(web);
+        const std::string next = web ? "GET /s/abc" : std::string("GET ") + kServerList;
+        EXPECT_EQ(panel.paths(), (std::vector<std::string>{std::string("GET ") + kGetSubscribe, next}));
+        EXPECT_EQ(panel.requests().at(1).header("user-agent"), web ? "v2rayN/6.45" : "Orvik/0.1");
+    }
+}
+
+TEST_F(XboardMemberTest, BrokenAccountRepliesAreErrorsNotEmptyAccounts) {
+    for (const std::string body : {"<html><body>502 Bad Gateway</body></html>",
+                                   R"({"status":"success","data":{"plan_id":1,"uuid":"3f1c)"}) {
+        SCOPED_TRACE(body);
+        panel.queue("GET", kGetSubscribe, HttpReply{200, body, {}});
+        fetched(false);
+        EXPECT_FALSE(error.empty());
+    }
+    // Deep nesting inside a valid reply costs no stack.
+    const std::string deep = R"({"data":{"extra":)" + std::string(100000, '[') + std::string(100000, ']');
+    panel.queue("GET", kGetSubscribe, HttpReply{200, deep + R"(,"plan_id":null}})", {}});
+    EXPECT_FALSE(fetched().hasPlan);
+}
+
+}  // namespace
