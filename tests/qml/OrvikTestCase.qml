@@ -17,6 +17,12 @@ TestCase {
             && Math.abs(actual.b - e.b) <= t && Math.abs(actual.a - e.a) <= t
     }
 
+    // A list's delegate once the list has laid it out.
+    function itemAt(list, index) {
+        tryVerify(() => list.itemAtIndex(index) !== null, 5000, "row " + index + " laid out")
+        return list.itemAtIndex(index)
+    }
+
     function compareColor(actual, expected, what) {
         verify(sameColor(actual, expected), (what || "colour") + ": " + actual + " instead of " + expected)
     }

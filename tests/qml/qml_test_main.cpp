@@ -7,7 +7,10 @@
 #include <QMetaProperty>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QQuickStyle>
 #include <QtQml/qqmlextensionplugin.h>
+
+#include "tests/qml/app_fixture.h"
 
 Q_IMPORT_QML_PLUGIN(Orvik_StylePlugin)
 Q_IMPORT_QML_PLUGIN(Orvik_TesselPlugin)
@@ -31,6 +34,8 @@ class QmlTestSetup : public QObject {
   Q_OBJECT
 
  public slots:
+  void applicationAvailable() { QQuickStyle::setStyle(QStringLiteral("Basic")); }
+
   void qmlEngineAvailable(QQmlEngine* engine) {
     engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
     // Where the picture tests write what a person looks at.
@@ -38,10 +43,12 @@ class QmlTestSetup : public QObject {
     QDir().mkpath(shots);
     engine->rootContext()->setContextProperty(QStringLiteral("shotsDirectory"), shots);
     engine->rootContext()->setContextProperty(QStringLiteral("introspect"), &introspect_);
+    engine->rootContext()->setContextProperty(QStringLiteral("app"), &app_);
   }
 
  private:
   Introspect introspect_;
+  AppFixture app_;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(orvik_qml, QmlTestSetup)

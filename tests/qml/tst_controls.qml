@@ -61,14 +61,12 @@ Item {
             Theme.darkMode = row.dark
             Theme.reduceMotion = true
             const button = make(primaryComponent, { visualState: row.state })
-            waitForRendering(button)
             compareColor(grabImage(button).pixel(12, button.height / 2), row.fill, "fill")
         }
 
         function test_primaryDisabledIsFaded() {
             Theme.reduceMotion = true
             const button = make(primaryComponent, { enabled: false })
-            waitForRendering(button)
             verify(!sameColor(grabImage(button).pixel(12, button.height / 2), Theme.textPrimary, 0.1))
         }
 
@@ -160,13 +158,11 @@ Item {
             const surface = createTemporaryQmlObject("import QtQuick; Rectangle { width: 760; height: 58 }", root)
             surface.color = Theme.background
             const header = make(headerComponent, { hostWindow: host, parent: surface })
-            waitForRendering(header)
             let image = grabImage(surface)
             compareColor(image.pixel(380, 12), row.bar, "bar top")
             compareColor(image.pixel(380, 45), row.bar, "bar bottom")
             compareColor(image.pixel(1, 1), Theme.background, "rounded corner")
             host.visibility = Window.Maximized
-            waitForRendering(header)
             image = grabImage(surface)
             compareColor(image.pixel(1, 1), row.bar, "square corner")
             host.destroy()

@@ -143,7 +143,6 @@ Item {
             Theme.darkMode = row.dark
             Theme.reduceMotion = true
             const scene = makeScene({ visualState: row.state, width: 430, height: 330 })
-            waitForRendering(scene)
             const image = grabImage(scene)
             verify(sameColor(image.pixel(215, 35), row.ring, 0.04), "ring " + image.pixel(215, 35))
             compareColor(image.pixel(215, 40), row.fill, "fill")
@@ -152,7 +151,6 @@ Item {
         function test_keepsProportionsAtAnySize() {
             Theme.reduceMotion = true
             const scene = makeScene({ visualState: "lit", width: 215, height: 330 })
-            waitForRendering(scene)
             const target = findChild(scene, "target")
             const centre = target.mapToItem(scene, target.width / 2, target.height / 2)
             fuzzyCompare(centre.x, 107.5, 0.5)

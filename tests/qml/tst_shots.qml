@@ -103,7 +103,6 @@ Item {
             Theme.reduceMotion = true
             const sheet = createTemporaryObject(row.sheet, root)
             verify(sheet)
-            waitForRendering(sheet)
             grabImage(sheet).save(shotsDirectory + "/" + row.tag + ".png")
         }
     }

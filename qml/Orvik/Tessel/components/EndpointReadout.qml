@@ -9,7 +9,8 @@ T.AbstractButton {
     property string country: ""
     property string city: ""
     property int latency: 0
-    readonly property string destinationText: country + " · " + city
+    // Signed out there is no country: the city line alone ("请先登录") rather than a stray dot.
+    readonly property string destinationText: country === "" ? city : country + " · " + city
     readonly property string latencyText: latency + " ms"
 
     implicitWidth: 214

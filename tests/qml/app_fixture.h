@@ -1,0 +1,46 @@
+#pragma once
+// The application's six objects for the QML tests, made as main makes them but over test
+// parts: the local account or the scripted panel in a temporary directory, the stand-in
+// service on a socket of its own, settings in a temporary file, the update manifest on the
+// scripted HTTP server. QML reaches it as `app`. The objects live until the next objects()
+// call (or the end), so they outlive the windows a test made from them.
+
+#include <QObject>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class AppFixture : public QObject {
+    Q_OBJECT
+
+public:
+    AppFixture();
+    ~AppFixture() override;
+
+    // Keys: "panel" (scripted panel instead of the local account), "signedIn", "invite",
+    // "emailVerify", "recaptcha" (the panel's registration options), "tray" (the tray shows),
+    // "update" (the manifest offers a newer version). Returns the objects by their property
+    // names in the window: controller, account, routeModel, preferences, tray, updater.
+    Q_INVOKABLE QVariantMap objects(const QVariantMap& options = {});
+    // The panel's reply to METHOD PATH from now on (`body` is the JSON text of the reply).
+    Q_INVOKABLE void panelReply(const QString& method, const QString& path, int status, const QString& body);
+    // Requests the panel read, as "METHOD target".
+    Q_INVOKABLE QStringList panelRequests() const;
+    // Bodies of the requests to PATH, in order.
+    Q_INVOKABLE QStringList panelBodies(const QString& path) const;
+    // The stand-in service: connect requests take `delayMs`; the next one fails with `error`
+    // when it is set.
+    Q_INVOKABLE void serviceAnswers(int delayMs, const QString& error = {});
+    Q_INVOKABLE QStringList serviceRequests() const;
+    // Pages the account asked to open (payment).
+    Q_INVOKABLE QStringList openedPages() const;
+    // How often the tray host asked the application to quit.
+    Q_INVOKABLE int quitRequests() const { return quits_; }
+
+private:
+    struct World;
+    std::unique_ptr<World> world_;
+    int quits_ = 0;
+};

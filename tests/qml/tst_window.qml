@@ -1,0 +1,207 @@
+import QtQuick
+import Orvik.Style
+import Orvik.Tessel
+
+Item {
+    id: root
+
+    Component {
+        id: mainComponent
+        Main {}
+    }
+
+    OrvikTestCase {
+        name: "Window"
+
+        function makeWindow(options, size) {
+            const properties = app.objects(options || {})
+            verify(properties.controller, "the application objects")
+            if (size) {
+                properties.width = size.width
+                properties.height = size.height
+            }
+            const window = createTemporaryObject(mainComponent, root, properties)
+            verify(window)
+            window.requestActivate()
+            tryCompare(window, "active", true)
+            waitForRendering(window.contentItem)
+            return window
+        }
+
+        function item(window, name) {
+            return findChild(window, name)
+        }
+
+        function shot(window, name) {
+            grabImage(window.contentItem).save(shotsDirectory + "/window-" + name + ".png")
+        }
+
+        function connect(window) {
+            keySequence("Ctrl+Return")
+            tryCompare(window.controller, "visualState", "lit", 10000)
+        }
+
+        // Signed out: the login overlay, signed-out labels, and every way in leads to the login.
+        function test_signedOut() {
+            const window = makeWindow()
+            const login = item(window, "loginOverlay")
+            verify(login.visible)
+            compare(window.displayStatusTitle, "尚未登录")
+            compare(window.displayStatusCopy, "请先登录面板账号")
+            compare(item(window, "readout").Accessible.name, "当前线路，请先登录，0 ms，点击切换")
+            shot(window, "signed-out")
+            for (const opener of ["readout", "primaryButton"]) {
+                login.close()
+                tryCompare(login, "visible", false)
+                mouseClick(item(window, opener))
+                verify(login.visible, opener + " opens the login")
+                verify(!item(window, "routePalette").visible)
+            }
+            login.close()
+            tryCompare(login, "visible", false)
+            mouseClick(item(window, "header").accountControl)
+            verify(login.visible, "the badge opens the login")
+            compare(app.serviceRequests().filter(r => r.indexOf("connect") >= 0).length, 0)
+        }
+
+        // Ctrl+Return connects; the labels follow the controller through the states.
+        function test_connectAndDisconnect() {
+            app.objects()
+            const window = makeWindow({ signedIn: true })
+            compare(window.primaryLabel, "开始连接")
+            compare(window.displayStatusCopy, "目的地已就绪")
+            shot(window, "off")
+            app.serviceAnswers(600)
+            keySequence("Ctrl+Return")
+            tryCompare(window.controller, "visualState", "igniting")
+            compare(window.primaryLabel, "取消")
+            compare(window.displayStatusCopy, "请稍候")
+            shot(window, "connecting")
+            tryCompare(window.controller, "visualState", "lit", 10000)
+            compare(window.primaryLabel, "结束连接")
+            compare(window.displayStatusTitle, "连接稳定")
+            compare(window.displayStatusCopy, "东京 · " + window.controller.latency + " ms")
+            verify(item(window, "connectionTime").visible)
+            wait(600)  // the beam's last stretch, for the picture
+            shot(window, "connected")
+            mouseClick(item(window, "primaryButton"))
+            tryCompare(window.controller, "visualState", "off", 10000)
+            compare(window.primaryLabel, "开始连接")
+            verify(!item(window, "connectionTime").visible)
+        }
+
+        function test_faultShowsTheWayOut() {
+            const window = makeWindow({ signedIn: true })
+            app.serviceAnswers(0, "节点拒绝了连接")
+            keySequence("Ctrl+Return")
+            tryCompare(window.controller, "visualState", "fault", 10000)
+            compare(window.primaryLabel, "重新连接")
+            compare(window.displayStatusTitle, "连接未完成")
+            tryVerify(() => sameColor(item(window, "statusTitle").color, Theme.fault), 2000, "fault title")
+            shot(window, "fault")
+        }
+
+        // While a popup is open the window's shortcuts do nothing; F4 needs demo controls.
+        function test_shortcutsWaitForPopups() {
+            const window = makeWindow({ signedIn: true })
+            const more = item(window, "morePopover")
+            more.open()
+            tryCompare(more, "opened", true)
+            const theme = window.preferences.themeMode
+            keySequence("Ctrl+Shift+T")
+            keySequence("Ctrl+K")
+            keySequence("Ctrl+Return")
+            compare(window.preferences.themeMode, theme)
+            verify(!item(window, "routePalette").visible)
+            compare(window.controller.visualState, "off")
+            more.close()
+            tryCompare(more, "visible", false)
+            keySequence("F4")
+            wait(50)
+            compare(window.controller.visualState, "off", "F4 without demo controls")
+            keySequence("Ctrl+Shift+T")
+            verify(window.preferences.themeMode !== theme)
+            keySequence("Ctrl+K")
+            tryCompare(item(window, "routePalette"), "visible", true)
+        }
+
+        // A notice from the controller replaces the status copy, even while connected.
+        function test_noticeReplacesCopy() {
+            const window = makeWindow({ panel: true, signedIn: true })
+            connect(window)
+            keySequence("Ctrl+K")
+            const palette = item(window, "routePalette")
+            tryCompare(palette, "opened", true)
+            palette.close()
+            tryCompare(palette, "visible", false)
+            app.serviceAnswers(0, "新节点不可用")
+            window.controller.selectRoute("美国·洛杉矶", "美国", "洛杉矶", 50)
+            tryCompare(window, "displayStatusCopy", "新线路未能连接，已恢复 东京", 10000)
+            compare(window.controller.visualState, "lit")
+        }
+
+        function test_compact_data() {
+            return [
+                { tag: "679 wide", width: 679, height: 700, compact: true },
+                { tag: "679 high", width: 736, height: 679, compact: true },
+                { tag: "680 x 680", width: 680, height: 680, compact: false }
+            ]
+        }
+        function test_compact(row) {
+            const window = makeWindow({ signedIn: true }, { width: row.width, height: row.height })
+            compare(window.compact, row.compact)
+            compare(item(window, "readout").y, row.compact ? 28 : 38)
+            compare(item(window, "statusTitle").font.pixelSize, row.compact ? 27 : 30)
+            const sceneHeight = item(window, "scene").height
+            verify(row.compact ? sceneHeight >= 260 && sceneHeight <= 310 : sceneHeight === 330, sceneHeight)
+            if (row.tag === "679 wide")
+                shot(window, "compact")
+        }
+
+        function test_closeHidesOnlyWithATray_data() {
+            return [{ tag: "tray", tray: true, visible: true }, { tag: "no tray", tray: false, visible: false }]
+        }
+        function test_closeHidesOnlyWithATray(row) {
+            const window = makeWindow({ signedIn: true, tray: row.tray })
+            mouseClick(findChild(item(window, "header"), "closeButton"))
+            tryCompare(window, "visible", false)
+            if (row.tray) {
+                window.show()
+                verify(window.visible, "hidden, not closed: it shows again")
+            }
+            compare(app.quitRequests(), 0)
+        }
+
+        // The surface per state and theme, and its corners squared when maximised.
+        function test_surfacePixels_data() {
+            return [
+                { tag: "off light", dark: false, connected: false, fill: "#F5F4EF" },
+                { tag: "off dark", dark: true, connected: false, fill: "#101214" },
+                { tag: "lit light", dark: false, connected: true, fill: "#F8F7F1" },
+                { tag: "lit dark", dark: true, connected: true, fill: "#111416" }
+            ]
+        }
+        function test_surfacePixels(row) {
+            const window = makeWindow({ signedIn: true })
+            if (row.dark)
+                keySequence("Ctrl+Shift+T")  // system (light here) -> light -> dark
+            if (row.dark)
+                keySequence("Ctrl+Shift+T")
+            tryCompare(Theme, "darkMode", row.dark)
+            if (row.connected)
+                connect(window)
+            wait(Theme.duration(700) + 100)
+            const image = grabImage(window.contentItem)
+            // A spot beside the readout, clear of the glow and the dots' centre.
+            verify(sameColor(image.pixel(40, 120), row.fill, 0.03), "surface " + image.pixel(40, 120))
+            const bar = Qt.tint(row.fill, Theme.topBar)
+            verify(sameColor(image.pixel(window.width / 2, 20), bar, 0.03), "header " + image.pixel(window.width / 2, 20))
+            if (!row.dark)  // the grab shows the transparent corner black, like the dark bar
+                verify(!sameColor(image.pixel(3, 3), bar, 0.1), "rounded corner")
+            window.showMaximized()
+            tryCompare(window, "maximised", true)
+            verify(sameColor(grabImage(window.contentItem).pixel(3, 3), bar, 0.03), "square corner when maximised")
+            shot(window, row.tag.replace(" ", "-"))
+        }
+    }
+}
