@@ -41,6 +41,20 @@ Item {
             tryCompare(window.controller, "visualState", "lit", 10000)
         }
 
+        // QML may name the application's objects but never make its own.
+        function test_applicationTypesAreUncreatable() {
+            for (const type of ["ConnectionController", "AccountController", "RouteListModel", "Preferences",
+                                "TrayHost", "UpdateController"]) {
+                let error = ""
+                try {
+                    Qt.createQmlObject("import Orvik.Tessel; " + type + " {}", root)
+                } catch (e) {
+                    error = e.qmlErrors[0].message
+                }
+                compare(error, type + " is provided by the application")
+            }
+        }
+
         // Signed out: the login overlay, signed-out labels, and every way in leads to the login.
         function test_signedOut() {
             const window = makeWindow()
