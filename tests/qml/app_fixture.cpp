@@ -1,5 +1,6 @@
 #include "tests/qml/app_fixture.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 #include <QTest>
 
@@ -102,6 +103,11 @@ struct AppFixture::World {
 
 AppFixture::AppFixture() = default;
 AppFixture::~AppFixture() = default;
+
+void AppFixture::release() {
+    world_.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 QVariantMap AppFixture::objects(const QVariantMap& options) {
     world_.reset();  // the previous test's windows are gone by now

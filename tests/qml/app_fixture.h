@@ -38,6 +38,9 @@ public:
     Q_INVOKABLE QStringList openedPages() const;
     // How often the tray host asked the application to quit.
     Q_INVOKABLE int quitRequests() const { return quits_; }
+    // Destroys the last objects while the application still runs (their threads end, their
+    // deferred deletions are carried out).
+    void release();
 
 private:
     struct World;

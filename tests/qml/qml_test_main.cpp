@@ -36,6 +36,8 @@ class QmlTestSetup : public QObject {
  public slots:
   void applicationAvailable() { QQuickStyle::setStyle(QStringLiteral("Basic")); }
 
+  void cleanupTestCase() { app_.release(); }
+
   void qmlEngineAvailable(QQmlEngine* engine) {
     engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
     // Where the picture tests write what a person looks at.
