@@ -20,16 +20,13 @@ Item {
         readonly property string singapore: "新加坡·新加坡"  // its node's port is closed
         readonly property string losAngeles: "美国·洛杉矶"
 
-        // A signed-in window over the panel's three nodes, once the closed port has measured,
-        // with the palette opened by its shortcut.
+        // The palette opened by its shortcut over the three panel nodes (all coded "XB"), measured.
         function openPalette(dark) {
             const objects = app.objects({ panel: true, signedIn: true })
-            verify(objects.controller, "the application objects")
             const window = createTemporaryObject(mainComponent, root, objects)
             window.requestActivate()
-            tryVerify(() => window.active)
             const model = objects.routeModel
-            tryVerify(() => model.count === 3 && model.get(model.visibleIndexOf(singapore)).available === false, 5000)
+            tryVerify(() => window.active && model.count === 3 && !model.get(model.visibleIndexOf(singapore)).available, 5000)
             for (let i = 0; dark && i < 2; ++i)
                 objects.preferences.cycleThemeMode()
             tryVerify(() => sameColor(findChild(window, "surface").color, Theme.background))
@@ -37,115 +34,61 @@ Item {
             const palette = findChild(window, "routePalette")
             tryVerify(() => palette.opened)
             return { window: window, palette: palette, model: model, controller: objects.controller,
-                     search: findChild(palette.contentItem, "search"),
-                     list: findChild(palette.contentItem, "routeList") }
+                     search: findChild(palette.contentItem, "search"), list: findChild(palette.contentItem, "routeList") }
         }
 
-        function typeText(text) {
-            for (const c of text)
-                keyClick(c)
-        }
-
-        function test_keysMoveTheCurrentRow_data() {
+        // The filter follows the search text and its first match becomes current. Return or a click
+        // chooses an available route (focus to the primary action); else Escape closes (focus to the
+        // readout). The filter is cleared, and the next opening starts on the current route.
+        function test_keysAndChoice_data() {
             return [
-                { tag: "down", keys: [Qt.Key_Down], row: 1 },
-                { tag: "down at the last stays", keys: [Qt.Key_End, Qt.Key_Down], row: 2 },
-                { tag: "up at the first stays", keys: [Qt.Key_Up], row: 0 },
-                { tag: "home", keys: [Qt.Key_Down, Qt.Key_Down, Qt.Key_Home], row: 0 },
-                { tag: "end on an empty list", typed: "xbq", keys: [Qt.Key_End], row: -1 },
-                { tag: "home on an empty list", typed: "xbq", keys: [Qt.Key_Home], row: -1 }
+                { tag: "down onto an unavailable route", steps: [Qt.Key_Down], row: 1 },
+                { tag: "down at the last stays", steps: [Qt.Key_End, Qt.Key_Down], row: 2, chosen: losAngeles },
+                { tag: "up at the first stays", steps: [Qt.Key_Up], row: 0, chosen: tokyo },
+                { tag: "home", steps: [Qt.Key_Down, Qt.Key_Down, Qt.Key_Home], row: 0, chosen: tokyo },
+                { tag: "typing makes the first match current", steps: [Qt.Key_End, "xb"], row: 0, chosen: tokyo },
+                { tag: "filtered", steps: ["洛杉矶"], row: 0, chosen: losAngeles },
+                { tag: "end on an empty list", steps: ["xbq", Qt.Key_End], row: -1 },
+                { tag: "home on an empty list", steps: ["xbq", Qt.Key_Home], row: -1 },
+                { tag: "click", steps: [], click: losAngeles, row: 0, chosen: losAngeles },
+                { tag: "click on an unavailable route", steps: [], click: singapore, row: 0 }
             ]
         }
-        function test_keysMoveTheCurrentRow(data) {
+        function test_keysAndChoice(data) {
             const p = openPalette()
-            verify(p.search.activeFocus)
-            compare(p.list.currentIndex, 0)
-            typeText(data.typed || "")
-            for (const key of data.keys)
-                keyClick(key)
+            const spy = createTemporaryObject(spyComponent, root, { target: p.palette, signalName: "routeChosen" })
+            for (const step of data.steps)
+                typeof step === "string" ? p.search.insert(p.search.length, step) : keyClick(step)
             compare(p.list.currentIndex, data.row)
-            compare(p.search.text, data.typed || "")
-            verify(p.palette.opened)
-        }
-
-        // Typing filters the model and makes the first match current; the empty state shows
-        // while nothing matches. Escape closes, clears the filter and gives the focus back.
-        function test_filterAndEscape() {
-            const p = openPalette()
-            keyClick(Qt.Key_Down)
-            p.search.insert(0, "洛杉矶")
-            compare(p.model.filterText, "洛杉矶")
-            compare(p.model.count, 1)
-            compare(p.list.currentIndex, 0)
-            const empty = findChild(p.palette.contentItem, "emptyState")
-            verify(!empty.visible)
-            typeText("q")
-            compare(p.model.count, 0)
-            compare(p.list.currentIndex, -1)
-            verify(empty.visible)
-            keyClick(Qt.Key_Escape)
+            const typed = data.steps.filter(step => typeof step === "string").join("")
+            compare(p.search.text + "|" + p.model.filterText, typed + "|" + typed)
+            compare(findChild(p.palette.contentItem, "emptyState").visible, p.model.count === 0)
+            data.click ? mouseClick(itemAt(p.list, p.model.visibleIndexOf(data.click))) : keyClick(Qt.Key_Return)
+            compare(p.palette.opened, !data.chosen, "open after the choice")
+            if (!data.chosen)
+                keyClick(Qt.Key_Escape)
             tryVerify(() => !p.palette.visible)
-            compare(p.model.filterText, "")
-            compare(p.model.count, 3)
-            verify(findChild(p.window, "readout").activeFocus)
-        }
-
-        function test_choose_data() {
-            return [
-                { tag: "return", downs: 2, chosen: losAngeles },
-                { tag: "return on a filtered row", filter: "洛杉矶", chosen: losAngeles },
-                { tag: "click", click: losAngeles, chosen: losAngeles },
-                { tag: "return on an unavailable route", downs: 1, chosen: "" },
-                { tag: "click on an unavailable route", click: singapore, chosen: "" },
-                { tag: "return on an empty list", filter: "巴黎", chosen: "" }
-            ]
-        }
-        function test_choose(data) {
-            const p = openPalette()
-            const chosen = createTemporaryObject(spyComponent, root, { target: p.palette, signalName: "routeChosen" })
-            p.search.insert(0, data.filter || "")
-            for (let i = 0; i < (data.downs || 0); ++i)
-                keyClick(Qt.Key_Down)
-            if (data.click)
-                mouseClick(itemAt(p.list, p.model.visibleIndexOf(data.click)))
-            else
-                keyClick(Qt.Key_Return)
-            if (!data.chosen) {
-                compare(chosen.count, 0)
-                verify(p.palette.opened)
-                compare(p.controller.routeId, tokyo)
-                return
-            }
-            tryVerify(() => !p.palette.visible)
-            compare(chosen.count, 1)
-            compare(p.controller.routeId, data.chosen)
-            compare(p.model.filterText, "")
-            verify(findChild(p.window, "primaryButton").activeFocus)
-            // The next opening starts unfiltered, on the chosen route.
+            compare(spy.count, data.chosen ? 1 : 0)
+            const current = data.chosen || tokyo
+            compare(p.controller.routeId + "|" + p.model.filterText, current + "|")
+            verify(findChild(p.window, data.chosen ? "primaryButton" : "readout").activeFocus)
             keySequence("Ctrl+K")
-            tryVerify(() => p.palette.opened)
-            compare(p.search.text, "")
-            compare(p.list.currentIndex, p.model.visibleIndexOf(data.chosen))
-            verify(!p.palette.acceptedSelection)
+            tryVerify(() => p.palette.opened && !p.palette.acceptedSelection)
+            compare(p.search.text + "|" + p.list.currentIndex, "|" + p.model.visibleIndexOf(current))
         }
 
         function test_row_data() {
             return [
-                { tag: "three-letter code", code: "HKG", latency: 79, size: 8, text: "79 ms", fast: true,
-                  name: "日本，东京，延迟79毫秒" },
-                { tag: "two-letter code, slow", code: "XB", latency: 80, size: 10, text: "80 ms", fast: false,
-                  name: "日本，东京，延迟80毫秒" },
-                { tag: "measuring", code: "JP", latency: 0, state: "measuring", size: 10, text: "测量中", fast: true,
-                  name: "日本，东京，测量中" },
-                { tag: "unavailable", code: "SGP", latency: 0, available: false, size: 8, text: "不可用", fast: true,
-                  name: "日本，东京，当前不可用" }
+                { tag: "three-letter code", code: "HKG", latency: 79, size: 8, text: "79 ms", fast: true, name: "日本，东京，延迟79毫秒" },
+                { tag: "two-letter code, slow", code: "XB", latency: 80, size: 10, text: "80 ms", fast: false, name: "日本，东京，延迟80毫秒" },
+                { tag: "measuring", code: "JP", state: "measuring", size: 10, text: "测量中", fast: true, name: "日本，东京，测量中" },
+                { tag: "unavailable", code: "SGP", available: false, size: 8, text: "不可用", fast: true, name: "日本，东京，当前不可用" }
             ]
         }
         function test_row(data) {
             const available = data.available !== false
-            const row = createTemporaryObject(rowComponent, root, {
-                routeId: "r", code: data.code, latency: data.latency, latencyState: data.state || "ready",
-                available: available })
+            const row = createTemporaryObject(rowComponent, root, { routeId: "r", code: data.code, latency: data.latency || 0,
+                                                                    latencyState: data.state || "ready", available: available })
             compare(findChild(row, "code").font.pixelSize, data.size)
             const latency = findChild(row, "latency")
             compare(latency.text, data.text)
@@ -154,30 +97,20 @@ Item {
             compare(row.enabled, available)
         }
 
-        // The current row is drawn on the soft fill; the area behind the palette is dimmed.
-        function test_pixels() {
-            const p = openPalette()
-            const image = grabImage(p.window.contentItem.parent)
-            const current = itemAt(p.list, 0)
-            const at = current.mapToItem(p.window.contentItem, 4, current.height / 2)
-            compareColor(image.pixel(at.x, at.y), Theme.softFill, "current row")
-            const dim = Qt.tint(Theme.background, Theme.overlay)
-            compareColor(image.pixel(30, p.palette.y + p.palette.height + 10), dim, "dimmed window")
-        }
-
+        // Light and dark, filtered and empty; the current row is drawn on the soft fill.
         function test_shots_data() {
-            return [
-                { tag: "light", dark: false, filter: "" },
-                { tag: "dark-filtered", dark: true, filter: "洛" },
-                { tag: "light-empty", dark: false, filter: "巴黎" }
-            ]
+            return [{ tag: "light", filter: "" }, { tag: "dark-filtered", dark: true, filter: "洛" }, { tag: "light-empty", filter: "巴黎" }]
         }
         function test_shots(data) {
             const p = openPalette(data.dark)
             p.search.insert(0, data.filter)
-            keyClick(Qt.Key_Down)
-            waitForRendering(p.window.contentItem)
-            grabImage(p.window.contentItem.parent).save(shotsDirectory + "/palette-" + data.tag + ".png")
+            const image = grabImage(p.window.contentItem.parent)
+            image.save(shotsDirectory + "/palette-" + data.tag + ".png")
+            if (p.model.count === 0)
+                return
+            const current = itemAt(p.list, 0)
+            const at = current.mapToItem(p.window.contentItem, 4, current.height / 2)
+            compareColor(image.pixel(at.x, at.y), Theme.softFill, "current row")
         }
     }
 }
