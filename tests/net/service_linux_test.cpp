@@ -120,7 +120,7 @@ TEST_F(ServiceLinux, PanelBackedRuntimeConnectsToTheServerTheClientNamed) {
                                             panel_reply::vlessLink("Tokyo\u2003", kOtherNode, 443)}));
         lab.write("panel.json", "{\"apiBase\":\"" + panel.apiBase() + "/\"}");
         lab.write(orvik_test::sessionFile(), std::string("{\"email\":\"") + orvik_test::FakePanel::kEmail +
-                                                 "\",\"auth_data\":\"" + panel.openSession() + "\"}\n");
+                                                 "\",\"auth_data\":\"" + orvik_test::FakePanel::kSession + "\"}\n");
         auto service = launch();
         // The client's route id drops the em space.
         EXPECT_EQ(ask("{\"op\":\"connect\",\"node\":\"Tokyo\"}"), kUp);

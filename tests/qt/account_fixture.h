@@ -1,7 +1,7 @@
 #pragma once
-// Shared by the account controller's tests: a directory with a local account or the
-// scripted panel, a settings file of its own, a recorder of opened pages, and a probe round
-// the real control plane that counts the calls and can hold fetches and order checks.
+// Shared by the account controller's tests: a directory with a local account or the scripted
+// panel, a settings file, the opened pages, and a probe round the real control plane that
+// counts the calls and can hold fetches and order checks.
 
 #include <QSettings>
 #include <QUrl>
@@ -10,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,61 +57,52 @@ struct Probe {
     std::array<std::atomic<int>, CallCount> calls{};
     std::atomic<int> inside{0};      // calls running now
     std::atomic<int> mostInside{0};  // the most that ever ran at once
-    Gate fetchGate;
-    Gate checkGate;  // order checks and device claims
+    Gate checkGate;                  // holds order checks and device claims
     int count(Call call) const { return calls[call].load(); }
 };
 
 // Forwards to a real control plane, counting calls, noting overlaps and holding calls at the
-// probe's gates.
+// probe's gate.
 class ProbedPlane final : public vpn::ControlPlane {
 public:
-    ProbedPlane(std::unique_ptr<vpn::ControlPlane> real, std::shared_ptr<Probe> probe) : r_(std::move(real)), p_(std::move(probe)) {}
     using S = std::string;
-    bool login(const S& e, const S& p, S& error) override { return run(Login, [&] { return r_->login(e, p, error); }); }
-    bool fetchAccount(vpn::AccountRecord& a, S& error) override {
-        return run(Fetch, [&] { return p_->fetchGate.pass(), r_->fetchAccount(a, error); });
+    using P = vpn::ControlPlane;
+    ProbedPlane(std::unique_ptr<P> real, std::shared_ptr<Probe> probe) : r_(std::move(real)), p_(std::move(probe)) {}
+    bool login(const S& e, const S& p, S& err) override { return run(Login, &P::login, e, p, err); }
+    bool fetchAccount(vpn::AccountRecord& a, S& err) override { return run(Fetch, &P::fetchAccount, a, err); }
+    void logout() override { run(Logout, [](P& real) { return real.logout(), true; }); }
+    bool fetchRegisterOptions(vpn::RegisterOptions& o, S& err) override {
+        return run(Options, &P::fetchRegisterOptions, o, err);
     }
-    void logout() override { run(Logout, [&] { return r_->logout(), true; }); }
-    bool fetchRegisterOptions(vpn::RegisterOptions& o, S& error) override {
-        return run(Options, [&] { return r_->fetchRegisterOptions(o, error); });
+    bool sendRegisterEmail(const S& e, S& err) override { return run(Email, &P::sendRegisterEmail, e, err); }
+    bool registerAccount(const S& e, const S& p, const S& i, const S& c, S& err) override {
+        return run(Register, &P::registerAccount, e, p, i, c, err);
     }
-    bool sendRegisterEmail(const S& e, S& error) override { return run(Email, [&] { return r_->sendRegisterEmail(e, error); }); }
-    bool registerAccount(const S& e, const S& p, const S& i, const S& c, S& error) override {
-        return run(Register, [&] { return r_->registerAccount(e, p, i, c, error); });
+    bool fetchPlans(std::vector<vpn::PlanOffer>& o, S& err) override { return run(Plans, &P::fetchPlans, o, err); }
+    bool buyPlan(int32_t id, const S& period, vpn::CheckoutResult& r, S& err) override {
+        return run(Buy, &P::buyPlan, id, period, r, err);
     }
-    bool fetchPlans(std::vector<vpn::PlanOffer>& o, S& error) override { return run(Plans, [&] { return r_->fetchPlans(o, error); }); }
-    bool buyPlan(int32_t id, const S& period, vpn::CheckoutResult& result, S& error) override {
-        return run(Buy, [&] { return r_->buyPlan(id, period, result, error); });
-    }
-    bool checkOrder(const S& tradeNo, bool& paid, S& error) override {
-        return run(Check, [&] { return p_->checkGate.pass(), r_->checkOrder(tradeNo, paid, error); });
-    }
-    bool claimDevice(const S& id, int32_t& used, int32_t& limit, S& error) override {
-        return run(Claim, [&] { return p_->checkGate.pass(), r_->claimDevice(id, used, limit, error); });
+    bool checkOrder(const S& no, bool& paid, S& err) override { return run(Check, &P::checkOrder, no, paid, err); }
+    bool claimDevice(const S& id, int32_t& used, int32_t& limit, S& err) override {
+        return run(Claim, &P::claimDevice, id, used, limit, err);
     }
 
 private:
-    template <class F>
-    bool run(Call call, F forward) {
+    template <class Method, class... Args>
+    bool run(Call call, Method method, Args&... args) {
         ++p_->calls[call];
         const int now = ++p_->inside;
         for (int most = p_->mostInside.load(); now > most && !p_->mostInside.compare_exchange_weak(most, now);) {
         }
-        const bool ok = forward();
+        if (call == Check || call == Claim) p_->checkGate.pass();
+        const bool ok = std::invoke(method, *r_, args...);
         --p_->inside;
         return ok;
     }
 
-    std::unique_ptr<vpn::ControlPlane> r_;
+    std::unique_ptr<P> r_;
     std::shared_ptr<Probe> p_;
 };
-
-inline std::string localAccountJson(const std::string& expireAt) {
-    return R"({"email":"demo@velora.local","password":"velora-pass","expireAt":")" + expireAt +
-           R"(","deviceLimit":3,"nodeName":" Local demo node ","address":"198.18.0.2","port":443,)"
-           R"("uuid":"b831381d-6324-4d53-ad4f-8cda48b30811","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})";
-}
 
 // One test's world: its directory, settings file, probe, the pages it was asked to open and
 // the controller's options (a test may change them before making the controller).
@@ -118,16 +110,32 @@ struct World {
     orvik_test::TempDir dir;
     std::shared_ptr<Probe> probe = std::make_shared<Probe>();
     std::shared_ptr<std::vector<QUrl>> opened = std::make_shared<std::vector<QUrl>>();
-    AccountController::Options options{.remotePanel = true,
-                                       .settingsFile = QString::fromStdString(dir.file("settings.ini")),
-                                       .openUrl = [pages = opened](const QUrl& url) { return pages->push_back(url), true; },
-                                       .orderPollIntervalMs = 20};  // a whole wait for a payment takes a fraction of a second
+    AccountController::Options options{
+        .remotePanel = true,
+        .settingsFile = QString::fromStdString(dir.file("settings.ini")),
+        .openUrl = [pages = opened](const QUrl& url) { return pages->push_back(url), true; },
+        .orderPollIntervalMs = 20};  // a whole wait for a payment takes a fraction of a second
 
-    void setInteractive(bool value) const { QSettings(options.settingsFile, QSettings::IniFormat).setValue("account/interactiveLogin", value); }
-    QVariant interactive() const { return QSettings(options.settingsFile, QSettings::IniFormat).value("account/interactiveLogin"); }
+    // The stored mark of an interactive sign-in; `set` writes it.
+    QVariant interactive(const QVariant& set = {}) const {
+        QSettings settings(options.settingsFile, QSettings::IniFormat);
+        if (set.isValid()) settings.setValue("account/interactiveLogin", set);
+        return settings.value("account/interactiveLogin");
+    }
 
-    std::unique_ptr<AccountController> make(std::unique_ptr<vpn::ControlPlane> real, AccountController::Options o) const {
-        return std::make_unique<AccountController>(std::make_unique<ProbedPlane>(std::move(real), probe), std::move(o));
+    std::unique_ptr<AccountController> make(std::unique_ptr<vpn::ControlPlane> real,
+                                            const AccountController::Options& o) const {
+        return std::make_unique<AccountController>(std::make_unique<ProbedPlane>(std::move(real), probe), o);
+    }
+    // A local account ending at `expireAt`, signed in by the back end before any controller exists.
+    bool signedInLocally(const std::string& expireAt) const {
+        dir.write("account.json", R"({"email":"demo@velora.local","password":"velora-pass","expireAt":")" + expireAt +
+                                      R"(","deviceLimit":3,"nodeName":" Local demo node ","address":"198.18.0.2",)"
+                                      R"("port":443,"uuid":"b831381d-6324-4d53-ad4f-8cda48b30811",)"
+                                      R"("publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})");
+        std::string error;
+        return vpn::LocalControlPlane(dir.file("account.json"), dir.file("session.json"))
+            .login("demo@velora.local", "velora-pass", error);
     }
     // Over account.json and session.json of the directory.
     std::unique_ptr<AccountController> local() const {
@@ -136,18 +144,29 @@ struct World {
         return make(std::make_unique<vpn::LocalControlPlane>(dir.file("account.json"), dir.file("session.json")), o);
     }
     // Over the panel; with `signedIn`, session.json holds the member's session.
-    std::unique_ptr<AccountController> panel(const orvik_test::FakePanel& fake, bool signedIn, const std::string& deviceApi = {}) const {
-        if (signedIn)
-            dir.write("session.json", std::string(R"({"email":"member@example.com","auth_data":")") + fake.kSession + "\"}\n");
-        return make(std::make_unique<vpn::XboardControlPlane>(fake.apiBase(), dir.file("session.json"), deviceApi), options);
+    std::unique_ptr<AccountController> panel(const orvik_test::FakePanel& fake, bool signedIn,
+                                             const std::string& deviceApi = {}) const {
+        const std::string session = R"({"email":"member@example.com","auth_data":")" + std::string(fake.kSession);
+        if (signedIn) dir.write("session.json", session + "\"}\n");
+        return make(std::make_unique<vpn::XboardControlPlane>(fake.apiBase(), dir.file("session.json"), deviceApi),
+                    options);
     }
-    // Signed in interactively before, restored with the member's session; null when the
-    // restore does not sign in.
-    std::unique_ptr<AccountController> member(const orvik_test::FakePanel& fake, const std::string& deviceApi = {}) const {
-        setInteractive(true);
-        auto account = panel(fake, true, deviceApi);
-        return QTest::qWaitFor([&] { return account->loggedIn(); }, kWait) ? std::move(account) : nullptr;
+};
+
+// The scripted panel and a controller over it once restoring has ended: signed in as its member
+// (interactively before) unless `guest`, null when that fails; with `devices`, over the panel's
+// device service.
+struct Member {
+    explicit Member(int orderPolls = 45, bool devices = false, bool guest = false) {
+        world.options.orderPolls = orderPolls;
+        if (!guest) world.interactive(true);
+        account = world.panel(panel, !guest, devices ? panel.deviceApi() : std::string());
+        const auto ready = [&] { return !account->restoring() && account->loggedIn() != guest; };
+        if (!QTest::qWaitFor(ready, kWait)) account.reset();
     }
+    orvik_test::FakePanel panel;
+    World world;
+    std::unique_ptr<AccountController> account;
 };
 
 }  // namespace account_test

@@ -1,51 +1,60 @@
-// What the service does on Linux beyond the Windows product: systemd service mode, stop
-// signals, and the socket's file: its permissions, a stale one after a killed service, and
-// paths it must not take.
+// The service on Linux: systemd service mode and its unit (systemctl recorded, not run), stop
+// signals, and what other local users can put in the root service's way: the socket's file, the
+// state it reads for the user who asks (found by the socket's peer credentials) and its log.
+#include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include "service/service_log.h"
+#include "service/systemd_unit_linux.h"
 #include "tests/service/service_fixture.h"
 #include "vpn/service_pipe.h"
+#include "vpn/state_location.h"
 
 namespace {
 
 using orvik_test::request;
-using service_test::Ending;
-using service_test::RunMode;
-using service_test::RunModes;
+using namespace service_test;
+using namespace std::string_literals;
 
-const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
-const std::string kStatus = "{\"op\":\"status\"}";
-const std::string kShutdown = "{\"op\":\"shutdown\"}";
-
-// Every stop signal ends each mode cleanly; under systemd a shutdown stops only the tunnel.
-INSTANTIATE_TEST_SUITE_P(
-    Linux, RunModes,
-    ::testing::Values(
-        RunMode{"DaemonTerminated", {"--daemon", "--runtime", "RUNTIME"}, {}, Ending::interrupt, "",
-                "daemon mode. runtime=RUNTIME\ndaemon stopped\n", SIGTERM},
-        RunMode{"ConsoleHungUp", {"--console", "--runtime", "RUNTIME"}, {}, Ending::interrupt,
-                "OrvikService console mode. Pipe PIPE\nRuntime RUNTIME\nCtrl+C to stop.\nstopped.\n", "", SIGHUP},
-        RunMode{"UnderSystemd", {"--runtime", "RUNTIME"}, {kShutdown, kStatus}, Ending::interrupt, "",
-                "service running. runtime=RUNTIME\nipc op=shutdown\nipc op=status\nservice stopped\n", SIGTERM,
-                "0123456789abcdef"}),
-    [](const ::testing::TestParamInfo<RunMode>& row) { return row.param.name; });
+constexpr uid_t kNobody = 65534;
+// Long enough for any answer; a service blocked on a file never answers.
+constexpr int kReplyWaitMs = 5000;
+const std::string kAccepted = failed("no gateway here");
+const std::string kNotSignedIn = failed("not logged in");
 
 mode_t modeOf(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode : 0;
 }
+void chownTo(const std::string& path, uid_t owner) { ASSERT_EQ(::lchown(path.c_str(), owner, owner), 0) << path; }
+void linkTo(const std::string& target, const std::string& path) {
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0) << path;
+}
 
-class LinuxHost : public service_test::ServiceRun {
-protected:
-    std::vector<std::string> console() const { return {"--console", "--runtime", runtime.path()}; }
-};
+// Each stop signal (SIGINT in the table of every platform) ends the modes cleanly; under systemd
+// a shutdown stops only the tunnel.
+INSTANTIATE_TEST_SUITE_P(
+    Linux, RunModes,
+    ::testing::Values(
+        RunMode{"DaemonHungUp", {"--daemon", "--runtime", "RUNTIME"}, {}, Ending::interrupt, "",
+                "daemon mode. runtime=RUNTIME\ndaemon stopped\n", SIGHUP},
+        RunMode{"UnderSystemd", {"--runtime", "RUNTIME"}, {kShutdown, kStatus}, Ending::interrupt, "",
+                "service running. runtime=RUNTIME\nipc op=shutdown\nipc op=status\nservice stopped\n", SIGTERM,
+                "0123456789abcdef"}),
+    [](const ::testing::TestParamInfo<RunMode>& row) { return row.param.name; });
+
+using LinuxHost = ServiceRun;
 
 TEST_F(LinuxHost, TheSocketIsOpenToAllInAPrivateDirectoryAndAKilledServicesSocketIsReplaced) {
-    launch(console())->kill();  // leaves its socket file behind
+    launch({"--console", "--runtime", runtime.path()})->kill();  // leaves its socket file behind
     ASSERT_TRUE(S_ISSOCK(modeOf(pipe)));
-    auto service = launch(console());
+    auto service = launch({"--console", "--runtime", runtime.path()});
     EXPECT_EQ(modeOf(pipe) & 07777, 0666u);
     EXPECT_EQ(modeOf(output.file("orvik")) & 07777, 0755u);
     EXPECT_EQ(request(pipe, kShutdown), kIdle);
@@ -56,28 +65,153 @@ TEST_F(LinuxHost, TheSocketIsOpenToAllInAPrivateDirectoryAndAKilledServicesSocke
 TEST_F(LinuxHost, NeitherAFileThatIsNoSocketNorALiveSocketIsTakenOver) {
     const std::string file = pipe.substr(output.path().size() + 1);
     output.write(file, "precious");
-    auto waiting = launch(console(), false);
+    auto waiting = launch({"--console", "--runtime", runtime.path()}, false);
     EXPECT_FALSE(waiting->wait(700)) << "waits for the path to become free";
     EXPECT_EQ(output.read(file), "precious");
     ASSERT_EQ(::unlink(pipe.c_str()), 0);
     ASSERT_TRUE(orvik_test::waitForPipe(pipe, 10000));
     orvik_test::TempDir second;
-    orvik_test::ServiceProcess other(ORVIK_SERVICE_EXE, {"--console", "--runtime", second.path()}, output.file("2.txt"));
+    auto other = launch({"--console", "--runtime", second.path()}, false);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(request(pipe, kStatus), kIdle);
     EXPECT_EQ(second.read("orvik-service.log").find("ipc op"), std::string::npos) << "the second one waits";
     EXPECT_EQ(request(pipe, kShutdown), kIdle);
     EXPECT_EQ(waiting->wait(10000), 0);
     EXPECT_EQ(request(pipe, kShutdown, 10000), kIdle) << "then the second takes over";
-    EXPECT_EQ(other.wait(10000), 0);
+    EXPECT_EQ(other->wait(10000), 0);
 }
 
-TEST(ServicePipeName, AnOverrideMustBeAnAbsoluteSocketPath) {
-    for (const std::string& ignored : {std::string(), std::string("relative.sock"), "/" + std::string(200, 'x')}) {
-        orvik_test::ScopedEnvironment override("ORVIK_PIPE", ignored);
-        EXPECT_EQ(vpn::servicePipeName(), "/run/orvik/OrvikService.sock") << ignored;
+// The override itself is used by every test here.
+TEST(ServicePipeName, AnOverrideMustBeAnAbsoluteSocketPathThatFits) {
+    for (const std::string& ignored : {std::string(), std::string("relative.sock"), "/" + std::string(200, 'x')})
+        EXPECT_EQ(vpn::servicePipeName(ignored), vpn::defaultServicePipeName()) << ignored;
+}
+
+class SystemdUnit : public ::testing::Test {
+protected:
+    service::InstallReport install(const std::string& runtime) {
+        return service::installUnit(settings, runner, "/opt/orvik/orvik_service", runtime);
     }
-    orvik_test::ScopedEnvironment override("ORVIK_PIPE", std::string("/tmp/side-by-side.sock"));
-    EXPECT_EQ(vpn::servicePipeName(), "/tmp/side-by-side.sock");
+
+    orvik_test::TempDir units;
+    orvik_test::FakeMachine runner;
+    service::SystemdSettings settings{units.path(), "/usr/bin/systemctl"};
+};
+
+TEST_F(SystemdUnit, InstallWritesEnablesAndStartsTheUnitAndUninstallTakesItAway) {
+    units.write(service::kUnitName, "old");  // an installed unit is stopped and written anew
+    const auto report = install("/opt/orvik/运行 时");
+    EXPECT_EQ(report.exitCode, 0);
+    const std::string line = "\"/opt/orvik/orvik_service\" --runtime \"/opt/orvik/运行 时\"";
+    EXPECT_EQ(report.out, "Installed and started OrvikService\nbinPath " + line + "\n");
+    const std::string unit = units.read(service::kUnitName);
+    EXPECT_NE(unit.find("\nExecStart=" + line + "\n"), std::string::npos) << unit;
+    EXPECT_EQ(modeOf(units.file(service::kUnitName)) & 07777, 0644u);
+    EXPECT_EQ(service::uninstallUnit(settings, runner).out, "Uninstalled OrvikService\n");
+    EXPECT_FALSE(units.exists(service::kUnitName));
+    const std::vector<std::string> lines = runner.lines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 4),
+              (std::vector<std::string>{"/usr/bin/systemctl enable OrvikService.service",
+                                        "/usr/bin/systemctl start OrvikService.service"}))
+        << "enabled and started once the unit is read in";
+    EXPECT_EQ(service::uninstallUnit(settings, runner).out, "Service not installed.\n");
+}
+
+TEST_F(SystemdUnit, PathsAreEscapedForSystemdOrRefusedBeforeAnythingIsWrittenAndFailuresExitOne) {
+    std::string line, error;
+    ASSERT_TRUE(service::unitCommandLine("/opt/100%/svc", "/srv/$HOME", line, error));
+    EXPECT_EQ(line, "\"/opt/100%%/svc\" --runtime \"/srv/$$HOME\"");
+    for (const std::string& bad : {"/srv/a\"b"s, "/srv/a\\b"s, "/srv/a\nExecStartPre=/bin/sh"s, "relative"s, ""s}) {
+        const auto report = install(bad);
+        EXPECT_EQ(report.exitCode, 1) << bad;
+        EXPECT_EQ(report.err.rfind("install failed: ", 0), 0u) << report.err;
+    }
+    EXPECT_FALSE(units.exists(service::kUnitName));
+    EXPECT_TRUE(runner.commands.empty());
+    runner.succeed = false;
+    EXPECT_EQ(install("/srv/rt").exitCode, 1);
+    EXPECT_EQ(service::installUnit({units.file("missing/dir"), "systemctl"}, runner, "/opt/o", "/srv/rt").exitCode, 1);
+}
+
+// The pipe server, the socket and the control plane over the files are the real ones; the
+// machine stops the connect at the gateway step, so reaching it means the account was accepted.
+class ServiceState : public LocalConnect, public ::testing::Test {
+public:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "peer credentials of other users need root";
+        machine.gatewayError = "no gateway here";
+        writeAccount("198.18.50.1", false);
+        vpn::createStateFolder(runtime.path());
+        ASSERT_TRUE(serve());
+    }
+
+    std::string userFolder(uid_t user) const { return runtime.file("state/" + std::to_string(user)); }
+    // The user's folder and session file, owned by the user as their client makes them.
+    void signIn(uid_t user) {
+        ASSERT_EQ(::mkdir(userFolder(user).c_str(), 0700), 0);
+        runtime.write("state/" + std::to_string(user) + "/session.json", kSession);
+        chownTo(userFolder(user) + "/session.json", user);
+        chownTo(userFolder(user), user);
+    }
+    std::string connect() { return orvik_test::request(pipe, kConnect, kReplyWaitMs).value_or("none"); }
+
+    // True when a connect sent from a child process running as `user` is accepted.
+    bool acceptedFor(uid_t user) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) ::_exit(2);
+            ::_exit(connect() == kAccepted ? 0 : 1);
+        }
+        int status = 1;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+};
+
+TEST_F(ServiceState, EachCallerConnectsWithTheStateInTheirOwnFolder) {
+    signIn(kNobody);
+    EXPECT_TRUE(acceptedFor(kNobody));
+    EXPECT_EQ(connect(), failed("请先在Velora登录")) << "root has no folder: nobody's state is not root's";
+    signIn(0);
+    EXPECT_EQ(connect(), kAccepted);
+}
+
+// What root's own state folder (the test runs as root) holds in place of a signed-in session:
+// each is refused at once (a service blocked on a file would not answer).
+TEST_F(ServiceState, BadStatesAreRefusedAtOnce) {
+    const std::string folder = userFolder(0), session = folder + "/session.json";
+    runtime.write("elsewhere/session.json", kSession);
+    signIn(0);
+    ASSERT_EQ(::unlink(session.c_str()), 0);
+    linkTo(runtime.file("elsewhere/session.json"), session);
+    EXPECT_EQ(connect(), kNotSignedIn) << "a session linked elsewhere";
+    ASSERT_EQ(::unlink(session.c_str()), 0);
+    ASSERT_EQ(::mkfifo(session.c_str(), 0600), 0);
+    EXPECT_EQ(connect(), kNotSignedIn) << "a fifo";
+    ASSERT_EQ(::unlink(session.c_str()), 0);
+    runtime.write("state/0/session.json", kSession);
+    chownTo(folder, kNobody);
+    EXPECT_EQ(connect(), failed("the state folder " + folder + " does not belong to user 0"));
+    std::filesystem::remove_all(folder);
+    linkTo(runtime.file("elsewhere"), folder);  // even to a folder of root's with a good session in it
+    EXPECT_EQ(connect(), failed("cannot open the state folder " + folder));
+}
+
+TEST(ServiceLogLinux, AFifoOrLinkInTheLogsPlaceTakesNoLineAndBlocksNothing) {
+    orvik_test::TempDir dir;
+    const std::string log = dir.file("orvik-service.log");
+    ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+    EXPECT_FALSE(service::appendLogLine(log, "ipc op=status")) << "no reader: the open does not wait for one";
+    const int reader = ::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_FALSE(service::appendLogLine(log, "ipc op=status")) << "with a reader";
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0) << "nothing was written";
+    ::close(reader);
+    ::unlink(log.c_str());
+    dir.write("elsewhere", "kept\n");
+    linkTo(dir.file("elsewhere"), log);
+    EXPECT_FALSE(service::appendLogLine(log, "ipc op=status"));
+    EXPECT_EQ(dir.read("elsewhere"), "kept\n");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The service's protocol: the framing over memory, and the request handling and the server
-// loop over real connections, served in this process over a recording engine.
+// loop over real connections, served in this process over the connect on the fake machine.
 #include <nlohmann/json.hpp>
 
 #include "service/ipc_message.h"
@@ -12,14 +12,10 @@ using orvik_test::frame;
 using orvik_test::MemoryStream;
 using orvik_test::request;
 using orvik_test::ServiceClient;
+using namespace service_test;
 
-const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
-const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
+const std::string kRefused = failed("op not allowed");
 const std::string kTooLong("\x01\x00\x01\x00", 4);  // 65537
-
-std::string refused(bool running) {
-    return "{\"ok\":false,\"running\":" + std::string(running ? "true" : "false") + ",\"error\":\"op not allowed\"}";
-}
 
 // Lengths out of range and cut frames are refused over the real pipe below.
 TEST(Frame, OneFrameOfUpTo65536BytesBehindItsLittleEndianLength) {
@@ -55,66 +51,58 @@ TEST(Reply, AHugeErrorTextIsShortenedToFitOneFrameWithoutSplittingACharacter) {
     }
 }
 
-class PipeServer : public ::testing::Test {
+class PipeServer : public LocalConnect, public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(orvik_test::waitForPipe(pipe, 10000)); }
-    std::string logText() const { return dir.read("service.log"); }
-
-    orvik_test::TempDir dir;
-    std::string pipe = orvik_test::uniquePipeName(dir.path());
-    service_test::FakeEngine engine;
-    service_test::ServedPipe server{engine, pipe, dir.file("service.log")};
+    void SetUp() override {
+        writeAccount("198.18.2.2");
+        ASSERT_TRUE(serve());
+    }
 };
 
-// One request on a fresh server: the reply, the log and what the engine was asked.
+// One request on a fresh server: the reply and the log.
 struct Op {
     const char* name = {};
     std::string payload = {};
     std::string reply = {};
     std::string log = {};
-    std::vector<std::string> calls = {};
     bool running = false;           // the tunnel is up before the request
-    std::string connectError = {};  // the engine's connect fails with this text
-    bool throwOnConnect = false;
+    std::string gatewayError = {};  // the connect fails with this text
+    bool throws = false;            // the connect throws
 };
 
 class Ops : public PipeServer, public ::testing::WithParamInterface<Op> {};
 
-TEST_P(Ops, AnswerLogAndEngineCalls) {
+TEST_P(Ops, AnswerAndLog) {
     const Op& op = GetParam();
-    engine.isRunning = op.running;
-    engine.connectError = op.connectError;
-    engine.throwOnConnect = op.throwOnConnect;
+    std::string error;
+    ASSERT_TRUE(!op.running || engine.connect("lab", {}, error)) << error;
+    machine.gatewayError = op.gatewayError;
+    if (op.throws) writeAccount("throws.example");
     EXPECT_EQ(request(pipe, op.payload), op.reply);
-    EXPECT_EQ(logText(), op.log);
-    EXPECT_EQ(engine.recorded(), op.calls);
+    EXPECT_EQ(log(), op.log);
     // The executable's run modes end on a shutdown; a server of the service manager's does not.
-    EXPECT_FALSE(server.stopRequested.load());
+    EXPECT_FALSE(stopRequested.load());
 }
 
 const std::string kConnectLog = "ipc op=connect\n";
 const std::string kRefusedLog = "\nipc error=op not allowed\n";
 
+// A reply's "running" is read after the op: idle after a disconnect means the tunnel stopped.
 INSTANTIATE_TEST_SUITE_P(
     Table, Ops,
     ::testing::Values(
-        Op{"StatusIdle", "{\"op\":\"status\"}", kIdle, "ipc op=status\n", {}},
-        Op{"ConnectNamed", "{\"op\":\"connect\",\"node\":\"东京 \\\"1\\\"\"}", kUp, kConnectLog, {"connect 东京 \"1\""}},
-        Op{"UnknownOp", "{\"op\":\"reboot\"}", refused(false), "ipc op=reboot" + kRefusedLog, {}},
-        Op{"MissingOpWhileUp", "{\"node\":\"x\"}", refused(true), "ipc op=" + kRefusedLog, {}, true},
-        Op{"NotJson", "not json \"op\":\"status\"", refused(false), "ipc op=" + kRefusedLog, {}},
-        Op{"ForgedLogLine", "{\"op\":\"x\\nstopped.\"}", refused(false), "ipc op=x?stopped." + kRefusedLog, {}},
-        Op{"ConnectFailsEscaped", "{\"op\":\"connect\"}",
-           "{\"ok\":false,\"running\":false,\"error\":\"panel said \\\"no\\\"\\nC:\\\\x\\t\\u0001\"}",
-           kConnectLog + "ipc error=panel said \"no\"?C:\\x??\n", {"connect "}, false, "panel said \"no\"\nC:\\x\t\x01"},
-        Op{"ConnectFailsInvalidUtf8", "{\"op\":\"connect\"}",
-           "{\"ok\":false,\"running\":false,\"error\":\"bad \xEF\xBF\xBD!\"}", kConnectLog + "ipc error=bad \xFF!\n",
-           {"connect "}, false, "bad \xFF!"},
-        Op{"EngineThrows", "{\"op\":\"connect\"}",
-           "{\"ok\":false,\"running\":false,\"error\":\"internal error: std::bad_alloc\"}",
-           kConnectLog + "ipc error=internal error: std::bad_alloc\n", {"connect "}, false, "", true},
-        Op{"Disconnect", "{\"op\":\"disconnect\"}", kIdle, "ipc op=disconnect\n", {"stop"}, true},
-        Op{"ShutdownInServiceMode", "{\"op\":\"shutdown\"}", kIdle, "ipc op=shutdown\n", {"stop"}, true}),
+        Op{"ConnectNamed", "{\"op\":\"connect\",\"node\":\"东京 \\\"1\\\"\"}",
+           failed("所选节点已不在节点列表中：东京 \\\"1\\\""),
+           kConnectLog + "ipc error=所选节点已不在节点列表中：东京 \"1\"\n"},
+        Op{"MissingOpWhileUp", "{\"node\":\"x\"}", failed("op not allowed", true), "ipc op=" + kRefusedLog, true},
+        Op{"NotJson", "not json \"op\":\"status\"", kRefused, "ipc op=" + kRefusedLog},
+        Op{"UnknownOpForgingALogLine", "{\"op\":\"x\\nstopped.\"}", kRefused, "ipc op=x?stopped." + kRefusedLog},
+        Op{"ConnectFailsEscaped", kConnect, failed("said \\\"no\\\"\\nC:\\\\x\\t\\u0001 \xEF\xBF\xBD!"),
+           kConnectLog + "ipc error=said \"no\"?C:\\x?? \xFF!\n", false, "said \"no\"\nC:\\x\t\x01 \xFF!"},
+        Op{"EngineThrows", kConnect, failed("internal error: std::bad_alloc"),
+           kConnectLog + "ipc error=internal error: std::bad_alloc\n", false, "", true},
+        Op{"Disconnect", "{\"op\":\"disconnect\"}", kIdle, "ipc op=disconnect\n", true},
+        Op{"ShutdownInServiceMode", kShutdown, kIdle, "ipc op=shutdown\n", true}),
     [](const ::testing::TestParamInfo<Op>& row) { return row.param.name; });
 
 // Out-of-range lengths end the connection without a reply and, however often they come, add
@@ -123,21 +111,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PipeServer, BadRequestsAreDroppedWithFewShortLogLinesAndAStopEndsTheTunnel) {
     std::string rateLimited;
     for (int i = 0; i < 8; ++i) {
-        for (const std::string& bytes : {std::string(4, '\0') + "{}", kTooLong + "{\"op\":\"status\"}"}) {
+        for (const std::string& bytes : {std::string(4, '\0') + "{}", kTooLong + kStatus}) {
             ServiceClient client(pipe);
             ASSERT_TRUE(client.send(bytes));
             EXPECT_EQ(client.receiveUntilClosed(3000), std::string()) << "closed without a byte";
             if (rateLimited.size() < 10 * 22) rateLimited += "ipc read failed err=0\n";
         }
     }
-    EXPECT_EQ(request(pipe, "{\"op\":\"" + std::string(65520, 'o') + "\"}"), refused(false));
-    EXPECT_EQ(request(pipe, "{\"op\":\"connect\"}"), kUp);
-    server.stop();
-    const std::string log = logText();
-    EXPECT_EQ(log.rfind(rateLimited + "ipc op=ooo", 0), 0u) << log;
-    EXPECT_LT(log.size(), 400u) << log;
-    EXPECT_TRUE(log.ends_with("\nipc op=connect\n")) << log;
-    EXPECT_EQ(engine.recorded(), (std::vector<std::string>{"connect ", "stop"}));
+    EXPECT_EQ(request(pipe, "{\"op\":\"" + std::string(65520, 'o') + "\"}"), kRefused);
+    EXPECT_EQ(request(pipe, kConnect), kUp);
+    stop();
+    const std::string text = log();
+    EXPECT_EQ(text.rfind(rateLimited + "ipc op=ooo", 0), 0u) << text;
+    EXPECT_LT(text.size(), 400u) << text;
+    EXPECT_TRUE(text.ends_with("\nipc op=connect\n")) << text;
+    EXPECT_FALSE(engine.running());
 }
 
 TEST_F(PipeServer, SilentClientsDelayNobodyAndAreDroppedAtTheirDeadline) {
@@ -146,17 +134,16 @@ TEST_F(PipeServer, SilentClientsDelayNobodyAndAreDroppedAtTheirDeadline) {
         silent.push_back(std::make_unique<ServiceClient>(pipe));
         ASSERT_TRUE(silent.back()->connected());
     }
-    ASSERT_TRUE(silent.back()->send(frame("{\"op\":\"status\"}").substr(0, 9)));  // half a frame
+    ASSERT_TRUE(silent.back()->send(frame(kStatus).substr(0, 9)));  // half a frame
     ServiceClient lazy(pipe);  // sends a request but never reads its reply
-    ASSERT_TRUE(lazy.send(frame("{\"op\":\"status\"}")));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(request(pipe, "{\"op\":\"status\"}", 20000), kIdle);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(service::kClientTimeoutMs))
-        << "served beside the silent ones, not after them";
+    ASSERT_TRUE(lazy.send(frame(kStatus)));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(service::kClientTimeoutMs);
+    EXPECT_EQ(request(pipe, kStatus, 20000), kIdle);
+    EXPECT_LT(std::chrono::steady_clock::now(), deadline) << "served beside the silent ones, not after them";
     for (auto& client : silent) EXPECT_EQ(client->receiveUntilClosed(service::kClientTimeoutMs + 4000), std::string());
-    const std::string log = logText();
-    EXPECT_NE(log.find("ipc read failed err="), std::string::npos) << log;
-    EXPECT_EQ(log.find("ipc read failed err=0\n"), std::string::npos) << "a time-out has a code of its own";
+    const std::string text = log();
+    EXPECT_NE(text.find("ipc read failed err="), std::string::npos) << text;
+    EXPECT_EQ(text.find("ipc read failed err=0\n"), std::string::npos) << "a time-out has a code of its own";
 }
 
 }  // namespace

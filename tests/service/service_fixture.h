@@ -1,15 +1,11 @@
 #pragma once
-// The service's parts in this process: its pipe server on a real pipe (a named pipe under
-// wine, a Unix socket on Linux) over an engine of the test's choice, an engine that records
-// the ops instead of starting a tunnel, and the connect over the local account files and the
-// fake machine. And the real executable in its run modes, with directories of its own.
+// The service's parts in this process (its pipe server on a real pipe, the connect over local
+// account files and the fake machine) and the real executable.
 
-#include <atomic>
 #include <csignal>
+#include <functional>
 #include <future>
-#include <mutex>
 #include <new>
-#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -19,91 +15,52 @@
 #include "tests/support/fake_machine.h"
 #include "tests/support/service_client.h"
 #include "tests/support/service_process.h"
+#include "tests/support/session_file.h"
 #include "tests/support/temp_dir.h"
 #include "vpn/runtime_directory.h"
 #include "vpn/system.h"
 
 namespace service_test {
 
-class FakeEngine : public service::Engine {
-public:
-    bool connect(const std::string& node, const service::Caller&, std::string& error) override {
-        record("connect " + node);
-        if (throwOnConnect) throw std::bad_alloc();
-        error = connectError;
-        isRunning = isRunning || error.empty();
-        return error.empty();
-    }
-    void stop() override {
-        record("stop");
-        isRunning = false;
-    }
-    bool running() override { return isRunning; }
-    void record(const std::string& call) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        calls_.push_back(call);
-    }
-    std::vector<std::string> recorded() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return calls_;
-    }
-
-    std::string connectError;  // connect fails with this text when set
-    bool throwOnConnect = false;
-    std::atomic<bool> isRunning{false};
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> calls_;
-};
-
-// Serves `pipe` until stop(); the log goes to `logPath`.
-class ServedPipe {
-public:
-    ServedPipe(service::Engine& engine, const std::string& pipe, const std::string& logPath)
-        : context_{log_, engine, stopRequested, shutdownEndsProcess}, listener_(service::makePipeListener(pipe)) {
-        log_.setPath(logPath);
-        // The server makes the runtime directory current: keep this process's own.
-        const std::string here = vpn::fullPathName(".").value_or(".");
-        finished_ = std::async(std::launch::async, [this, here] { return service::runPipeServer(here, *listener_, context_); });
-    }
-    ~ServedPipe() { stop(); }
-
-    // The server's result once it ended within `timeoutMs`.
-    std::optional<bool> ended(int timeoutMs) {
-        if (finished_.valid() && finished_.wait_for(std::chrono::milliseconds(timeoutMs)) == std::future_status::ready)
-            result_ = finished_.get();
-        return result_;
-    }
-    void stop() {
-        if (!finished_.valid()) return;
-        stopRequested = true;
-        listener_->wake();
-        EXPECT_TRUE(ended(10000));
-    }
-
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> shutdownEndsProcess{false};
-
-private:
-    service::ServiceLog log_;
-    service::RequestContext context_;
-    std::unique_ptr<service::PipeListener> listener_;
-    std::future<bool> finished_;
-    std::optional<bool> result_;
-};
-
-// The local account, with one node named "lab" at `address`.
-inline std::string localAccount(const std::string& address, const std::string& expireAt = "2099-12-31") {
-    return R"({"email":"lab@example.com","password":"pw","expireAt":")" + expireAt +
-           R"(","nodeName":"lab","address":")" + address + R"(","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
- "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})";
+inline const std::string kConnect = "{\"op\":\"connect\"}";
+inline const std::string kStatus = "{\"op\":\"status\"}";
+inline const std::string kShutdown = "{\"op\":\"shutdown\"}";
+inline const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
+inline const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
+inline std::string failed(const std::string& error, bool running = false) {
+    return "{\"ok\":false,\"running\":" + std::string(running ? "true" : "false") + ",\"error\":\"" + error + "\"}";
 }
 inline const std::string kSession = "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n";
 
-// The connect op over the control plane of the files in `runtime` and the fake machine; only
-// "node.example" resolves (to 198.18.7.7).
+// The connect over the control plane of the files in `runtime` and the fake machine, and its
+// engine, served on `pipe` after serve(). Only "node.example" resolves (to 198.18.7.7);
+// resolving "throws.example" throws, as nothing a client sends may end the service.
 struct LocalConnect {
+    ~LocalConnect() { stop(); }
+    // The local account, with one node named "lab" at `address`, and this user's session.
+    void writeAccount(const std::string& address, bool signedIn = true) {
+        runtime.write("account.json",
+                      R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31","nodeName":"lab",
+ "address":")" + address + R"(","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
+ "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})");
+        if (signedIn) runtime.write(orvik_test::sessionFile(), kSession);
+    }
+    // True once the pipe server listens; its result comes in `served`.
+    bool serve() {
+        serverLog.setPath(runtime.file("orvik-service.log"));
+        listener = service::makePipeListener(pipe);
+        // The server makes its runtime directory current: keep this process's own.
+        const std::string here = vpn::fullPathName(".").value_or(".");
+        served = std::async(std::launch::async, service::runPipeServer, here, std::ref(*listener), std::ref(requests));
+        return orvik_test::waitForPipe(pipe, 10000);
+    }
+    void stop() {
+        stopRequested = true;
+        if (listener) listener->wake();
+        EXPECT_TRUE(!served.valid() || served.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
+    }
+    std::string log() const { return runtime.read("orvik-service.log"); }
+
     orvik_test::TempDir runtime;
     orvik_test::FakeMachine machine;
     tunnel::Tunnel tunnel{{machine, machine, machine, [](int) {}}};
@@ -112,11 +69,20 @@ struct LocalConnect {
                                       return vpn::createControlPlane(directory, session);
                                   },
                                   [](const std::string& host, std::string& address, std::string& error) {
+                                      if (host == "throws.example") throw std::bad_alloc();
                                       address = host == "node.example" ? "198.18.7.7" : "";
                                       error = address.empty() ? "no such host" : "";
                                       return !address.empty();
                                   },
                                   machine, tunnel};
+    service::TunnelEngine engine{system};
+    std::string pipe = orvik_test::uniquePipeName(runtime.path());
+    std::atomic<bool> stopRequested{false};
+    const std::atomic<bool> shutdownEndsProcess{false};
+    service::ServiceLog serverLog;
+    service::RequestContext requests{serverLog, engine, stopRequested, shutdownEndsProcess};
+    std::unique_ptr<service::PipeListener> listener;
+    std::future<bool> served;
 };
 
 enum class Ending { none, interrupt, ownerEnds };
@@ -139,10 +105,9 @@ struct RunMode {
 class ServiceRun : public ::testing::Test {
 protected:
     std::unique_ptr<orvik_test::ServiceProcess> launch(const std::vector<std::string>& arguments, bool serving = true) {
-        auto process = std::make_unique<orvik_test::ServiceProcess>(ORVIK_SERVICE_EXE, arguments, output.file("out.txt"));
-        if (serving) {
-            EXPECT_TRUE(orvik_test::waitForPipe(pipe, 20000)) << output.read("out.txt");
-        }
+        auto process =
+            std::make_unique<orvik_test::ServiceProcess>(ORVIK_SERVICE_EXE, arguments, output.file("out.txt"));
+        EXPECT_TRUE(!serving || orvik_test::waitForPipe(pipe, 20000)) << output.read("out.txt");
         return process;
     }
     std::string log() const { return runtime.read("orvik-service.log"); }

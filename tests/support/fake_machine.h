@@ -23,7 +23,6 @@ struct RecordedCommand {
     std::string program;
     tunnel::CommandArgs args;
     int timeoutMs = 0;
-    std::string line() const { return tunnel::commandLine(program, args, false); }
 };
 
 class FakeMachine : public tunnel::ProcessRunner, public tunnel::NetworkOps, public tunnel::ToolLocator {
@@ -72,7 +71,7 @@ public:
     }
     std::vector<std::string> lines() const {
         std::vector<std::string> result;
-        for (const RecordedCommand& command : commands) result.push_back(command.line());
+        for (const RecordedCommand& c : commands) result.push_back(tunnel::commandLine(c.program, c.args, false));
         return result;
     }
 

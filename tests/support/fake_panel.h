@@ -65,8 +65,6 @@ public:
 
     std::string apiBase() const { return origin(); }
     std::string deviceApi() const { return origin() + "/device-slots"; }
-    // The session a sign-in would give the account ("Bearer N|...").
-    std::string openSession(const std::string& = kEmail) const { return kSession; }
 };
 
 }  // namespace orvik_test

@@ -7,10 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <fstream>
 #include <string>
-#include <thread>
 
 namespace orvik_test {
 namespace {
@@ -33,14 +31,7 @@ bool gone(long pid) {
 
 }  // namespace
 
-bool waitProcessGone(long pid, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (gone(pid)) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
+bool waitProcessGone(long pid, int timeoutMs) { return waitUntil([pid] { return gone(pid); }, timeoutMs); }
 
 void becomeSubreaper() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
 

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
+#include <algorithm>
 #include <thread>
 
 #include "tests/support/environment.h"
@@ -12,11 +15,42 @@
 #include "vpn/text_win.h"
 
 namespace orvik_test {
+namespace {
+
+// The conhost.exe processes this process started.
+std::vector<DWORD> ownConsoleHosts() {
+    std::vector<DWORD> found;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        const bool ours = entry.th32ParentProcessID == GetCurrentProcessId();
+        if (ours && lstrcmpiW(entry.szExeFile, L"conhost.exe") == 0) found.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+// wine's host of a pseudo console can outlive ClosePseudoConsole, holding the handles it
+// inherited (ctest's output pipe among them, so ctest waits for it): the hosts started since
+// `before` get a moment to end, then are ended.
+void endConsoleHosts(const std::vector<DWORD>& before) {
+    for (const DWORD pid : ownConsoleHosts()) {
+        if (std::find(before.begin(), before.end(), pid) != before.end()) continue;
+        const HANDLE host = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+        if (host == nullptr) continue;
+        if (WaitForSingleObject(host, 2000) == WAIT_TIMEOUT) TerminateProcess(host, 1);
+        CloseHandle(host);
+    }
+}
+
+}  // namespace
 
 int runSelfInPseudoConsole(const std::vector<std::string>& arguments, const std::string& marker) {
     std::wstring line = vpn::widen(vpn::quotedArgument(currentExecutablePath()) + " " + vpn::joinCommandLine(arguments));
     HANDLE inputRead = nullptr, inputWrite = nullptr, outputRead = nullptr, outputWrite = nullptr;
     HPCON console = nullptr;
+    const std::vector<DWORD> hosts = ownConsoleHosts();
     CreatePipe(&inputRead, &inputWrite, nullptr, 0);
     CreatePipe(&outputRead, &outputWrite, nullptr, 0);
     if (FAILED(CreatePseudoConsole({80, 25}, inputRead, outputWrite, 0, &console))) return -1;
@@ -47,6 +81,7 @@ int runSelfInPseudoConsole(const std::vector<std::string>& arguments, const std:
     }
     DeleteProcThreadAttributeList(attributes);
     ClosePseudoConsole(console);
+    endConsoleHosts(hosts);
     CloseHandle(outputWrite);
     drain.join();
     for (const HANDLE handle : {inputRead, inputWrite, outputRead}) CloseHandle(handle);

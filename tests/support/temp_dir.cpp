@@ -31,7 +31,6 @@ TempDir::TempDir() {
     const fs::path dir = fs::temp_directory_path() / name.str();
     fs::create_directories(dir);
     path_ = toUtf8(dir.lexically_normal());
-    while (!path_.empty() && (path_.back() == '/' || path_.back() == '\\')) path_.pop_back();
 }
 
 TempDir::~TempDir() {

@@ -1,7 +1,13 @@
-// The process runner on the running system, with a helper program this test starts itself:
-// how commands ended, unsafe arguments, jobs that take their processes (and their children)
-// with them, and the name walks that end strays.
+// The process runner with a helper program: how commands ended, arguments exact or refused,
+// jobs that take their processes (and children) along, and the name walks that end strays;
+// on Linux also descriptors, SIGTERM ignored, and a service killed outright.
 #include "service/tunnel/process_runner.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -22,6 +28,11 @@ namespace {
 const std::string kHelper = fs::path(ORVIK_PROCESS_HELPER).make_preferred().string();
 const std::string kExt = fs::path(kHelper).extension().string();
 const CommandArgs kSleep = {word("sleep"), word("600000")};
+#ifdef _WIN32
+const std::string kCrashed = "command exit 3221225477: ";  // unsigned
+#else
+const std::string kCrashed = "command killed by signal 11: ";
+#endif
 
 class ProcessRunnerTest : public ::testing::Test {
 protected:
@@ -36,10 +47,11 @@ TEST_F(ProcessRunnerTest, CommandsReportHowTheyEnded) {
     EXPECT_TRUE(runner->runCommand(kHelper, {word("exit"), word("0")}, 5000, error)) << error;
     const std::pair<CommandArgs, std::string> failures[] = {
         {{word("exit"), word("42")}, "command exit 42: " + kHelper + " exit 42"},
+        {{word("crash")}, kCrashed + kHelper + " crash"},
         {{word("sleep"), word("60000")}, "command timed out: " + kHelper + " sleep 60000"},  // killed at 300 ms
     };
     for (const auto& [args, text] : failures) {
-        EXPECT_FALSE(runner->runCommand(kHelper, args, 300, error));
+        EXPECT_FALSE(runner->runCommand(kHelper, args, args[0].text == "sleep" ? 300 : 10000, error));
         EXPECT_EQ(error, text);
     }
     EXPECT_FALSE(runner->runCommand("orvik-no-such-program", {word("x"), quotedArg("a b")}, 2000, error));
@@ -49,7 +61,20 @@ TEST_F(ProcessRunnerTest, CommandsReportHowTheyEnded) {
     EXPECT_EQ(error, "CreateProcess failed for " + missing + " err=2");
 }
 
-TEST_F(ProcessRunnerTest, ArgumentsThatCannotBePassedSafelyStartNothing) {
+// Arguments reach a command and a launched process exactly (one by one on Linux, as the
+// rendered command line on Windows); one that cannot be passed safely starts nothing.
+TEST_F(ProcessRunnerTest, ArgumentsArriveExactlyOrStartNothing) {
+    const std::string file = temp.file("args.txt"), launched = temp.file("launched.txt");
+    ASSERT_TRUE(runner->runCommand(kHelper, {word("cmdline"), quotedArg(file), quotedArg("name=", "Wi Fi 2"),
+                                             quotedArg("$HOME;`id`"), quotedArg("")}, 5000, error)) << error;
+    ASSERT_TRUE(job->launch(kHelper, {word("cmdline"), quotedArg(launched)}, "", error)) << error;
+#ifdef _WIN32
+    EXPECT_EQ(temp.read("args.txt"), kHelper + " cmdline \"" + file + "\" name=\"Wi Fi 2\" \"$HOME;`id`\" \"\"");
+    EXPECT_EQ(readWhenWritten(launched), "\"" + kHelper + "\" cmdline \"" + launched + "\"");
+#else
+    EXPECT_EQ(temp.read("args.txt"), kHelper + "\ncmdline\n" + file + "\nname=Wi Fi 2\n$HOME;`id`\n\n");
+    EXPECT_EQ(readWhenWritten(launched), kHelper + "\ncmdline\n" + launched + "\n");
+#endif
     const std::string marker = temp.file("started.txt");
     for (const CommandArg& bad : {quotedArg("say \"hi\""), word("two words"), word(""),
                                   quotedArg("name=", std::string("a\0b", 3)), quotedArg("x=\"", "y")}) {
@@ -97,9 +122,8 @@ TEST_F(ProcessRunnerTest, NameWalksEndExactlyTheNamesMeantInAnyCase) {
     std::string token;
     for (int i = 0; i < 4; ++i) token += "abcdefghijkmnpqrstuvwxyz23456789"[random() % 32];
     std::vector<std::unique_ptr<ChildProcess>> ended, kept;
-    const std::pair<std::string, bool> names[] = {{"xray" + token, true},      {"XRAY" + token, true},
-                                                  {"tun2socks" + token, true}, {"TUN2SOCKS" + token + "-x", true},
-                                                  {"myxray" + token, false},   {"xray" + token + "-2", false},
+    const std::pair<std::string, bool> names[] = {{"XRAY" + token, true},    {"TUN2SOCKS" + token + "-x", true},
+                                                  {"myxray" + token, false}, {"xray" + token + "-2", false},
                                                   {"my-tun2socks" + token, false}};
     for (const auto& [name, ends] : names) {
         const fs::path copy = fs::path(temp.file(std::to_string(ended.size() + kept.size()))) / (name + kExt);
@@ -114,5 +138,55 @@ TEST_F(ProcessRunnerTest, NameWalksEndExactlyTheNamesMeantInAnyCase) {
     for (auto& child : ended) EXPECT_TRUE(waitUntil([&] { return !child->isRunning(); }));
     for (auto& child : kept) EXPECT_TRUE(child->isRunning());
 }
+
+#ifndef _WIN32
+// No descriptor of ours reaches a command or a launched process.
+TEST_F(ProcessRunnerTest, NoDescriptorLeaksIntoAChild) {
+    int leaky[2];
+    ASSERT_EQ(::pipe(leaky), 0);  // deliberately without O_CLOEXEC
+    ASSERT_TRUE(runner->runCommand(kHelper, {word("fds"), quotedArg(temp.file("command.txt"))}, 5000, error)) << error;
+    ASSERT_TRUE(job->launch(kHelper, {word("fds"), quotedArg(temp.file("launched.txt"))}, "", error)) << error;
+    EXPECT_TRUE(orvik_test::waitUntil([&] { return temp.exists("launched.txt"); }));
+    EXPECT_EQ(temp.read("command.txt") + temp.read("launched.txt"), "");
+    ::close(leaky[0]);
+    ::close(leaky[1]);
+}
+
+// SIGTERM is ignored: the grace of a job's close or of terminate ends and SIGKILL follows.
+TEST_F(ProcessRunnerTest, ProcessesThatIgnoreTermAreKilled) {
+    for (bool wholeJob : {true, false}) {
+        const std::string ready = temp.file(wholeJob ? "job.txt" : "one.txt");
+        auto stubborn = job->launch(kHelper, {word("stubborn"), quotedArg(ready)}, "", error);
+        ASSERT_TRUE(stubborn) << error;
+        ASSERT_NE(readWhenWritten(ready), "") << "the helper ignores SIGTERM once it has written";
+        if (wholeJob) {
+            job->close();
+            job = runner->createJob(error);
+        } else {
+            stubborn->terminate(400);
+        }
+        EXPECT_TRUE(orvik_test::waitUntil([&] { return !stubborn->isRunning(); })) << wholeJob;
+    }
+}
+
+// A service that is killed outright takes its job's processes with it.
+TEST_F(ProcessRunnerTest, ProcessesDieWithTheServiceThatHeldTheJob) {
+    orvik_test::becomeSubreaper();
+    job.reset();  // no job thread of ours in the forked copy
+    const pid_t service = ::fork();
+    ASSERT_GE(service, 0);
+    if (service == 0) {
+        auto own = runner->createJob(error);
+        if (!own || !own->launch(kHelper, {word("pid-sleep"), quotedArg(temp.file("pid.txt"))}, "", error)) ::_exit(1);
+        for (;;) ::pause();
+    }
+    const long pid = std::stol("0" + readWhenWritten(temp.file("pid.txt")));
+    ASSERT_GT(pid, 0);
+    ASSERT_FALSE(orvik_test::waitProcessGone(pid, 0));
+    ::kill(service, SIGKILL);
+    ::waitpid(service, nullptr, 0);
+    EXPECT_TRUE(orvik_test::waitProcessGone(pid, 10000));
+}
+#endif
 
 }  // namespace

@@ -1,12 +1,12 @@
-// The Linux tool locator: which file is taken, the text for each missing piece, and the
-// refusal of programs that users other than root can change.
+// The Linux tool locator: which file is taken, the text for each missing piece, and programs
+// that users other than root can change refused.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
+#include <tuple>
 
 #include "service/tunnel/tool_trust.h"
 #include "service/tunnel/tunnel_tools_linux.h"
@@ -58,29 +58,20 @@ TEST_F(ToolLocatorLinuxTest, FindsTheToolsOrNamesTheMissingPiece) {
     ASSERT_EQ(locate(), "");
     EXPECT_EQ(found.tun2socksExecutable, tun2socksDir + "/tun2socks");
     for (const char* other : {"tun2socks/tun2socks-b", "tun2socks/tun2socks"}) fs::remove(runtime.file(other));
-    const std::pair<std::function<void()>, std::string> steps[] = {
-        {[&] { fs::remove(config); }, "config not found"},
-        {[&] { tunDevice = runtime.file("no-such-device"); },
-         runtime.file("no-such-device") + " cannot be opened (TUN support or root missing)"},
-        {[&] {
-             fs::remove(runtime.file("tun2socks/tun2socks-linux-amd64"));
-             runtime.write("tun2socks/tun2socks.txt", "not a program");
-             fs::create_directory(runtime.file("tun2socks/tun2socks-dir"));
-             executable("tun2socks/my-tun2socks");
-         },
-         "tun2socks executable not found"},
-        {[&] { fs::permissions(runtime.file("xray/xray"), fs::perms::owner_read | fs::perms::owner_write); },
-         "xray not found"},
-        {[&] {
-             fs::remove(runtime.file("xray/xray"));
-             fs::create_directory(runtime.file("xray/xray"));
-         },
-         "xray not found"},
-    };
-    for (const auto& [change, text] : steps) {
-        change();
-        EXPECT_EQ(locate(), text);
-    }
+    fs::remove(config);
+    EXPECT_EQ(locate(), "config not found");
+    tunDevice = runtime.file("no-such-device");
+    EXPECT_EQ(locate(), tunDevice + " cannot be opened (TUN support or root missing)");
+    fs::remove(runtime.file("tun2socks/tun2socks-linux-amd64"));
+    runtime.write("tun2socks/tun2socks.txt", "not a program");
+    fs::create_directory(runtime.file("tun2socks/tun2socks-dir"));
+    executable("tun2socks/my-tun2socks");
+    EXPECT_EQ(locate(), "tun2socks executable not found");
+    fs::permissions(runtime.file("xray/xray"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(locate(), "xray not found") << "not executable";
+    fs::remove(runtime.file("xray/xray"));
+    fs::create_directory(runtime.file("xray/xray"));
+    EXPECT_EQ(locate(), "xray not found") << "a directory";
 }
 
 constexpr uid_t kNobody = 65534;
@@ -90,13 +81,9 @@ const std::string kUntrusted = " can be changed by users other than the administ
 // file, not a link to it. The runtime is root's folder under /tmp (sticky), like one under /opt.
 TEST_F(ToolLocatorLinuxTest, OnlyRootMayChangeTheProgramsAndTheFoldersAboveThem) {
     if (::geteuid() != 0) GTEST_SKIP() << "owners other than root can be set only by root";
-    struct Row {
-        const char* path;  // relative to the runtime ("": itself)
-        mode_t mode;       // put back to 0755 (folders) or 0700 (programs) after the row
-        uid_t owner;
-        bool trusted;
-    };
-    const Row rows[] = {
+    // Path relative to the runtime ("": itself), mode (put back to 0755 or 0700 after the row),
+    // owner, trusted.
+    const std::tuple<const char*, mode_t, uid_t, bool> rows[] = {
         {"", 0755, 0, true},
         {"", 01777, 0, true},  // sticky: others may add entries but not replace root's
         {"xray", 0755, kNobody, false},
@@ -105,10 +92,10 @@ TEST_F(ToolLocatorLinuxTest, OnlyRootMayChangeTheProgramsAndTheFoldersAboveThem)
         {"", 0777, 0, false},
         {"", 01777, kNobody, false},  // a root-owned file in a user's folder is still the user's to replace
     };
-    for (const Row& row : rows) {
-        const std::string path = *row.path ? runtime.file(row.path) : runtime.path();
-        ASSERT_EQ(::chmod(path.c_str(), row.mode) | ::lchown(path.c_str(), row.owner, 0), 0);
-        EXPECT_EQ(locate(true), row.trusted ? "" : path + kUntrusted) << path << " mode " << std::oct << row.mode;
+    for (const auto& [relative, mode, owner, trusted] : rows) {
+        const std::string path = *relative ? runtime.file(relative) : runtime.path();
+        ASSERT_EQ(::chmod(path.c_str(), mode) | ::lchown(path.c_str(), owner, 0), 0);
+        EXPECT_EQ(locate(true), trusted ? "" : path + kUntrusted) << path << " mode " << std::oct << mode;
         ASSERT_EQ(::chmod(path.c_str(), fs::is_directory(path) ? 0755 : 0700) | ::lchown(path.c_str(), 0, 0), 0);
     }
     orvik_test::TempDir elsewhere;

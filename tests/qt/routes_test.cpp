@@ -1,9 +1,13 @@
-// The route list: rows built from node names in their order, the filter, and the measured
-// latency and availability arriving in the rows.
+// The route list (rows from node names in order, the filter, measurements arriving in the rows)
+// and the latency probe under it on loopback: every endpoint measured once per round, a few at
+// a time; replaced endpoints never report; rounds repeat until the list is cleared.
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QtTest>
 
+#include <memory>
+
+#include "app/routes/latency_probe.h"
 #include "app/routes/route_list_model.h"
 #include "tests/support/http_test_server.h"
 
@@ -15,10 +19,19 @@ const QString kFrankfurt = QStringLiteral("Germany·Frankfurt");
 
 }  // namespace
 
-class RouteListModelTest : public QObject {
+class RoutesTest : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<QTcpServer> listener_;  // answers every handshake on port_
+    quint16 port_ = 0;
+
 private slots:
+    void init() {
+        listener_ = std::make_unique<QTcpServer>();
+        QVERIFY(listener_->listen(QHostAddress::LocalHost));
+        port_ = listener_->serverPort();
+    }
+
     // Rows as "routeId|country|city|quality|group": the first name is the recommended route,
     // blank names are skipped, ids are trimmed by the rule the service finds nodes by.
     void rows_data() {
@@ -47,44 +60,26 @@ private slots:
                              RouteListModel::QualityRole, RouteListModel::GroupRole})
                 fields.append(model.data(model.index(row), role).toString());
             seen.append(fields.join(QLatin1Char('|')));
-            const QVariantMap values = model.get(row);
-            QCOMPARE(values.value("recommended").toBool(), fields.last() == "推荐");
-            QCOMPARE(values.value("latencyState").toString(), QStringLiteral("measuring"));
+            QCOMPARE(model.get(row).value("recommended").toBool(), fields.last() == "推荐");
+            QCOMPARE(model.get(row).value("latencyState").toString(), QStringLiteral("measuring"));
         }
         QCOMPARE(seen, rows);
-        model.clear();
-        QCOMPARE(model.count(), 0);
     }
 
-    void filter_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("visible");
-        QTest::newRow("blank") << " \t" << QStringList{kTokyo, kFrankfurt, kSeoul};
-        QTest::newRow("code") << "xb" << QStringList{kTokyo, kFrankfurt, kSeoul};
-        QTest::newRow("city, any case, trimmed") << "  frankFURT " << QStringList{kFrankfurt};
-        QTest::newRow("country") << "韩国" << QStringList{kSeoul};
-        QTest::newRow("nothing") << "nowhere" << QStringList{};
-    }
-
+    // Any case, trimmed; a rebuild keeps the filter.
     void filter() {
-        QFETCH(QString, text);
-        QFETCH(QStringList, visible);
         RouteListModel model;
         model.setNodes({kTokyo, kFrankfurt, kSeoul});
-        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
-        model.setFilterText(text);
-        QCOMPARE(reset.count(), text.trimmed().isEmpty() ? 0 : 1);
-        model.setNodes({kSeoul, kFrankfurt, kTokyo});  // a rebuild keeps the filter
-        QCOMPARE(model.count(), int(visible.size()));
-        for (const QString& id : visible) QCOMPARE(model.get(model.visibleIndexOf(id)).value("routeId").toString(), id);
+        model.setFilterText(QStringLiteral("  frankFURT "));
+        model.setNodes({kSeoul, kFrankfurt, kTokyo});
+        QCOMPARE(model.count(), 1);
+        QCOMPARE(model.get(model.visibleIndexOf(kFrankfurt)).value("routeId").toString(), kFrankfurt);
     }
 
     // Only a visible row reports a change; a node that refuses is unavailable; results stay
     // over a rebuild while the node's address stays, and go when it is gone or moved.
     void measurements() {
-        QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost));
-        const quint16 open = listener.serverPort();
+        const quint16 open = port_;
         const quint16 closed = static_cast<quint16>(orvik_test::unusedLoopbackPort());
         RouteListModel model;
         model.setNodes({kTokyo, kSeoul});
@@ -113,7 +108,44 @@ private slots:
         model.setNodes({kSeoul, kTokyo});
         QCOMPARE(model.get(0).value("latencyState").toString(), QStringLiteral("measuring"));
     }
+
+    // A refused port, a name and a missing address or port give their result at once, not
+    // after the time-out; more endpoints than slots are all measured, each once. Endpoints
+    // replaced while measured never report; one that moved reports its new address.
+    void everyEndpointOnce() {
+        LatencyProbe probe({60000, 2, 60000});  // the time-out is longer than the test waits
+        QSignalSpy measured(&probe, &LatencyProbe::measured);
+        const quint16 closed = quint16(orvik_test::unusedLoopbackPort());
+        probe.setEndpoints({{"gone", "127.0.0.1", port_}, {"moved", "127.0.0.1", port_}});
+        RouteEndpoints endpoints{{"closed", "127.0.0.1", closed}, {"named", "localhost", port_},
+                                 {"no-port", "127.0.0.1", 0},      {"no-host", "  ", port_},
+                                 {"moved", "127.0.0.1", closed}};
+        for (int i = 0; i < 6; ++i) endpoints.append({QStringLiteral("open%1").arg(i), "127.0.0.1", port_});
+        probe.setEndpoints(endpoints);
+        QCOMPARE(measured.count(), 0);  // results come from the event loop, never from the call
+        QTRY_VERIFY_WITH_TIMEOUT(probe.idle(), 10000);
+        QHash<QString, int> byRoute;
+        for (const QList<QVariant>& call : measured) byRoute.insert(call.at(0).toString(), call.at(1).toInt());
+        QCOMPARE(measured.count(), 11);
+        QCOMPARE(byRoute.size(), 11);  // each endpoint once
+        for (const char* failed : {"closed", "no-port", "no-host", "moved"})
+            QCOMPARE(byRoute.value(failed), -1);
+        QVERIFY(byRoute.value("named") >= 1);
+        for (int i = 0; i < 6; ++i) QVERIFY(byRoute.value(QStringLiteral("open%1").arg(i)) >= 1);
+    }
+
+    void roundsRepeatUntilCleared() {
+        LatencyProbe probe({60000, 4, 150});
+        QSignalSpy measured(&probe, &LatencyProbe::measured);
+        probe.setEndpoints({{"a", "127.0.0.1", port_}});
+        QTRY_VERIFY_WITH_TIMEOUT(measured.count() >= 3, 10000);
+        probe.setEndpoints({});
+        QVERIFY(probe.idle());
+        const qsizetype after = measured.count();
+        QTest::qWait(400);  // more than two intervals
+        QCOMPARE(measured.count(), after);
+    }
 };
 
-QTEST_MAIN(RouteListModelTest)
-#include "route_list_model_test.moc"
+QTEST_MAIN(RoutesTest)
+#include "routes_test.moc"
