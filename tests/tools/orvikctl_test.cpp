@@ -90,12 +90,15 @@ TEST_F(Orvikctl, UsageErrorsExitTwoAndChangeNothing) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
         {{}, "usage: orvikctl"},
         {{"help", "nope"}, "unknown command nope"},
+        {{"frobnicate"}, "unknown command frobnicate"},
         {{"logout", "--verbose"}, "unknown option --verbose"},
         {{"connect", "a", "b"}, "unexpected argument b"},
         {{"login"}, "missing argument (EMAIL)"},
         {{"login", "demo@velora.local"}, "no password given"},  // empty standard input
         {{"login", "  "}, "EMAIL is empty"},
         {{"logout", "--runtime"}, "option --runtime needs a value"},
+        {{"--runtime=", "logout"}, "option --runtime needs a value"},
+        {{"register", "--invite"}, "option --invite needs a value"},
         {{"logout", "--invite", "X"}, "option --invite is only for register"},
         {{"buy", "0", "month_price"}, "PLAN_ID must be a whole number"},
         {{"buy", "99999999999", "month_price"}, "PLAN_ID must be a whole number"},
