@@ -15,6 +15,7 @@
 #include "app/shell/account_sync.h"
 #include "app/shell/qml_warnings_log.h"
 #include "app/shell/single_instance.h"
+#include "app/shell/window_properties.h"
 #include "app/tray/tray_host.h"
 #include "app/updates/update_controller.h"
 
@@ -61,12 +62,7 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         QQmlApplicationEngine engine;
-        engine.setInitialProperties({{QStringLiteral("routeModel"), QVariant::fromValue(&routes)},
-                                     {QStringLiteral("controller"), QVariant::fromValue(&controller)},
-                                     {QStringLiteral("account"), QVariant::fromValue(&account)},
-                                     {QStringLiteral("preferences"), QVariant::fromValue(&preferences)},
-                                     {QStringLiteral("tray"), QVariant::fromValue(&tray)},
-                                     {QStringLiteral("updater"), QVariant::fromValue(&updater)}});
+        engine.setInitialProperties(windowProperties(routes, controller, account, preferences, tray, updater));
         QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
                          [] { QCoreApplication::exit(-1); }, Qt::QueuedConnection);
         QObject::connect(&engine, &QQmlEngine::warnings, [](const QList<QQmlError>& warnings) {

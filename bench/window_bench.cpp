@@ -24,6 +24,7 @@
 #include "app/preferences/preferences.h"
 #include "app/routes/route_list_model.h"
 #include "app/shell/account_sync.h"
+#include "app/shell/window_properties.h"
 #include "app/tray/tray_host.h"
 #include "app/updates/update_controller.h"
 #include "vpn/local_control_plane.h"
@@ -82,12 +83,7 @@ int main(int argc, char** argv) {
 
   QQmlApplicationEngine engine;
   engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-  engine.setInitialProperties({{QStringLiteral("controller"), QVariant::fromValue(&controller)},
-                               {QStringLiteral("account"), QVariant::fromValue(&accountController)},
-                               {QStringLiteral("routeModel"), QVariant::fromValue(&routes)},
-                               {QStringLiteral("preferences"), QVariant::fromValue(&preferences)},
-                               {QStringLiteral("tray"), QVariant::fromValue(&tray)},
-                               {QStringLiteral("updater"), QVariant::fromValue(&updater)}});
+  engine.setInitialProperties(windowProperties(routes, controller, accountController, preferences, tray, updater));
   engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Orvik/Tessel/Main.qml")));
   auto* window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
   if (!window) return 1;
