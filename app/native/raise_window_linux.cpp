@@ -1,0 +1,7 @@
+#include "app/native/raise_window.h"
+
+namespace desktop {
+
+bool raiseWindowTitled(const std::string&) { return false; }
+
+}  // namespace desktop
