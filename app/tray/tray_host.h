@@ -1,18 +1,25 @@
 #pragma once
-// Keeps the client alive in the notification area and owns the orderly quit. The window asks
-// it whether a close should hide the window instead (`available`, `quitting`) and quits
-// through `requestQuit()`.
+// Keeps the client alive in the notification area and owns the orderly quit. The tray icon's
+// tooltip and menu follow the connection; the window asks whether a close should hide it
+// instead (`available`, `quitting`) and quits through `requestQuit()`. On Windows it also
+// keeps the frameless window snapping, minimising and maximising like a native one.
 
+#include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
+#include "app/native/tray_menu.h"
+
 class ConnectionController;
+class QMenu;
+class QSystemTrayIcon;
 class QWindow;
 
-class TrayHost : public QObject {
+class TrayHost : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
     Q_CLASSINFO("QML.Element", "auto")
     Q_CLASSINFO("QML.Creatable", "false")
@@ -30,6 +37,7 @@ public:
 
     explicit TrayHost(ConnectionController* controller, QObject* parent = nullptr);
     TrayHost(ConnectionController* controller, Options options, QObject* parent = nullptr);
+    ~TrayHost() override;
 
     bool available() const { return available_; }
     bool quitting() const { return quitting_; }
@@ -42,18 +50,36 @@ public:
     void attachWindow(QWindow* window);
     void showWindow();
 
+    // The icon, null without a tray or a controller; its menu on Linux.
+    QSystemTrayIcon* trayIcon() const { return trayIcon_; }
+
 signals:
     void quittingChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
+    void createTrayIcon();
+    void updateTray();
+    void activated(int reason);
+    void choose(unsigned menuId);
     void completeQuit();
+
+    // Per platform: the menu (a QMenu on Linux, a native menu built at each opening on
+    // Windows) and the frame of the frameless window.
+    void createMenu();
+    void updateMenu();
+    void openMenu();
+    void adoptWindowFrame();
 
     ConnectionController* controller_;
     Options options_;
     QPointer<QWindow> window_;
+    QSystemTrayIcon* trayIcon_ = nullptr;
+    std::unique_ptr<QMenu> menu_;
+    tray::Status status_;
     bool available_ = false;
     bool quitting_ = false;
     bool quitDone_ = false;
