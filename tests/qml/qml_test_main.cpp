@@ -2,6 +2,7 @@
 // program links, resolved from the program's resources, never from the disk.
 #include <QtQuickTest/quicktest.h>
 
+#include <QApplication>
 #include <QColor>
 #include <QDir>
 #include <QMetaProperty>
@@ -53,6 +54,11 @@ class QmlTestSetup : public QObject {
   AppFixture app_;
 };
 
-QUICK_TEST_MAIN_WITH_SETUP(orvik_qml, QmlTestSetup)
+// A widgets application, like the program's: the tray's menu is a widget.
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QmlTestSetup setup;
+  return quick_test_main_with_setup(argc, argv, "orvik_qml", QUICK_TEST_SOURCE_DIR, &setup);
+}
 
 #include "qml_test_main.moc"

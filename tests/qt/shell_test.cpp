@@ -1,6 +1,15 @@
 // The start-up's own logic: the account synchronisation (the controller's session and route
-// follow the account) and the tray host's quit.
+// follow the account), one client per user, and the tray host.
+#include <QAction>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QWindow>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QtTest>
@@ -11,7 +20,9 @@
 #include "app/shell/account_sync.h"
 #include "app/shell/single_instance.h"
 #include "app/tray/tray_host.h"
+#include "service/ipc_message.h"
 #include "tests/qt/account_fixture.h"
+#include "tests/support/fake_service.h"
 #include "tests/support/service_client.h"
 
 using namespace account_test;
@@ -97,21 +108,110 @@ private slots:
         QCOMPARE(QFileInfo(first.serverName()).permissions() & (QFile::ReadOther | QFile::WriteOther), 0);
     }
 
-    // The quit completes once, on the service's answer or the fallback, whichever comes first,
-    // and a second request changes nothing.
-    void quitCompletesOnce() {
+    // The tray follows the connection, and the quit waits for the service's answer: at most
+    // the long fallback while a tunnel is up, the short one otherwise; the menu grays as it goes.
+    void trayFollowsTheConnectionAndQuitsOnce_data() {
+        QTest::addColumn<bool>("connectFirst");
+        QTest::addColumn<bool>("serviceAnswersShutdown");
+        QTest::addColumn<bool>("quitByFallback");
+        QTest::newRow("connected, the service stops") << true << true << false;
+        QTest::newRow("connected, the service stays silent") << true << false << true;
+        QTest::newRow("idle, the service stays silent") << false << false << true;
+    }
+    void trayFollowsTheConnectionAndQuitsOnce() {
+        QFETCH(bool, connectFirst);
+        QFETCH(bool, serviceAnswersShutdown);
+        QFETCH(bool, quitByFallback);
         orvik_test::TempDir dir;
-        auto controller = controllerWithoutService(dir);
+        const std::string pipe = orvik_test::uniquePipeName(dir.path());
+        std::atomic<bool> release{false};  // a silent service holds the connection open until then
+        orvik_test::FakeService service{pipe, [&](const std::string& payload) {
+            const std::string op = service::parseRequest(payload).op;
+            if (op == "shutdown" && !serviceAnswersShutdown) {
+                for (int i = 0; i < 1000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                return orvik_test::FakeReply::none();
+            }
+            auto reply = orvik_test::FakeReply::payload(service::buildReply(true, op == "connect", {}));
+            reply.stopAfter = op == "shutdown";
+            return reply;
+        }};
+        QVERIFY(service.start());
+        ConnectionController controller(engine::EngineClientOptions{pipe, nullptr, std::make_shared<NoLauncher>(),
+                                                                    nullptr, dir.path(), dir.path()});
+        QElapsedTimer sinceQuit;
+        qint64 quitAfter = -1;
         int quits = 0;
-        TrayHost tray(controller.get(), TrayHost::Options{true, 8000, 50, [&quits] { ++quits; }});
+        bool ready = false, readyBeforeQuit = false;
+        connect(&controller, &ConnectionController::readyToQuit, &controller, [&ready] { ready = true; });
+        const int busyFallback = 1500, idleFallback = 200;
+        TrayHost tray(&controller, TrayHost::Options{true, busyFallback, idleFallback, [&] {
+                          ++quits;
+                          quitAfter = sinceQuit.elapsed();
+                          readyBeforeQuit = ready;
+                          release = true;
+                      }});
+        QVERIFY(tray.trayIcon());
+        const auto menu = [&tray] {
+            QStringList items;
+            for (QAction* action : tray.trayIcon()->contextMenu()->actions())
+                if (!action->isSeparator()) items << action->text() + (action->isEnabled() ? "" : " (grayed)");
+            return items;
+        };
+        QCOMPARE(tray.trayIcon()->toolTip(), qs("Velora · 未登录"));
+        QCOMPARE(menu(), (QStringList{qs("显示窗口"), qs("登录后连接"), qs("退出")}));
+        controller.setSessionAllowed(true);
+        controller.selectRoute(qs("jp-tokyo"), qs("日本"), qs("东京"), 30);
+        if (connectFirst) {
+            controller.primaryAction();
+            QTRY_COMPARE_WITH_TIMEOUT(controller.visualState(), qs("lit"), kWait);
+            QCOMPARE(tray.trayIcon()->toolTip(), qs("Velora · 已连接 · 东京"));
+            QCOMPARE(menu(), (QStringList{qs("显示窗口"), qs("结束连接"), qs("退出")}));
+        } else {
+            QCOMPARE(tray.trayIcon()->toolTip(), qs("Velora · 未连接"));
+        }
+
         QSignalSpy quitting(&tray, &TrayHost::quittingChanged);
+        sinceQuit.start();
         tray.requestQuit();
         tray.requestQuit();
         QCOMPARE(quitting.count(), 1);
-        QVERIFY(tray.quitting());
-        QTRY_COMPARE_WITH_TIMEOUT(quits, 1, 5000);
-        QTest::qWait(100);
+        QCOMPARE(menu().mid(1), (QStringList{menu().at(1).section(' ', 0, 0) + " (grayed)", qs("退出 (grayed)")}));
+        QTRY_COMPARE_WITH_TIMEOUT(quits, 1, busyFallback + kWait);
+        QCOMPARE(readyBeforeQuit, !quitByFallback);
+        const int fallback = connectFirst ? busyFallback : idleFallback;
+        if (quitByFallback)
+            QVERIFY2(quitAfter >= fallback - 50 && quitAfter < fallback + 1000, qPrintable(QString::number(quitAfter)));
+        else QVERIFY2(quitAfter < fallback, qPrintable(QString::number(quitAfter)));
+        QTest::qWait(idleFallback + 100);
         QCOMPARE(quits, 1);
+        QVERIFY(!tray.trayIcon()->isVisible());
+    }
+
+    // With a tray a close hides the window and a click on the icon toggles it; without one
+    // the close goes through.
+    void closeHidesOnlyWhileATrayShows() {
+        for (const bool available : {true, false}) {
+            orvik_test::TempDir dir;
+            auto controller = controllerWithoutService(dir);
+            TrayHost tray(controller.get(), TrayHost::Options{available, 8000, 1200, [] {}});
+            QWindow window;
+            tray.attachWindow(&window);
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(window.close() != available);
+            QCOMPARE(window.isVisible(), false);
+            if (!available) {
+                QVERIFY(!tray.trayIcon());
+                continue;
+            }
+            emit tray.trayIcon()->activated(QSystemTrayIcon::Trigger);
+            QTRY_VERIFY(window.isVisible());
+            window.showMinimized();
+            emit tray.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+            QTRY_COMPARE(window.visibility(), QWindow::Windowed);
+            emit tray.trayIcon()->activated(QSystemTrayIcon::Trigger);
+            QTRY_VERIFY(!window.isVisible());
+        }
     }
 };
 
