@@ -1,5 +1,6 @@
 import QtQuick
 import QtTest
+import Orvik.Style
 
 // Every QML test of the client: runs once the window shows, and any warning fails the test.
 TestCase {
@@ -7,6 +8,11 @@ TestCase {
 
     function init() {
         failOnWarning(/.?/)
+    }
+
+    function cleanup() {
+        Theme.darkMode = false
+        Theme.reduceMotion = false
     }
 
     // Two colours match when each channel differs by at most tolerance (0..1).
@@ -17,13 +23,36 @@ TestCase {
             && Math.abs(actual.b - e.b) <= t && Math.abs(actual.a - e.a) <= t
     }
 
+    function compareColor(actual, expected, what) {
+        verify(sameColor(actual, expected), (what || "colour") + ": " + actual + " instead of " + expected)
+    }
+
     // A list's delegate once the list has laid it out.
     function itemAt(list, index) {
         tryVerify(() => list.itemAtIndex(index) !== null, 5000, "row " + index + " laid out")
         return list.itemAtIndex(index)
     }
 
-    function compareColor(actual, expected, what) {
-        verify(sameColor(actual, expected), (what || "colour") + ": " + actual + " instead of " + expected)
+    function make(component, parent, properties) {
+        const item = createTemporaryObject(component, parent, properties || {})
+        verify(item)
+        return item
+    }
+
+    // A named part of a popup's content.
+    function part(popup, name) {
+        return findChild(popup.contentItem, name)
+    }
+
+    // The window turned dark the way a user does it: system (light here) -> light -> dark.
+    function darken(preferences, window) {
+        preferences.cycleThemeMode()
+        preferences.cycleThemeMode()
+        tryVerify(() => sameColor(findChild(window, "surface").color, Theme.background))
+    }
+
+    // What a person looks at, saved under build/<preset>/shots.
+    function shot(item, name) {
+        grabImage(item).save(shotsDirectory + "/" + name + ".png")
     }
 }

@@ -73,6 +73,13 @@ std::string localAccount(int port) {
 
 bool option(const QVariantMap& options, const char* key) { return options.value(QLatin1String(key)).toBool(); }
 
+template <class Range, class Text>
+QStringList listOf(const Range& items, Text text) {
+    QStringList list;
+    for (const auto& item : items) list.append(text(item));
+    return list;
+}
+
 }  // namespace
 
 // One test's objects and the parts behind them; members go in reverse order of need.
@@ -174,18 +181,12 @@ void AppFixture::panelReply(const QString& method, const QString& path, int stat
 }
 
 QStringList AppFixture::panelRequests() const {
-    QStringList list;
-    if (world_)
-        for (const std::string& path : world_->panel.paths()) list.append(QString::fromStdString(path));
-    return list;
+    return world_ ? listOf(world_->panel.paths(), QString::fromStdString) : QStringList();
 }
 
 QStringList AppFixture::panelBodies(const QString& path) const {
-    QStringList list;
-    if (world_)
-        for (const orvik_test::HttpRequestRecord& request : world_->panel.requestsTo(path.toStdString()))
-            list.append(QString::fromStdString(request.body));
-    return list;
+    const auto body = [](const orvik_test::HttpRequestRecord& r) { return QString::fromStdString(r.body); };
+    return world_ ? listOf(world_->panel.requestsTo(path.toStdString()), body) : QStringList();
 }
 
 void AppFixture::serviceAnswers(int delayMs, const QString& error) {
@@ -196,15 +197,9 @@ void AppFixture::serviceAnswers(int delayMs, const QString& error) {
 }
 
 QStringList AppFixture::serviceRequests() const {
-    QStringList list;
-    if (world_)
-        for (const std::string& request : world_->stand.requests()) list.append(QString::fromStdString(request));
-    return list;
+    return world_ ? listOf(world_->stand.requests(), QString::fromStdString) : QStringList();
 }
 
 QStringList AppFixture::openedPages() const {
-    QStringList list;
-    if (world_)
-        for (const QUrl& url : *world_->opened) list.append(url.toString());
-    return list;
+    return world_ ? listOf(*world_->opened, [](const QUrl& url) { return url.toString(); }) : QStringList();
 }

@@ -7,23 +7,10 @@ Item {
     width: 300
     height: 300
 
-    Component {
-        id: glyphComponent
-        LightGapGlyph {}
-    }
+    Component { id: glyphComponent; LightGapGlyph {} }
 
     OrvikTestCase {
         name: "LightGapGlyph"
-
-        function cleanup() {
-            Theme.reduceMotion = false
-        }
-
-        function makeGlyph(properties) {
-            const glyph = createTemporaryObject(glyphComponent, root, properties || {})
-            verify(glyph)
-            return glyph
-        }
 
         // Switching routes deepens the slot fully, but only while connecting.
         function test_slotDepth_data() {
@@ -39,14 +26,14 @@ Item {
             ]
         }
         function test_slotDepth(row) {
-            const glyph = makeGlyph({ transitionsEnabled: false, visualState: row.state,
-                                      stageIndex: row.stage === undefined ? -1 : row.stage,
-                                      switchingRoute: row.switching === true })
+            const glyph = make(glyphComponent, root, { transitionsEnabled: false, visualState: row.state,
+                                                       stageIndex: row.stage === undefined ? -1 : row.stage,
+                                                       switchingRoute: row.switching === true })
             compare(glyph.depth, row.depth)
         }
 
         function test_sweep() {
-            const glyph = makeGlyph({ visualState: "igniting" })
+            const glyph = make(glyphComponent, root, { visualState: "igniting" })
             verify(!glyph.sweeping, "entering connecting alone does not sweep")
             glyph.connectionAttemptSerial = 1
             verify(glyph.sweeping, "a new attempt sweeps")
@@ -74,7 +61,7 @@ Item {
         }
 
         function test_reducedMotionCompletesRunningTransitions() {
-            const glyph = makeGlyph()
+            const glyph = make(glyphComponent, root)
             glyph.visualState = "lit"
             verify(glyph.depth < 71)
             Theme.reduceMotion = true
@@ -84,7 +71,8 @@ Item {
 
         // The slot opens towards the upper right: a mirrored or turned shape fails here.
         function test_slotOrientation() {
-            const glyph = makeGlyph({ width: 256, height: 256, visualState: "lit", transitionsEnabled: false })
+            const glyph = make(glyphComponent, root, { width: 256, height: 256, visualState: "lit",
+                                                       transitionsEnabled: false })
             waitForRendering(glyph)
             const image = grabImage(glyph)
             verify(!sameColor(image.pixel(160, 100), Theme.connected, 0.2), "inside the slot")

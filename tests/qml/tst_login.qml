@@ -15,8 +15,6 @@ Rectangle {
     OrvikTestCase {
         name: "Login"
 
-        function cleanup() { Theme.darkMode = false }
-
         // The overlay over fresh application objects, open, once the session check has answered.
         function openOverlay(options, registerMode) {
             const account = app.objects(Object.assign({ panel: true }, options)).account
@@ -27,7 +25,6 @@ Rectangle {
             return overlay
         }
 
-        function part(overlay, name) { return findChild(overlay.contentItem, name) }
         function fill(overlay, texts) { for (const name in texts) part(overlay, name).text = texts[name] }
         function registerRequests() { return app.panelRequests().filter(r => r.endsWith("/passport/auth/register")).length }
 
@@ -116,12 +113,11 @@ Rectangle {
             Theme.darkMode = row.dark
             const overlay = openOverlay({ invite: true, emailVerify: true }, false)
             tryVerify(() => overlay.account.inviteRequired)
-            const save = name => grabImage(root.Window.window.contentItem).save(shotsDirectory + "/login-" + name + "-" + row.tag + ".png")
-            save("login")
+            shot(root.Window.window.contentItem, "login-login-" + row.tag)
             mouseClick(part(overlay, "modeSwitch"))
             fill(overlay, { emailField: "new@example.com", passwordField: "password-1", confirmField: "password-2" })
             mouseClick(part(overlay, "mainButton"))
-            save("register")
+            shot(root.Window.window.contentItem, "login-register-" + row.tag)
         }
     }
 }

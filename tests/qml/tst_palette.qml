@@ -27,9 +27,8 @@ Item {
             window.requestActivate()
             const model = objects.routeModel
             tryVerify(() => window.active && model.count === 3 && !model.get(model.visibleIndexOf(singapore)).available, 5000)
-            for (let i = 0; dark && i < 2; ++i)
-                objects.preferences.cycleThemeMode()
-            tryVerify(() => sameColor(findChild(window, "surface").color, Theme.background))
+            if (dark)
+                darken(objects.preferences, window)
             keySequence("Ctrl+K")
             const palette = findChild(window, "routePalette")
             tryVerify(() => palette.opened)

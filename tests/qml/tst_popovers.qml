@@ -34,8 +34,6 @@ Item {
             return popover
         }
 
-        function inside(popup, name) { return findChild(popup.contentItem, name) }
-
         // The remaining time warns at 7 days or less and after expiry; the devices line's forms.
         function test_accountFacts_data() {
             return [
@@ -48,10 +46,10 @@ Item {
         function test_accountFacts(data) {
             const popover = createTemporaryObject(accountComponent, root, { remainingDays: data.days,
                 membershipActive: data.active !== false, usedDevices: data.used, deviceLimit: data.limit })
-            const remaining = findChild(inside(popover, "remaining"), "value")
+            const remaining = findChild(part(popover, "remaining"), "value")
             compare(remaining.text, data.active === false ? "已到期" : "剩余 7 天")
             compare(remaining.color, data.warn ? Theme.fault : Theme.textPrimary)
-            compare(findChild(inside(popover, "devices"), "value").text, data.devices)
+            compare(findChild(part(popover, "devices"), "value").text, data.devices)
         }
 
         // The account's buttons close it and open the shop or sign out (Tab stays on its close button);
@@ -69,12 +67,12 @@ Item {
         function test_buttons(data) {
             const w = makeWindow({ update: data.update === true })
             const popover = openPopover(w, data.popover)
-            const close = inside(popover, "closeButton")
+            const close = part(popover, "closeButton")
             if (close) {
                 keyClick(Qt.Key_Tab)
                 verify(close.activeFocus)
             }
-            const button = inside(popover, data.button)
+            const button = part(popover, data.button)
             for (let i = 0; i < (data.clicks || 1); ++i) {
                 mouseClick(button)
                 tryVerify(() => !w.objects.updater.busy)
@@ -83,7 +81,7 @@ Item {
             tryCompare(findChild(w.window, "shopOverlay"), "visible", data.shop === true)
             tryCompare(w.objects.account, "loggedIn", data.signedOut !== true)
             if (data.shows)  // the row's value | the version line | pages opened
-                compare([findChild(button, "side").text, inside(popover, "version").text, app.openedPages().length].join(" | "), data.shows)
+                compare([findChild(button, "side").text, part(popover, "version").text, app.openedPages().length].join(" | "), data.shows)
         }
 
         // Tab runs round the "more" rows; "连接诊断" opens the diagnostics once "more" has closed. Height
@@ -99,16 +97,16 @@ Item {
         function test_diagnostics(data) {
             const w = makeWindow({}, data.state, data.delay, data.error)
             const more = openPopover(w, "more")
-            tryVerify(() => inside(more, "appearanceRow").activeFocus)
+            tryVerify(() => part(more, "appearanceRow").activeFocus)
             for (const [key, name] of [[Qt.Key_Backtab, "quitRow"], [Qt.Key_Tab, "appearanceRow"],
                                        [Qt.Key_Tab, "motionRow"], [Qt.Key_Tab, "diagnosticsRow"]]) {
                 keyClick(key)
-                verify(inside(more, name).activeFocus, name)
+                verify(part(more, name).activeFocus, name)
             }
             keyClick(Qt.Key_Space)
             const diagnostics = findChild(w.window, "diagnosticsPopover")
             tryVerify(() => diagnostics.opened && !more.visible)
-            const items = ["clientRow", "targetRow", "configRow", "durationRow", "error"].map(name => inside(diagnostics, name))
+            const items = ["clientRow", "targetRow", "configRow", "durationRow", "error"].map(name => part(diagnostics, name))
             const shown = [diagnostics.height].concat(items.filter(item => item.visible).map(item => item.valueText || item.text)).join("|")
             verify(data.shown.test(shown), shown)
             keyClick(Qt.Key_Tab)  // stays on "完成"
@@ -120,12 +118,11 @@ Item {
         function test_shots_data() { return [{ tag: "light", dark: false }, { tag: "dark", dark: true }] }
         function test_shots(data) {
             const w = makeWindow({ update: true }, "fault", 0, "目标节点拒绝了连接，请稍后重试或选择其他线路。")
-            for (let i = 0; data.dark && i < 2; ++i)
-                w.objects.preferences.cycleThemeMode()
-            tryVerify(() => sameColor(findChild(w.window, "surface").color, Theme.background))
+            if (data.dark)
+                darken(w.objects.preferences, w.window)
             for (const name of ["account", "more", "diagnostics"]) {
                 const popover = openPopover(w, name)
-                grabImage(w.window.contentItem.parent).save(shotsDirectory + "/popover-" + name + "-" + data.tag + ".png")
+                shot(w.window.contentItem.parent, "popover-" + name + "-" + data.tag)
                 keyClick(Qt.Key_Escape)
                 tryVerify(() => !popover.visible)
             }

@@ -7,24 +7,10 @@ Item {
     width: 500
     height: 400
 
-    Component {
-        id: sceneComponent
-        TesselScene {}
-    }
+    Component { id: sceneComponent; TesselScene {} }
 
     OrvikTestCase {
         name: "TesselScene"
-
-        function cleanup() {
-            Theme.darkMode = false
-            Theme.reduceMotion = false
-        }
-
-        function makeScene(properties) {
-            const scene = createTemporaryObject(sceneComponent, root, properties || {})
-            verify(scene)
-            return scene
-        }
 
         // The controller's words and the components' synonyms land on the same targets. At rest
         // (reduced motion, or after the one scan) the cone shows each state's width.
@@ -49,8 +35,9 @@ Item {
         }
         function test_targets(row) {
             Theme.reduceMotion = row.motion !== true
-            const scene = makeScene({ visualState: row.state, stageIndex: row.stage === undefined ? -1 : row.stage,
-                                      previewRequested: row.preview === true })
+            const scene = make(sceneComponent, root, { visualState: row.state,
+                                                       stageIndex: row.stage === undefined ? -1 : row.stage,
+                                                       previewRequested: row.preview === true })
             tryCompare(scene, "scanning", false, 3000)
             tryVerify(() => Math.abs(scene.beamProgress - row.beam[0]) < 0.001, 3000, "beam " + scene.beamProgress)
             fuzzyCompare(scene.beamOpacity, row.beam[1], 0.001)
@@ -64,7 +51,7 @@ Item {
 
         // Each attempt scans once; activation and motion settings stop or force it.
         function test_scanTriggers() {
-            const scene = makeScene({ visualState: "igniting" })
+            const scene = make(sceneComponent, root, { visualState: "igniting" })
             verify(scene.scanning, "serial 0 scans when created connecting")
             scene.visualState = "off"
             verify(!scene.scanning)
@@ -97,7 +84,7 @@ Item {
         }
 
         function test_beamAnimatesUnlessMotionIsReduced() {
-            const scene = makeScene()
+            const scene = make(sceneComponent, root)
             scene.visualState = "lit"
             verify(scene.beamProgress < 0.5, "the beam grows over time")
             tryCompare(scene, "beamProgress", 1.0, 3000)
@@ -118,7 +105,7 @@ Item {
         function test_targetPixels(row) {
             Theme.darkMode = row.dark
             Theme.reduceMotion = true
-            const scene = makeScene({ visualState: row.state, width: 430, height: 330 })
+            const scene = make(sceneComponent, root, { visualState: row.state, width: 430, height: 330 })
             const image = grabImage(scene)
             verify(sameColor(image.pixel(215, 35), row.ring, 0.04), "ring " + image.pixel(215, 35))
             compareColor(image.pixel(215, 40), row.fill, "fill")
@@ -126,7 +113,7 @@ Item {
 
         function test_keepsProportionsAtAnySize() {
             Theme.reduceMotion = true
-            const scene = makeScene({ visualState: "lit", width: 215, height: 330 })
+            const scene = make(sceneComponent, root, { visualState: "lit", width: 215, height: 330 })
             const target = findChild(scene, "target")
             const centre = target.mapToItem(scene, target.width / 2, target.height / 2)
             fuzzyCompare(centre.x, 107.5, 0.5)

@@ -19,8 +19,6 @@ Rectangle {
     OrvikTestCase {
         name: "Shop"
 
-        function cleanup() { Theme.darkMode = false }
-        function part(overlay, name) { return findChild(overlay.contentItem, name) }
 
         function openShop(plans) {
             const account = app.objects({ panel: true, signedIn: true }).account
@@ -77,7 +75,7 @@ Rectangle {
         function test_shots(row) {
             Theme.darkMode = row.dark === true
             openShop(row.plans)
-            grabImage(root.Window.window.contentItem).save(shotsDirectory + "/shop-" + row.tag + ".png")
+            shot(root.Window.window.contentItem, "shop-" + row.tag)
         }
     }
 }

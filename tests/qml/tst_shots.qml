@@ -12,28 +12,7 @@ Item {
     readonly property var states: ["off", "igniting", "lit", "extinguishing", "fault"]
 
     Component {
-        id: sceneSheet
-        Rectangle {
-            width: row.width
-            height: row.height
-            color: Theme.background
-            Row {
-                id: row
-                Repeater {
-                    model: root.states
-                    TesselScene {
-                        required property string modelData
-                        visualState: modelData
-                        stageIndex: 1
-                        previewRequested: true
-                    }
-                }
-            }
-        }
-    }
-
-    Component {
-        id: controlSheet
+        id: sheet
         Rectangle {
             width: column.width + 40
             height: column.height + 40
@@ -43,6 +22,17 @@ Item {
                 x: 20
                 y: 20
                 spacing: 14
+                Row {
+                    Repeater {
+                        model: root.states
+                        TesselScene {
+                            required property string modelData
+                            visualState: modelData
+                            stageIndex: 1
+                            previewRequested: true
+                        }
+                    }
+                }
                 Repeater {
                     model: root.states
                     Row {
@@ -85,25 +75,13 @@ Item {
     OrvikTestCase {
         name: "Shots"
 
-        function cleanup() {
-            Theme.darkMode = false
-            Theme.reduceMotion = false
-        }
-
         function test_render_data() {
-            return [
-                { tag: "scene-light", sheet: sceneSheet, dark: false },
-                { tag: "scene-dark", sheet: sceneSheet, dark: true },
-                { tag: "controls-light", sheet: controlSheet, dark: false },
-                { tag: "controls-dark", sheet: controlSheet, dark: true }
-            ]
+            return [{ tag: "light", dark: false }, { tag: "dark", dark: true }]
         }
         function test_render(row) {
             Theme.darkMode = row.dark
             Theme.reduceMotion = true
-            const sheet = createTemporaryObject(row.sheet, root)
-            verify(sheet)
-            grabImage(sheet).save(shotsDirectory + "/" + row.tag + ".png")
+            shot(make(sheet, root), "components-" + row.tag)
         }
     }
 }

@@ -5,11 +5,6 @@ Item {
     OrvikTestCase {
         name: "Theme"
 
-        function cleanup() {
-            Theme.darkMode = false
-            Theme.reduceMotion = false
-        }
-
         function test_duration_data() {
             return [
                 { tag: "normal", reduce: false, normal: 700, expected: 700 },

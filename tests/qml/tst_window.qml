@@ -5,10 +5,7 @@ import Orvik.Tessel
 Item {
     id: root
 
-    Component {
-        id: mainComponent
-        Main {}
-    }
+    Component { id: mainComponent; Main {} }
 
     OrvikTestCase {
         name: "Window"
@@ -16,24 +13,11 @@ Item {
         function makeWindow(options, size) {
             const properties = app.objects(options || {})
             verify(properties.controller, "the application objects")
-            if (size) {
-                properties.width = size.width
-                properties.height = size.height
-            }
-            const window = createTemporaryObject(mainComponent, root, properties)
-            verify(window)
+            const window = make(mainComponent, root, Object.assign(properties, size || {}))
             window.requestActivate()
             tryCompare(window, "active", true)
             waitForRendering(window.contentItem)
             return window
-        }
-
-        function item(window, name) {
-            return findChild(window, name)
-        }
-
-        function shot(window, name) {
-            grabImage(window.contentItem).save(shotsDirectory + "/window-" + name + ".png")
         }
 
         function connect(window) {
@@ -41,67 +25,52 @@ Item {
             tryCompare(window.controller, "visualState", "lit", 10000)
         }
 
-        // QML may name the application's objects but never make its own.
-        function test_applicationTypesAreUncreatable() {
-            for (const type of ["ConnectionController", "AccountController", "RouteListModel", "Preferences",
-                                "TrayHost", "UpdateController"]) {
-                let error = ""
-                try {
-                    Qt.createQmlObject("import Orvik.Tessel; " + type + " {}", root)
-                } catch (e) {
-                    error = e.qmlErrors[0].message
-                }
-                compare(error, type + " is provided by the application")
-            }
-        }
-
         // Signed out: the login overlay, signed-out labels, and every way in leads to the login.
         function test_signedOut() {
             const window = makeWindow()
-            const login = item(window, "loginOverlay")
+            const login = findChild(window, "loginOverlay")
             verify(login.visible)
             compare(window.displayStatusTitle, "尚未登录")
             compare(window.displayStatusCopy, "请先登录面板账号")
-            compare(item(window, "readout").Accessible.name, "当前线路，请先登录，0 ms，点击切换")
-            shot(window, "signed-out")
+            compare(findChild(window, "readout").Accessible.name, "当前线路，请先登录，0 ms，点击切换")
+            shot(window.contentItem, "window-signed-out")
             for (const opener of ["readout", "primaryButton"]) {
                 login.close()
                 tryCompare(login, "visible", false)
-                mouseClick(item(window, opener))
+                mouseClick(findChild(window, opener))
                 verify(login.visible, opener + " opens the login")
-                verify(!item(window, "routePalette").visible)
+                verify(!findChild(window, "routePalette").visible)
             }
             login.close()
             tryCompare(login, "visible", false)
-            mouseClick(item(window, "header").accountControl)
+            mouseClick(findChild(window, "header").accountControl)
             verify(login.visible, "the badge opens the login")
             compare(app.serviceRequests().filter(r => r.indexOf("connect") >= 0).length, 0)
         }
 
         // Ctrl+Return connects; the labels follow the controller through the states.
         function test_connectAndDisconnect() {
-            app.objects()
             const window = makeWindow({ signedIn: true })
             compare(window.primaryLabel, "开始连接")
             compare(window.displayStatusCopy, "目的地已就绪")
-            shot(window, "off")
+            shot(window.contentItem, "window-off")
             app.serviceAnswers(600)
             keySequence("Ctrl+Return")
             tryCompare(window.controller, "visualState", "igniting")
             compare(window.primaryLabel, "取消")
             compare(window.displayStatusCopy, "请稍候")
-            shot(window, "connecting")
+            shot(window.contentItem, "window-connecting")
             tryCompare(window.controller, "visualState", "lit", 10000)
             compare(window.primaryLabel, "结束连接")
             compare(window.displayStatusTitle, "连接稳定")
             compare(window.displayStatusCopy, "东京 · " + window.controller.latency + " ms")
-            verify(item(window, "connectionTime").visible)
+            verify(findChild(window, "connectionTime").visible)
             wait(600)  // the beam's last stretch, for the picture
-            shot(window, "connected")
-            mouseClick(item(window, "primaryButton"))
+            shot(window.contentItem, "window-connected")
+            mouseClick(findChild(window, "primaryButton"))
             tryCompare(window.controller, "visualState", "off", 10000)
             compare(window.primaryLabel, "开始连接")
-            verify(!item(window, "connectionTime").visible)
+            verify(!findChild(window, "connectionTime").visible)
         }
 
         function test_faultShowsTheWayOut() {
@@ -111,14 +80,15 @@ Item {
             tryCompare(window.controller, "visualState", "fault", 10000)
             compare(window.primaryLabel, "重新连接")
             compare(window.displayStatusTitle, "连接未完成")
-            tryVerify(() => sameColor(item(window, "statusTitle").color, Theme.fault), 2000, "fault title")
-            shot(window, "fault")
+            const title = findChild(window, "statusTitle")
+            tryVerify(() => sameColor(title.color, Theme.fault), 2000, "fault title")
+            shot(window.contentItem, "window-fault")
         }
 
         // While a popup is open the window's shortcuts do nothing; F4 needs demo controls.
         function test_shortcutsWaitForPopups() {
             const window = makeWindow({ signedIn: true })
-            const more = item(window, "morePopover")
+            const more = findChild(window, "morePopover")
             more.open()
             tryCompare(more, "opened", true)
             const theme = window.preferences.themeMode
@@ -126,7 +96,7 @@ Item {
             keySequence("Ctrl+K")
             keySequence("Ctrl+Return")
             compare(window.preferences.themeMode, theme)
-            verify(!item(window, "routePalette").visible)
+            verify(!findChild(window, "routePalette").visible)
             compare(window.controller.visualState, "off")
             more.close()
             tryCompare(more, "visible", false)
@@ -136,7 +106,7 @@ Item {
             keySequence("Ctrl+Shift+T")
             verify(window.preferences.themeMode !== theme)
             keySequence("Ctrl+K")
-            tryCompare(item(window, "routePalette"), "visible", true)
+            tryCompare(findChild(window, "routePalette"), "visible", true)
         }
 
         // A notice from the controller replaces the status copy, even while connected.
@@ -144,7 +114,7 @@ Item {
             const window = makeWindow({ panel: true, signedIn: true })
             connect(window)
             keySequence("Ctrl+K")
-            const palette = item(window, "routePalette")
+            const palette = findChild(window, "routePalette")
             tryCompare(palette, "opened", true)
             palette.close()
             tryCompare(palette, "visible", false)
@@ -164,12 +134,12 @@ Item {
         function test_compact(row) {
             const window = makeWindow({ signedIn: true }, { width: row.width, height: row.height })
             compare(window.compact, row.compact)
-            compare(item(window, "readout").y, row.compact ? 28 : 38)
-            compare(item(window, "statusTitle").font.pixelSize, row.compact ? 27 : 30)
-            const sceneHeight = item(window, "scene").height
+            compare(findChild(window, "readout").y, row.compact ? 28 : 38)
+            compare(findChild(window, "statusTitle").font.pixelSize, row.compact ? 27 : 30)
+            const sceneHeight = findChild(window, "scene").height
             verify(row.compact ? sceneHeight >= 260 && sceneHeight <= 310 : sceneHeight === 330, sceneHeight)
             if (row.tag === "679 wide")
-                shot(window, "compact")
+                shot(window.contentItem, "window-compact")
         }
 
         function test_closeHidesOnlyWithATray_data() {
@@ -179,7 +149,7 @@ Item {
             if (row.tray)  // the offscreen platform has no tray to watch
                 ignoreWarning(new RegExp("systemTrayWindowChanged"))
             const window = makeWindow({ signedIn: true, tray: row.tray })
-            mouseClick(findChild(item(window, "header"), "closeButton"))
+            mouseClick(findChild(findChild(window, "header"), "closeButton"))
             tryCompare(window, "visible", false)
             if (row.tray) {
                 window.show()
@@ -200,10 +170,7 @@ Item {
         function test_surfacePixels(row) {
             const window = makeWindow({ signedIn: true })
             if (row.dark)
-                keySequence("Ctrl+Shift+T")  // system (light here) -> light -> dark
-            if (row.dark)
-                keySequence("Ctrl+Shift+T")
-            tryCompare(Theme, "darkMode", row.dark)
+                darken(window.preferences, window)
             if (row.connected)
                 connect(window)
             wait(Theme.duration(700) + 100)
@@ -217,7 +184,7 @@ Item {
             window.showMaximized()
             tryCompare(window, "maximised", true)
             verify(sameColor(grabImage(window.contentItem).pixel(3, 3), bar, 0.03), "square corner when maximised")
-            shot(window, row.tag.replace(" ", "-"))
+            shot(window.contentItem, "window-" + row.tag.replace(" ", "-"))
         }
     }
 }
