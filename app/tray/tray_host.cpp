@@ -16,7 +16,7 @@ TrayHost::TrayHost(ConnectionController* controller, QObject* parent)
 
 TrayHost::TrayHost(ConnectionController* controller, Options options, QObject* parent)
     : QObject(parent), controller_(controller), options_(std::move(options)) {
-    QCoreApplication::instance()->installNativeEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->installNativeEventFilter(this);
     available_ = options_.available.value_or(QSystemTrayIcon::isSystemTrayAvailable());
     // The quit completes on the service's answer whether or not an icon is shown: without
     // this a machine without a tray would always wait for the fallback.
@@ -25,7 +25,7 @@ TrayHost::TrayHost(ConnectionController* controller, Options options, QObject* p
 }
 
 TrayHost::~TrayHost() {
-    if (QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeNativeEventFilter(this);
 }
 
 void TrayHost::createTrayIcon() {

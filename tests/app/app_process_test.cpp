@@ -3,6 +3,7 @@
 // be created ends the start with -1 and a line in the QML log.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -53,6 +54,9 @@ TEST_F(OrvikProgram, TheRunningWindowComesForward) {
     ASSERT_TRUE(desktop->xdotool({"windowfocus", std::to_string(window->id)}) && desktop->xdotool({"key", "Escape"}));
 
     const std::string socket = desktop->runtimeDirectory() + "/OrvikTessel.SingleInstance";
+    struct stat socketStatus{};
+    ASSERT_EQ(::stat(socket.c_str(), &socketStatus), 0);
+    EXPECT_EQ(socketStatus.st_mode & 0077, 0u) << "only the client's own user may knock";
     const std::vector<std::pair<std::string, std::function<bool()>>> knocks{
         {"a second start", [] { return orvik_test::runCaptured(ORVIK_CLIENT_EXE, {}, 20000).exitCode == 0; }},
         {"a connection that sends nothing", [&] { return knockSilently(socket); }}};

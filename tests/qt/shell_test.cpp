@@ -1,8 +1,7 @@
 // The start-up's own logic: the account synchronisation (the controller's session and route
-// follow the account), one client per user, and the tray host.
+// follow the account) and the tray host.
 #include <QAction>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QWindow>
@@ -10,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -18,7 +16,6 @@
 #include "app/engine/service_launcher.h"
 #include "app/routes/route_list_model.h"
 #include "app/shell/account_sync.h"
-#include "app/shell/single_instance.h"
 #include "app/tray/tray_host.h"
 #include "service/ipc_message.h"
 #include "tests/qt/account_fixture.h"
@@ -87,25 +84,6 @@ private slots:
         QCOMPARE(routes.count(), 0);
         QVERIFY(controller->routeId().isEmpty());
         QVERIFY(!controller->sessionAllowed());
-    }
-
-    // The second start finds the lock taken and knocks; any knock reaches the first, whose
-    // socket only its own user can open.
-    void secondStartKnocksOnTheFirst() {
-        orvik_test::TempDir dir;
-        const QString directory = QString::fromStdString(dir.path());
-        SingleInstance first(directory);
-        QVERIFY(first.acquire());
-        QSignalSpy knocked(first.server(), &QLocalServer::newConnection);
-        SingleInstance second(directory);
-        QVERIFY(!second.acquire());
-        QVERIFY(second.knock());
-        QVERIFY(knocked.count() == 1 || knocked.wait(kWait));
-        QLocalSocket anyone;
-        anyone.connectToServer(first.serverName());
-        QVERIFY(anyone.waitForConnected(kWait));
-        QVERIFY(knocked.wait(kWait));
-        QCOMPARE(QFileInfo(first.serverName()).permissions() & (QFile::ReadOther | QFile::WriteOther), 0);
     }
 
     // The tray follows the connection, and the quit waits for the service's answer: at most
