@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "service/tunnel/firewall.h"
 #include "service/tunnel/network.h"
 #include "service/tunnel/process_runner.h"
 #include "service/tunnel/tunnel.h"
@@ -153,6 +154,9 @@ public:
     bool waitForIpv4Address(const std::string& alias, int timeoutMs) override {
         return t_.time("waitForIpv4Address", [&] { return inner_.waitForIpv4Address(alias, timeoutMs); });
     }
+    std::vector<tunnel::IpPrefix> onLinkNetworks(const std::string& alias) override {
+        return t_.time("onLinkNetworks", [&] { return inner_.onLinkNetworks(alias); });
+    }
     std::vector<std::string> adapterDnsServers(const std::string& alias) override {
         return t_.time("adapterDnsServers", [&] { return inner_.adapterDnsServers(alias); });
     }
@@ -204,7 +208,7 @@ bool prepareRuntime(orvik_test::RouterLab& lab, std::string& error) {
     node.serverName = "www.example.com";
     node.publicKey = "Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw";
     node.shortId = "6ba85179e30d4fc2";
-    return tunnel::writeXrayConfig(node, {"uplink0", "198.18.1.1"}, lab.configPath(), error);
+    return tunnel::writeXrayConfig(node, {"uplink0", "198.18.1.1"}, 0, lab.configPath(), error);
 }
 
 void BM_TunnelStartStop(benchmark::State& state) {
@@ -254,6 +258,41 @@ void BM_TunnelStartStop(benchmark::State& state) {
 }
 
 BENCHMARK(BM_TunnelStartStop)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What the firewall adds to a connect (its rules put in place) and to a disconnect (removed),
+// through libnftables in the lab's machine.
+void BM_FirewallApplyClear(benchmark::State& state) {
+    orvik_test::RouterLab lab({"198.18.50.1"});
+    if (!lab.error().empty()) {
+        state.SkipWithError(("lab not ready: " + lab.error()).c_str());
+        return;
+    }
+    lab.inMachine([&] {
+        const auto firewall = tunnel::makeFirewall();
+        tunnel::FirewallPolicy policy;
+        policy.tunInterface = tunnel::kTunInterfaceName;
+        policy.tunAddress = "198.19.123.1";
+        policy.localNetworks = {{"198.18.1.0", 24, false}};
+        double applyMs = 0, clearMs = 0;
+        std::string error;
+        for ([[maybe_unused]] auto _ : state) {
+            auto begin = Clock::now();
+            if (!firewall->apply(policy, error)) {
+                state.SkipWithError(error.c_str());
+                break;
+            }
+            applyMs += msSince(begin);
+            begin = Clock::now();
+            firewall->clear(error);
+            clearMs += msSince(begin);
+        }
+        const double n = static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
+        state.counters["apply_ms"] = applyMs / n;
+        state.counters["clear_ms"] = clearMs / n;
+    });
+}
+
+BENCHMARK(BM_FirewallApplyClear)->Iterations(50)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -20,7 +20,7 @@ int32_t numberFrom(const std::string& text) {
 }
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
-    bool install = false, uninstall = false, daemon = false, console = false;
+    bool install = false, uninstall = false, clearFirewall = false, daemon = false, console = false;
     CommandLine line;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
@@ -29,6 +29,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         else if (argument == "--daemon") daemon = true;
         else if (argument == "--install") install = true;
         else if (argument == "--uninstall") uninstall = true;
+        else if (argument == "--clear-firewall") clearFirewall = true;
         else if (argument == "--runtime" && hasValue) {
             const std::string& value = arguments[++i];
             if (!value.empty()) line.runtimeDirectory = value;
@@ -43,6 +44,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (install) line.mode = Mode::install;
     else if (uninstall) line.mode = Mode::uninstall;
+    else if (clearFirewall) line.mode = Mode::clearFirewall;
     else if (daemon) line.mode = Mode::daemon;
     else if (console) line.mode = Mode::console;
     return line;

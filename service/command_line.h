@@ -9,10 +9,11 @@
 
 namespace service {
 
-enum class Mode { service, console, daemon, install, uninstall };
+enum class Mode { service, console, daemon, install, uninstall, clearFirewall };
 
 struct CommandLine {
-    Mode mode = Mode::service;  // install, then uninstall, then daemon, then console
+    // install, then uninstall, then clearFirewall (--clear-firewall), then daemon, then console
+    Mode mode = Mode::service;
     bool runtimeGiven = false;  // "--runtime" took a value, even an empty one
     std::string runtimeDirectory;  // the last non-empty value taken
     int32_t ownerPid = 0;

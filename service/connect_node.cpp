@@ -81,7 +81,22 @@ bool upstreamIpv4(const std::string& address, const Ipv4Resolver& resolve, std::
     return true;
 }
 
-bool connectNode(ConnectSystem& system, const std::string& nodeName, const Caller& caller, std::string& error) {
+// The firewall's view of this connect: the TUN, Xray, and the LAN of the physical adapter.
+tunnel::FirewallPolicy firewallPolicy(ConnectSystem& system, const tunnel::PhysicalGateway& gateway,
+                                      const ConnectOptions& options) {
+    tunnel::FirewallPolicy policy;
+    policy.tunInterface = tunnel::kTunInterfaceName;
+    policy.tunAddress = kTunAddress;
+    policy.xrayExecutable =
+        vpn::joinPath(vpn::joinPath(system.runtimeDirectory, "xray"), vpn::xrayExecutableName());
+    policy.localNetworks = system.network.onLinkNetworks(gateway.interfaceAlias);
+    policy.allowLan = options.allowLan;
+    policy.killSwitch = options.killSwitch;
+    return policy;
+}
+
+bool connectNode(ConnectSystem& system, const std::string& nodeName, const ConnectOptions& options,
+                 const Caller& caller, std::string& error) {
     std::vector<vpn::NodeRecord> nodes;
     if (!fetchNodes(system, caller, nodes, error)) return false;
     const vpn::NodeRecord* chosen = chooseNode(nodes, nodeName);
@@ -95,31 +110,64 @@ bool connectNode(ConnectSystem& system, const std::string& nodeName, const Calle
     tunnel::PhysicalGateway gateway;
     if (!system.network.findPhysicalGateway(gateway, error)) return false;
     const std::string configPath = vpn::joinPath(system.runtimeDirectory, kXrayConfigName);
-    if (!tunnel::writeXrayConfig(node, gateway, configPath, error)) return false;
+    if (!tunnel::writeXrayConfig(node, gateway, tunnel::xraySocketMark(), configPath, error)) return false;
 
     const tunnel::StartParams params{vpn::joinPath(system.runtimeDirectory, "xray"),
                                      vpn::joinPath(system.runtimeDirectory, "tun2socks"), configPath, node.address,
                                      kTunAddress};
     std::lock_guard<std::mutex> lock(system.tunnel.mutex());
-    return system.tunnel.start(params, error);
+    // In place before the old session ends: a switch never leaves a gap.
+    if (!system.guard.engage(firewallPolicy(system, gateway, options), error)) return false;
+    if (system.tunnel.start(params, error)) return true;
+    system.guard.tunnelLost();
+    return false;
 }
 
-bool TunnelEngine::connect(const std::string& node, const Caller& caller, std::string& error) {
+void TunnelEngine::takeOver() {
+    std::call_once(takenOver_, [this] {
+        std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
+        system_.tunnel.removeEarlierRunsChanges();
+        system_.guard.reconcile(true);
+    });
+}
+
+bool TunnelEngine::connect(const std::string& node, const ConnectOptions& options, const Caller& caller,
+                           std::string& error) {
+    takeOver();
     std::lock_guard<std::mutex> operation(operation_);
-    if (!connectNode(system_, node, caller, error)) return false;
+    if (!connectNode(system_, node, options, caller, error)) return false;
     error.clear();
     return true;
+}
+
+void TunnelEngine::disconnect() {
+    takeOver();
+    std::lock_guard<std::mutex> operation(operation_);
+    std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
+    system_.tunnel.stop();
+    system_.guard.release();
 }
 
 void TunnelEngine::stop() {
     std::lock_guard<std::mutex> operation(operation_);
     std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
     system_.tunnel.stop();
+    system_.guard.tunnelLost();
 }
 
+bool TunnelEngine::blocked() { return system_.guard.blocking(); }
+
+// A session whose tool has died is over: its routes and DNS go, and the firewall follows the
+// kill switch, so that the next reply already tells the truth.
 bool TunnelEngine::running() {
+    takeOver();
     std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
-    return system_.tunnel.isRunning();
+    if (system_.tunnel.isRunning()) return true;
+    if (system_.tunnel.hasSession()) {
+        system_.tunnel.stop();
+        system_.guard.tunnelLost();
+    }
+    return false;
 }
 
 }  // namespace service

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "service/request_handler.h"
+#include "service/tunnel/leak_guard.h"
 #include "service/tunnel/network.h"
 #include "service/tunnel/tunnel.h"
 #include "vpn/control_plane.h"
@@ -30,6 +31,7 @@ struct ConnectSystem {
     Ipv4Resolver resolveIpv4;
     tunnel::NetworkOps& network;
     tunnel::Tunnel& tunnel;
+    tunnel::LeakGuard& guard;
 };
 
 // The first node when `name` is empty; else the node named exactly `name` (the last of
@@ -47,19 +49,30 @@ bool upstreamIpv4(const std::string& address, const Ipv4Resolver& resolve, std::
 
 // Prepares and starts the tunnel for the node with the account of `caller` (a known caller's
 // own state folder, else this process's session file); the first failing step's text otherwise.
-bool connectNode(ConnectSystem& system, const std::string& nodeName, const Caller& caller, std::string& error);
+// The firewall is engaged before the tunnel starts; a failed start leaves it as the kill
+// switch says.
+bool connectNode(ConnectSystem& system, const std::string& nodeName, const ConnectOptions& options,
+                 const Caller& caller, std::string& error);
 
 // The engine of a running service: connect as above, stop and running on the tunnel, each
 // under the tunnel's mutex. Connects and stops from concurrent clients run one at a time.
 class TunnelEngine : public Engine {
 public:
     explicit TunnelEngine(ConnectSystem system) : system_(std::move(system)) {}
-    bool connect(const std::string& node, const Caller& caller, std::string& error) override;
+    bool connect(const std::string& node, const ConnectOptions& options, const Caller& caller,
+                 std::string& error) override;
+    void disconnect() override;
     void stop() override;
     bool running() override;
+    bool blocked() override;
 
 private:
+    // Once, before the first request: routes, DNS and firewall rules a killed service left go
+    // (a standing kill switch stays). Only the service that serves the pipe gets here.
+    void takeOver();
+
     ConnectSystem system_;
+    std::once_flag takenOver_;
     std::mutex operation_;  // one connect or stop at a time: they share the configuration file
 };
 

@@ -15,14 +15,23 @@ constexpr size_t kMaxErrorBytes = 8192;
 }  // namespace
 
 Request parseRequest(const std::string& payload) {
-    return {vpn::jsonString(payload, "op"), vpn::jsonString(payload, "node")};
+    Request request{vpn::jsonString(payload, "op"), vpn::jsonString(payload, "node"), {}};
+    request.options.killSwitch = vpn::jsonFlag(payload, "killSwitch");
+    // LAN access is the default: only an explicit false turns it off.
+    const auto parsed = nlohmann::json::parse(payload, nullptr, false);
+    if (parsed.is_object()) {
+        const auto allowLan = parsed.find("allowLan");
+        if (allowLan != parsed.end() && allowLan->is_boolean()) request.options.allowLan = allowLan->get<bool>();
+    }
+    return request;
 }
 
-std::string buildReply(bool ok, bool running, const std::string& error) {
+std::string buildReply(bool ok, bool running, const std::string& error, bool blocked) {
     nlohmann::ordered_json reply;
     reply["ok"] = ok;
     reply["running"] = running;
     reply["error"] = utf8Prefix(error, kMaxErrorBytes);
+    if (blocked) reply["blocked"] = true;
     return reply.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

@@ -1,14 +1,18 @@
 #pragma once
-// The messages of the service pipe: a request {"op":...,"node":...} and the reply
-// {"ok":B,"running":B,"error":"TEXT"}.
+// The messages of the service pipe: a request {"op":...,"node":...,"killSwitch":B,
+// "allowLan":B} and the reply {"ok":B,"running":B,"error":"TEXT"}, with "blocked":true added
+// while a kill switch keeps the network blocked.
 
 #include <string>
+
+#include "service/request_handler.h"
 
 namespace service {
 
 struct Request {
     std::string op;    // empty when absent or not a string
     std::string node;  // the node's name as UTF-8; empty when absent or not a string
+    ConnectOptions options;  // kill switch off, LAN allowed unless said otherwise (older clients say neither)
 };
 
 // Reads "op" and "node" as the library's flat look-up does (first member of that name in
@@ -18,6 +22,6 @@ Request parseRequest(const std::string& payload);
 // The reply text, members in this order and without spaces. The error text is escaped as a
 // JSON string (quotes, backslashes and control characters), shortened when needed so that
 // the reply always fits in one frame; invalid UTF-8 becomes U+FFFD.
-std::string buildReply(bool ok, bool running, const std::string& error);
+std::string buildReply(bool ok, bool running, const std::string& error, bool blocked = false);
 
 }  // namespace service

@@ -14,13 +14,13 @@ constexpr size_t kLoggedErrorBytes = 400;
 
 bool performOp(const Request& request, const Caller& caller, RequestContext& context, std::string& error) {
     const std::string& op = request.op;
-    if (op == "connect") return context.engine.connect(request.node, caller, error);
+    if (op == "connect") return context.engine.connect(request.node, request.options, caller, error);
     if (op == "disconnect" || op == "status") {
-        if (op == "disconnect") context.engine.stop();
+        if (op == "disconnect") context.engine.disconnect();
         return true;
     }
     if (op == "shutdown") {
-        context.engine.stop();
+        context.engine.disconnect();
         if (context.shutdownEndsProcess) context.stopRequested = true;
         return true;
     }
@@ -40,9 +40,9 @@ bool performGuarded(const Request& request, const Caller& caller, RequestContext
     return false;
 }
 
-bool runningGuarded(Engine& engine) {
+bool flagGuarded(Engine& engine, bool (Engine::*flag)()) {
     try {
-        return engine.running();
+        return (engine.*flag)();
     } catch (...) {
         return false;
     }
@@ -63,10 +63,11 @@ void handleRequest(ByteStream& stream, const Caller& caller, RequestContext& con
     std::string error;
     const bool ok = performGuarded(request, caller, context, error);
     if (!error.empty()) context.log.write("ipc error=" + logSafe(error, kLoggedErrorBytes));
-    const bool running = runningGuarded(context.engine);
+    const bool running = flagGuarded(context.engine, &Engine::running);
+    const bool blocked = flagGuarded(context.engine, &Engine::blocked);
 
     stream.setDeadline(kClientTimeoutMs);
-    if (!writeFrame(stream, buildReply(ok, running, error), errorCode))
+    if (!writeFrame(stream, buildReply(ok, running, error, blocked), errorCode))
         context.log.writeRateLimited("ipc write reply failed err=" + std::to_string(errorCode));
 }
 

@@ -24,17 +24,28 @@ struct Caller {
     uint32_t userId = 0;   // valid when known
 };
 
+// How the user wants the tunnel's leak protection (the client's preferences).
+struct ConnectOptions {
+    bool killSwitch = false;  // a failed tunnel keeps the network blocked
+    bool allowLan = true;     // the on-link networks stay reachable
+};
+
 // What the ops act on: the tunnel and the way to it.
 class Engine {
 public:
     virtual ~Engine() = default;
     // Prepares and starts the tunnel for the named node (empty: the first node) with the
     // account of `caller`; on failure the first failing step's text.
-    virtual bool connect(const std::string& node, const Caller& caller, std::string& error) = 0;
-    // Stops the tunnel; safe in any state.
+    virtual bool connect(const std::string& node, const ConnectOptions& options, const Caller& caller,
+                         std::string& error) = 0;
+    // The user's disconnect or quit: the tunnel and every firewall rule go. Safe in any state.
+    virtual void disconnect() = 0;
+    // The service ends without the user's word: the tunnel goes, a kill switch's block stays.
     virtual void stop() = 0;
     // True while the tunnel's processes run.
     virtual bool running() = 0;
+    // True while a kill switch keeps the network blocked after the tunnel was lost.
+    virtual bool blocked() = 0;
 };
 
 struct RequestContext {

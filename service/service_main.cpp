@@ -7,6 +7,7 @@
 #include "service/command_line.h"
 #include "service/connect_node.h"
 #include "service/service_context.h"
+#include "service/tunnel/leak_guard.h"
 #include "service/tunnel/tunnel.h"
 #include "vpn/runtime_directory.h"
 #include "vpn/state_location.h"
@@ -23,28 +24,46 @@ std::string chooseRuntimeDirectory(const CommandLine& line) {
     return vpn::fullPathName(line.runtimeDirectory).value_or(line.runtimeDirectory);
 }
 
-// The tunnel over this platform's processes and network, for the life of the process.
+// The tunnel over this platform's processes and network, and the firewall that outlives its
+// sessions, for the life of the process.
 struct TunnelParts {
-    explicit TunnelParts(bool requireTrustedTools)
+    TunnelParts(bool requireTrustedTools, ServiceContext& context)
         : processes(tunnel::makeProcessRunner()),
           network(tunnel::makeNetworkOps(*processes)),
           tools(tunnel::makeToolLocator(requireTrustedTools)),
+          firewall(tunnel::makeFirewall()),
+          guard(*firewall, tunnel::killSwitchIntentPath(context.runtimeDirectory),
+                [&context](const std::string& line) { context.log.write(line); }),
           tunnel({*processes, *network, *tools,
                   [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }}) {}
     std::unique_ptr<tunnel::ProcessRunner> processes;
     std::unique_ptr<tunnel::NetworkOps> network;
     std::unique_ptr<tunnel::ToolLocator> tools;
+    std::unique_ptr<tunnel::Firewall> firewall;
+    tunnel::LeakGuard guard;
     tunnel::Tunnel tunnel;
 };
 
+// Uninstalling and the package's removal: no rule of ours and no kill switch stays.
+int clearFirewall(ServiceContext& context) {
+    const std::unique_ptr<tunnel::Firewall> firewall = tunnel::makeFirewall();
+    tunnel::LeakGuard guard(*firewall, tunnel::killSwitchIntentPath(context.runtimeDirectory),
+                            [&context](const std::string& line) { context.log.write(line); });
+    return guard.release() ? 0 : 1;
+}
+
 int runMode(Mode mode, ServiceContext& context) {
     prepareRunningProcess();
-    TunnelParts parts(toolsMustBeTrusted(mode));
+    TunnelParts parts(toolsMustBeTrusted(mode), context);
+    // A kill switch a killed service or the last boot left holds from the start. The rest of
+    // what an earlier run left goes once this service serves (TunnelEngine).
+    parts.guard.reconcile(false);
     vpn::createStateFolder(context.runtimeDirectory);  // where users keep their sessions
     const auto controlPlane = [](const std::string& runtime, const std::string& session) {
         return vpn::createControlPlane(runtime, session);
     };
-    TunnelEngine engine({context.runtimeDirectory, controlPlane, resolveHostIpv4, *parts.network, parts.tunnel});
+    TunnelEngine engine({context.runtimeDirectory, controlPlane, resolveHostIpv4, *parts.network, parts.tunnel,
+                        parts.guard});
     const std::unique_ptr<PipeListener> listener = makePipeListener(context.pipeName);
     context.engine = &engine;
     context.listener = listener.get();
@@ -70,7 +89,11 @@ int runService(const std::vector<std::string>& arguments) {
     // The library reads the override where the client does: in the environment.
     if (!line.panelUrl.empty()) vpn::setEnvironmentVariable(vpn::kPanelUrlVariable, line.panelUrl);
     if (line.mode == Mode::install) return installService(context.runtimeDirectory);
-    if (line.mode == Mode::uninstall) return uninstallService();
+    if (line.mode == Mode::uninstall) {
+        const int removed = uninstallService();
+        return clearFirewall(context) == 0 ? removed : 1;
+    }
+    if (line.mode == Mode::clearFirewall) return clearFirewall(context);
     return runMode(line.mode, context);
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "service/tunnel/firewall.h"
+
 namespace tunnel {
 
 class ProcessRunner;
@@ -48,6 +50,9 @@ public:
     virtual bool waitForTunAdapter(const std::string& fragment, std::string& alias, int timeoutMs) = 0;
     // Waits until the adapter named exactly `alias` has an IPv4 unicast address.
     virtual bool waitForIpv4Address(const std::string& alias, int timeoutMs) = 0;
+    // The IPv4 networks on the adapter's link (each address's network and prefix length), for
+    // the firewall's LAN access; empty when the adapter is unknown.
+    virtual std::vector<IpPrefix> onLinkNetworks(const std::string& alias) = 0;
     // The adapter's IPv4 DNS servers, in order. Linux has one resolver configuration for the
     // whole machine: the servers it uses, whatever the adapter.
     virtual std::vector<std::string> adapterDnsServers(const std::string& alias) = 0;

@@ -180,6 +180,20 @@ public:
         });
     }
 
+    std::vector<IpPrefix> onLinkNetworks(const std::string& alias) override {
+        netlink::Link link;
+        std::vector<netlink::Address> addresses;
+        std::string ignored;
+        if (!findLink(alias, link) || !netlink::listAddresses(addresses, ignored)) return {};
+        std::vector<IpPrefix> networks;
+        for (const netlink::Address& address : addresses) {
+            if (address.index != link.index || address.prefixLength == 0) continue;
+            const uint32_t mask = address.prefixLength >= 32 ? ~0u : ~(~0u >> address.prefixLength);
+            networks.push_back({formatIpv4(address.address & mask), address.prefixLength, false});
+        }
+        return networks;
+    }
+
     std::vector<std::string> adapterDnsServers(const std::string&) override { return dns_.servers(); }
 
     bool setTunAddress(const std::string& alias, const std::string& address, std::string& error) override {

@@ -185,6 +185,24 @@ public:
         });
     }
 
+    std::vector<IpPrefix> onLinkNetworks(const std::string& alias) override {
+        const std::wstring wanted = vpn::widen(alias);
+        std::vector<IpPrefix> networks;
+        forEachAdapter(AF_INET, 0, [&](const IP_ADAPTER_ADDRESSES& adapter) {
+            if (!friendlyNameIs(adapter, wanted)) return false;
+            for (auto* unicast = adapter.FirstUnicastAddress; unicast; unicast = unicast->Next) {
+                const SOCKADDR* address = unicast->Address.lpSockaddr;
+                const uint8_t length = unicast->OnLinkPrefixLength;
+                if (!address || address->sa_family != AF_INET || length == 0 || length > 32) continue;
+                const uint32_t host = ntohl(reinterpret_cast<const SOCKADDR_IN*>(address)->sin_addr.s_addr);
+                const uint32_t mask = length == 32 ? ~0u : ~(~0u >> length);
+                networks.push_back({formatIpv4(host & mask), length, false});
+            }
+            return true;
+        });
+        return networks;
+    }
+
     std::vector<std::string> adapterDnsServers(const std::string& alias) override {
         const std::wstring wanted = vpn::widen(alias);
         std::vector<std::string> servers;

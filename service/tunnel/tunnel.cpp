@@ -17,7 +17,6 @@ constexpr const char* kDefaultTunAddress = "192.168.123.1";
 constexpr const char* kDefaultUpstreamAddress = "203.0.113.10";
 // A physical adapter whose only DNS server is this one still carries our tunnel's setting.
 constexpr const char* kTunDnsServer = "1.1.1.1";
-constexpr const char* kTunNameFragment = "wintun";
 constexpr const char* kTun2socksNamePrefix = "tun2socks";  // every tun2socks build, whatever its suffix
 constexpr const char* kSocksProxy = "socks5://127.0.0.1:10808";
 
@@ -102,6 +101,11 @@ void Tunnel::stop() {
     session_.reset();
 }
 
+void Tunnel::removeEarlierRunsChanges() {
+    system_.network.removeStaleRoutes();
+    system_.network.restoreDns();
+}
+
 bool Tunnel::isRunning() {
     return session_ && session_->tun2socks && session_->xray && session_->tun2socks->isRunning() &&
            session_->xray->isRunning();
@@ -132,7 +136,7 @@ bool Tunnel::launchXray(const TunnelTools& tools, const StartParams& params, std
 
 bool Tunnel::launchTun2socks(const TunnelTools& tools, const StartParams& params, std::string& error) {
     CommandArgs args{word("--loglevel"), word("info"),  word("--device"),
-                     word("wintun"),     word("--proxy"), word(kSocksProxy)};
+                     word(kTunInterfaceName), word("--proxy"), word(kSocksProxy)};
     if (tools.tun2socksTakesInterface) {
         args.push_back(word("--interface"));
         args.push_back(quotedArg(session_->physical.interfaceAlias));
@@ -143,7 +147,7 @@ bool Tunnel::launchTun2socks(const TunnelTools& tools, const StartParams& params
 
 bool Tunnel::configureTunAdapter(std::string& error) {
     Session& s = *session_;
-    if (!system_.network.waitForTunAdapter(kTunNameFragment, s.tunAlias, kTunAdapterTimeoutMs))
+    if (!system_.network.waitForTunAdapter(kTunInterfaceName, s.tunAlias, kTunAdapterTimeoutMs))
         return fail(error, "wintun adapter not created");
     if (!s.tun2socks->isRunning()) return fail(error, "tun2socks exited early");
     // The network operation words the failure itself: "failed to assign TUN address: ...".

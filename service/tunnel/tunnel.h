@@ -13,6 +13,10 @@
 
 namespace tunnel {
 
+// The TUN adapter's name (tun2socks --device): on Linux the interface's whole name, on Windows
+// a part of the Wintun adapter's name or description.
+inline constexpr const char* kTunInterfaceName = "wintun";
+
 struct StartParams {
     std::string xrayDirectory;
     std::string tun2socksDirectory;
@@ -42,8 +46,12 @@ public:
     bool start(const StartParams& params, std::string& error);
     // Safe in any state and repeatedly.
     void stop();
+    // At the service's start: routes and DNS settings a killed service left are undone.
+    void removeEarlierRunsChanges();
     // True while both Xray and tun2socks run.
     bool isRunning();
+    // True from a start's first step until stop, also when a tool has died since.
+    bool hasSession() const { return session_ != nullptr; }
 
     std::mutex& mutex() { return mutex_; }
 

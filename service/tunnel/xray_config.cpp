@@ -43,10 +43,15 @@ Json socksInbound() {
 
 // Keeps an outbound's connections on the physical adapter: the split default routes would
 // otherwise carry them back into the TUN.
-Json boundToPhysical(const PhysicalGateway& gateway) { return object({{"interface", gateway.interfaceAlias}}); }
+// The mark lets the firewall tell them from every other program's.
+Json boundToPhysical(const PhysicalGateway& gateway, uint32_t socketMark) {
+    Json sockopt = object({{"interface", gateway.interfaceAlias}});
+    if (socketMark) sockopt["mark"] = socketMark;
+    return sockopt;
+}
 
 // The node over VLESS+REALITY.
-Json proxyOutbound(const vpn::NodeRecord& node, const PhysicalGateway& gateway) {
+Json proxyOutbound(const vpn::NodeRecord& node, const PhysicalGateway& gateway, uint32_t socketMark) {
     const Json user = object({{"id", node.uuid}, {"encryption", "none"}, {"flow", node.flow}});
     const Json server = object({{"address", node.address}, {"port", node.port}, {"users", Json::array({user})}});
     return object({
@@ -60,17 +65,17 @@ Json proxyOutbound(const vpn::NodeRecord& node, const PhysicalGateway& gateway) 
                                                            {"fingerprint", node.fingerprint},
                                                            {"publicKey", node.publicKey},
                                                            {"shortId", node.shortId}})},
-                               {"sockopt", boundToPhysical(gateway)},
+                               {"sockopt", boundToPhysical(gateway, socketMark)},
                            })},
     });
 }
 
 // Destinations routed direct: private ranges, the node itself, China.
-Json directOutbound(const PhysicalGateway& gateway) {
+Json directOutbound(const PhysicalGateway& gateway, uint32_t socketMark) {
     return object({
         {"tag", "direct"},
         {"protocol", "freedom"},
-        {"streamSettings", object({{"sockopt", boundToPhysical(gateway)}})},
+        {"streamSettings", object({{"sockopt", boundToPhysical(gateway, socketMark)}})},
     });
 }
 
@@ -94,12 +99,12 @@ Json routingSection(const vpn::NodeRecord& node) {
 
 }  // namespace
 
-std::string buildXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& gateway) {
+std::string buildXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& gateway, uint32_t socketMark) {
     const Json document = object({
         {"log", object({{"loglevel", "info"}})},
         {"dns", dnsSection()},
         {"inbounds", Json::array({socksInbound()})},
-        {"outbounds", Json::array({proxyOutbound(node, gateway), directOutbound(gateway),
+        {"outbounds", Json::array({proxyOutbound(node, gateway, socketMark), directOutbound(gateway, socketMark),
                                    object({{"tag", "block"}, {"protocol", "blackhole"}})})},
         {"routing", routingSection(node)},
     });
@@ -107,9 +112,9 @@ std::string buildXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& 
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-bool writeXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& gateway, const std::string& path,
-                     std::string& error) {
-    if (vpn::writeFileAtomically(path, buildXrayConfig(node, gateway))) return true;
+bool writeXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& gateway, uint32_t socketMark,
+                     const std::string& path, std::string& error) {
+    if (vpn::writeFileAtomically(path, buildXrayConfig(node, gateway, socketMark))) return true;
     error = "cannot write generated xray config";
     return false;
 }

@@ -31,7 +31,8 @@ void check(bool condition) {
 // and throws for nodes that begin with "!".
 class Engine : public service::Engine {
 public:
-    bool connect(const std::string& node, const service::Caller&, std::string& error) override {
+    bool connect(const std::string& node, const service::ConnectOptions&, const service::Caller&,
+                 std::string& error) override {
         if (!node.empty() && node[0] == '!') throw std::runtime_error("engine failure");
         if (!node.empty() && node[0] == 'x') {
             error = "cannot reach " + node;
@@ -40,8 +41,10 @@ public:
         up = true;
         return true;
     }
+    void disconnect() override { up = false; }
     void stop() override { up = false; }
     bool running() override { return up; }
+    bool blocked() override { return false; }
     std::atomic<bool> up{false};
 };
 

@@ -31,7 +31,7 @@ protected:
                              .serverName = "www.example.com", .publicKey = "Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw",
                              .shortId = "6ba85179e30d4fc2"};
         std::string error;
-        ASSERT_TRUE(tunnel::writeXrayConfig(node, {"uplink0", "198.18.1.1"}, lab.configPath(), error)) << error;
+        ASSERT_TRUE(tunnel::writeXrayConfig(node, {"uplink0", "198.18.1.1"}, 0, lab.configPath(), error)) << error;
     }
 
     // Runs `body` in the machine with a tunnel over the platform's own seams; DNS goes to the

@@ -24,7 +24,7 @@ TEST_P(Connect, StartsTheTunnelForTheChosenNodeOrFailsBeforeAnythingStarts) {
     writeAccount(row.address, row.signedIn);
     if (row.configBlocked) runtime.write(std::string(service::kXrayConfigName) + "/x", "");
     std::string error;
-    EXPECT_EQ(service::connectNode(system, row.requested, {}, error), row.error.empty());
+    EXPECT_EQ(service::connectNode(system, row.requested, {}, {}, error), row.error.empty());
     EXPECT_EQ(error, row.error);
     if (!row.error.empty()) {
         EXPECT_EQ(machine.first("launch"), machine.events.size()) << "nothing started";
@@ -74,3 +74,56 @@ TEST(Ipv4Literal, AcceptsOnlyFourDecimalOctets) {
 }
 
 }  // namespace
+
+// How the tunnel is lost, and whether the kill switch is on: the firewall comes before the
+// tunnel, a switch never lifts it, and after a loss it stays exactly while the kill switch is
+// on, also for the next service, until the user disconnects.
+struct Loss {
+    const char* name = {};
+    bool killSwitch = false;
+    std::function<void(service_test::LocalConnect&)> lose;
+};
+
+class TunnelLoss : public service_test::LocalConnect, public ::testing::TestWithParam<Loss> {};
+
+TEST_P(TunnelLoss, TheFirewallStaysExactlyWhileTheKillSwitchHoldsIt) {
+    const Loss& row = GetParam();
+    writeAccount("198.18.2.2");
+    std::string error;
+    ASSERT_TRUE(engine.connect("lab", {row.killSwitch, false}, {}, error)) << error;
+    EXPECT_LT(machine.first("firewall on"), machine.first("launch")) << "the firewall comes first";
+    EXPECT_FALSE(machine.firewallPolicy.allowLan);
+    ASSERT_TRUE(engine.connect("lab", {row.killSwitch, false}, {}, error)) << error;
+    EXPECT_EQ(machine.first("firewall off"), machine.events.size()) << "a switch keeps blocking";
+
+    row.lose(*this);
+    EXPECT_FALSE(engine.running());
+    EXPECT_EQ(machine.firewallUp, row.killSwitch);
+    EXPECT_EQ(engine.blocked(), row.killSwitch);
+    tunnel::LeakGuard next{machine, runtime.file("kill-switch.json"), [](const std::string&) {}};
+    next.reconcile(true);
+    EXPECT_EQ(next.blocking(), row.killSwitch) << "the next service";
+    EXPECT_EQ(machine.firewallUp, row.killSwitch);
+    engine.disconnect();
+    EXPECT_FALSE(machine.firewallUp);
+    EXPECT_FALSE(engine.blocked());
+    EXPECT_FALSE(runtime.exists("kill-switch.json"));
+}
+
+const auto kToolDies = [](service_test::LocalConnect& c) {
+    if (const auto xray = c.machine.find("xray")) xray->alive = false;
+};
+const auto kSwitchFails = [](service_test::LocalConnect& c) {
+    c.machine.failingRoute = "0.0.0.0";
+    std::string error;
+    EXPECT_FALSE(c.engine.connect("lab", {c.machine.firewallPolicy.killSwitch, false}, {}, error));
+};
+const auto kServiceEnds = [](service_test::LocalConnect& c) { c.engine.stop(); };
+
+INSTANTIATE_TEST_SUITE_P(Table, TunnelLoss,
+                         ::testing::Values(Loss{"ToolDies", false, kToolDies}, Loss{"ToolDiesKillSwitch", true, kToolDies},
+                                           Loss{"SwitchFails", false, kSwitchFails},
+                                           Loss{"SwitchFailsKillSwitch", true, kSwitchFails},
+                                           Loss{"ServiceEnds", false, kServiceEnds},
+                                           Loss{"ServiceEndsKillSwitch", true, kServiceEnds}),
+                         [](const ::testing::TestParamInfo<Loss>& row) { return row.param.name; });

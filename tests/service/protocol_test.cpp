@@ -75,7 +75,7 @@ class Ops : public PipeServer, public ::testing::WithParamInterface<Op> {};
 TEST_P(Ops, AnswerAndLog) {
     const Op& op = GetParam();
     std::string error;
-    ASSERT_TRUE(!op.running || engine.connect("lab", {}, error)) << error;
+    ASSERT_TRUE(!op.running || engine.connect("lab", {}, {}, error)) << error;
     machine.gatewayError = op.gatewayError;
     if (op.throws) writeAccount("throws.example");
     EXPECT_EQ(request(pipe, op.payload), op.reply);

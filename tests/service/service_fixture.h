@@ -64,6 +64,7 @@ struct LocalConnect {
     orvik_test::TempDir runtime;
     orvik_test::FakeMachine machine;
     tunnel::Tunnel tunnel{{machine, machine, machine, [](int) {}}};
+    tunnel::LeakGuard guard{machine, runtime.file("kill-switch.json"), [](const std::string&) {}};
     service::ConnectSystem system{runtime.path(),
                                   [](const std::string& directory, const std::string& session) {
                                       return vpn::createControlPlane(directory, session);
@@ -74,7 +75,7 @@ struct LocalConnect {
                                       error = address.empty() ? "no such host" : "";
                                       return !address.empty();
                                   },
-                                  machine, tunnel};
+                                  machine, tunnel, guard};
     service::TunnelEngine engine{system};
     std::string pipe = orvik_test::uniquePipeName(runtime.path());
     std::atomic<bool> stopRequested{false};

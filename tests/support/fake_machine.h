@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "service/tunnel/command.h"
+#include "service/tunnel/firewall.h"
 #include "service/tunnel/network.h"
 #include "service/tunnel/process_runner.h"
 #include "service/tunnel/tunnel_tools.h"
@@ -25,7 +26,10 @@ struct RecordedCommand {
     int timeoutMs = 0;
 };
 
-class FakeMachine : public tunnel::ProcessRunner, public tunnel::NetworkOps, public tunnel::ToolLocator {
+class FakeMachine : public tunnel::ProcessRunner,
+                    public tunnel::NetworkOps,
+                    public tunnel::ToolLocator,
+                    public tunnel::Firewall {
 public:
     struct Process {
         std::string name;  // lower case, without a directory
@@ -41,11 +45,13 @@ public:
     std::vector<std::string> physicalDns{"198.18.0.53"};
     std::vector<std::string> events;  // "kill N", "launch N ARGS", "stop N", "route+ R", "route- R", "dns ..."
     std::vector<RecordedCommand> commands;
+    bool firewallUp = false;
+    tunnel::FirewallPolicy firewallPolicy;
 
     // Faults.
     bool succeed = true;  // of runCommand
     std::string failureText = "command exit 1: (recorded)";
-    std::string jobError, locateError, gatewayError, addressError, failingRoute, lostRoute;
+    std::string jobError, locateError, gatewayError, addressError, failingRoute, lostRoute, firewallError;
     std::set<std::string> failingLaunches, exitingAtOnce;
     bool adapterAppears = true, addressAppears = true, tun2socksTakesInterface = true;
 
@@ -97,6 +103,21 @@ public:
         return (error = locateError).empty();
     }
 
+    // Firewall
+    bool apply(const tunnel::FirewallPolicy& policy, std::string& error) override {
+        if (!(error = firewallError).empty()) return false;
+        firewallUp = true;
+        firewallPolicy = policy;
+        events.push_back("firewall on");
+        return true;
+    }
+    bool clear(std::string&) override {
+        if (firewallUp) events.push_back("firewall off");
+        firewallUp = false;
+        return true;
+    }
+    bool present() override { return firewallUp; }
+
     // NetworkOps
     bool findPhysicalGateway(tunnel::PhysicalGateway& gateway, std::string& error) override {
         gateway = {"eth0", "198.18.0.1"};
@@ -137,6 +158,7 @@ public:
         return adapterAppears;
     }
     bool waitForIpv4Address(const std::string&, int) override { return addressAppears && !tunAddress.empty(); }
+    std::vector<tunnel::IpPrefix> onLinkNetworks(const std::string&) override { return {{"198.18.0.0", 24, false}}; }
     std::vector<std::string> adapterDnsServers(const std::string&) override {
         return tunDns ? std::vector<std::string>{"1.1.1.1"} : physicalDns;
     }

@@ -177,12 +177,16 @@ RouterLab::~RouterLab() {
 
 bool RouterLab::build(const std::vector<std::string>& nodes) {
     machine_ = addNamespace();
-    const std::string router = addNamespace();
+    router_ = addNamespace();
+    const std::string& router = router_;
     if (machine_.empty() || router.empty() ||
         !ipIn(machine_, {"link", "add", "uplink0", "type", "veth", "peer", "name", "r1", "netns", router}) ||
         !ipIn(machine_, {"link", "set", "uplink0", "up"}) || !ipIn(router, {"link", "set", "r1", "up"}) ||
         !ipIn(machine_, {"address", "add", "198.18.1.2/24", "dev", "uplink0"}) ||
-        !ipIn(router, {"address", "add", "198.18.1.1/24", "dev", "r1"}))
+        !ipIn(router, {"address", "add", "198.18.1.1/24", "dev", "r1"}) ||
+        !ipIn(machine_, {"-6", "address", "add", "2001:db8:1::2/64", "dev", "uplink0", "nodad"}) ||
+        !ipIn(router, {"-6", "address", "add", "2001:db8:1::1/64", "dev", "r1", "nodad"}) ||
+        !ipIn(machine_, {"-6", "route", "add", "default", "via", "2001:db8:1::1", "dev", "uplink0"}))
         return false;
     for (const std::string& node : nodes) {
         if (!ipIn(router, {"address", "add", node + "/32", "dev", "lo"})) return false;
@@ -293,6 +297,7 @@ std::string RouterLab::leftOver() const {
     if (runProgram({"ip", "-n", machine_, "link", "show", "dev", "wintun"})) problems += "TUN left; ";
     if (dir_.read("resolv.conf") != kResolvConf) problems += "DNS not restored: " + dir_.read("resolv.conf");
     if (!contains(ip({"route", "get", kElsewhere}), "via 198.18.1.1 dev uplink0")) problems += "default route lost; ";
+    if (runProgram({"ip", "netns", "exec", machine_, "nft", "list", "table", "inet", "orvik"})) problems += "firewall left; ";
     return problems;
 }
 

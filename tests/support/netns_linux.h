@@ -33,8 +33,9 @@ private:
     int home_ = -1;
 };
 
-// The machine's uplink0 (198.18.1.2/24) is wired to the router's r1 (198.18.1.1/24) and its
-// default route leads there; each node address sits on the router's lo. Destroying the lab
+// The machine's uplink0 (198.18.1.2/24, 2001:db8:1::2/64) is wired to the router's r1
+// (198.18.1.1/24, 2001:db8:1::1/64) and its default routes lead there; each node address sits
+// on the router's lo. Destroying the lab
 // ends every process in its namespaces or running from its runtime directory.
 class RouterLab {
 public:
@@ -49,6 +50,7 @@ public:
     // Empty once the network stands; otherwise what failed.
     const std::string& error() const { return error_; }
     const std::string& machine() const { return machine_; }
+    const std::string& router() const { return router_; }
     // `ip -n <machine> ARGS...`: its output, or "" when it failed.
     std::string ip(const std::vector<std::string>& args) const;
 
@@ -91,6 +93,7 @@ private:
     TempDir dir_;
     std::string error_;
     std::string machine_;
+    std::string router_;
     std::vector<std::string> namespaces_;
     std::vector<long> strays_;
 };

@@ -52,14 +52,15 @@ const char* const kExpected = R"({"log": {"loglevel": "info"},
 TEST(XrayConfigTest, DocumentHoldsEveryMemberInItsPlace) {
     orvik_test::TempDir temp;
     std::string error;
-    ASSERT_TRUE(writeXrayConfig(kNode, kGateway, temp.file("config.json"), error)) << error;
+    ASSERT_TRUE(writeXrayConfig(kNode, kGateway, 0, temp.file("config.json"), error)) << error;
     EXPECT_EQ(parsed(temp.read("config.json")), parsed(kExpected)) << temp.read("config.json");
-    EXPECT_FALSE(writeXrayConfig(kNode, kGateway, temp.file("missing/dir/config.json"), error));
+    EXPECT_FALSE(writeXrayConfig(kNode, kGateway, 0, temp.file("missing/dir/config.json"), error));
     EXPECT_EQ(error, "cannot write generated xray config");
 }
 
 // Node fields and an adapter name of any content land exactly where they belong, as valid
-// JSON; bytes that are no UTF-8 are replaced rather than failing the document.
+// JSON; bytes that are no UTF-8 are replaced rather than failing the document. A firewall
+// mark goes on both outbounds that leave the machine.
 TEST(XrayConfigTest, AwkwardFieldsStayValidJsonWithTheirValues) {
     vpn::NodeRecord node = kNode;
     node.uuid = "quote\" and back\\slash";
@@ -67,7 +68,7 @@ TEST(XrayConfigTest, AwkwardFieldsStayValidJsonWithTheirValues) {
     node.publicKey = std::string("line\nfeed\ttab\x01" "bell\x7f");
     node.shortId = std::string("ab\xff\xfe", 4);
     node.address = "node.example.net";
-    const Json document = parsed(buildXrayConfig(node, {"以太网 \"2\"", "192.0.2.1"}));
+    const Json document = parsed(buildXrayConfig(node, {"以太网 \"2\"", "192.0.2.1"}, 0x6f72766b));
     const std::pair<const char*, Json> expected[] = {
         {"/outbounds/0/settings/vnext/0/users/0/id", node.uuid},
         {"/outbounds/0/streamSettings/realitySettings/fingerprint", node.fingerprint},
@@ -76,6 +77,8 @@ TEST(XrayConfigTest, AwkwardFieldsStayValidJsonWithTheirValues) {
         {"/outbounds/0/settings/vnext/0/address", "node.example.net"},
         {"/routing/rules/3/ip/1", "node.example.net"},
         {"/outbounds/0/streamSettings/sockopt/interface", "以太网 \"2\""},
+        {"/outbounds/0/streamSettings/sockopt/mark", 0x6f72766b},
+        {"/outbounds/1/streamSettings/sockopt/mark", 0x6f72766b},
     };
     for (const auto& [pointer, value] : expected) EXPECT_EQ(document.at(Json::json_pointer(pointer)), value) << pointer;
     EXPECT_FALSE(document.contains("injected"));

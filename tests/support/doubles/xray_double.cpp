@@ -2,7 +2,8 @@
 // when it lacks what the tunnel relies on (a SOCKS inbound with UDP, the proxy outbound first,
 // every outbound that leaves the machine bound to the physical interface: an unbound one would
 // follow the split routes back into the TUN), and otherwise listens on the inbound (taken
-// port: exit 1, as Xray does) until it is killed.
+// port: exit 1, as Xray does) until it is killed. Like real Xray once traffic flows, it opens
+// a connection to the node through the bound interface, with the configured socket mark.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -42,6 +43,24 @@ std::string problemOf(const Json& config) {
     return "";
 }
 
+// The node's first packets, as Xray sends them: a non-blocking connect that nobody waits for.
+void reachNode(const Json& config) {
+    const Json sockopt = at(config, "/outbounds/0/streamSettings/sockopt");
+    sockaddr_in node{};
+    node.sin_family = AF_INET;
+    node.sin_port = htons(at(config, "/outbounds/0/settings/vnext/0/port").get<uint16_t>());
+    const Json host = at(config, "/outbounds/0/settings/vnext/0/address");
+    if (!host.is_string() || ::inet_pton(AF_INET, host.get<std::string>().c_str(), &node.sin_addr) != 1) return;
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    const std::string device = at(sockopt, "/interface").get<std::string>();
+    ::setsockopt(socket, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), static_cast<socklen_t>(device.size()));
+    if (at(sockopt, "/mark").is_number_unsigned()) {
+        const uint32_t mark = at(sockopt, "/mark").get<uint32_t>();
+        ::setsockopt(socket, SOL_SOCKET, SO_MARK, &mark, sizeof mark);
+    }
+    ::connect(socket, reinterpret_cast<sockaddr*>(&node), sizeof node);  // left open, like a live flow
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,5 +81,6 @@ int main(int argc, char** argv) {
     if (!listen.is_string() || ::inet_pton(AF_INET, listen.get<std::string>().c_str(), &address.sin_addr) != 1 ||
         ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 64) != 0)
         orvik_double::fail(kProgram, 1, std::string("cannot listen: ") + std::strerror(errno));
+    reachNode(config);
     for (;;) ::pause();  // connections wait in the backlog: nothing here relays traffic
 }
