@@ -35,6 +35,7 @@ ConnectionController::ConnectionController(engine::EngineClientOptions options, 
     connect(bridge_, &EngineBridge::failed, this, &ConnectionController::onEngineFailed);
     connect(bridge_, &EngineBridge::stopped, this, &ConnectionController::onEngineStopped);
     connect(bridge_, &EngineBridge::alreadyRunning, this, &ConnectionController::onAlreadyRunning);
+    connect(bridge_, &EngineBridge::blockedChanged, this, &ConnectionController::onBlockedChanged);
 
     // Adopts a tunnel that an earlier client left running, once the event loop runs.
     QTimer::singleShot(0, this, [this] { bridge_->queryStatus(); });
@@ -178,7 +179,7 @@ void ConnectionController::startEngine(quint64 token, const RouteValue& route) {
     if (token != attemptToken_) return;
     engineAsked_ = true;
     pendingStarts_.push_back({token, route});
-    bridge_->startEngine(route.id);
+    bridge_->startEngine(route.id, killSwitch_, allowLan_);
     scheduleStage(token, establishingAfterMs, ConnectionState::Establishing);
     scheduleStage(token, confirmingAfterMs, ConnectionState::Confirming);
 }
@@ -220,7 +221,23 @@ bool ConnectionController::takeStartResult(bool succeeded, bool tunnelRunning) {
 
 // True while the service may hold a tunnel: its latest reply said so, or a "connect" is
 // still on its way.
-bool ConnectionController::mayHaveTunnel() const { return serviceTunnel_.up || !pendingStarts_.empty(); }
+// A kill switch's block is the service's too: only a disconnect lifts it.
+bool ConnectionController::mayHaveTunnel() const {
+    return serviceTunnel_.up || networkBlocked_ || !pendingStarts_.empty();
+}
+
+void ConnectionController::setConnectPreferences(bool killSwitch, bool allowLan) {
+    killSwitch_ = killSwitch;
+    allowLan_ = allowLan;
+}
+
+// A block found at start (an earlier run's kill switch) shows as the fault it is.
+void ConnectionController::onBlockedChanged(bool blocked) {
+    if (blocked == networkBlocked_) return;
+    networkBlocked_ = blocked;
+    if (blocked && state_ == ConnectionState::Off) enterState(ConnectionState::Fault);
+    emit stateChanged();
+}
 
 void ConnectionController::onEngineStarted() {
     if (takeStartResult(true, true)) handleStartSucceeded();

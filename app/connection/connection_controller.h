@@ -43,6 +43,7 @@ class ConnectionController : public QObject {
     Q_PROPERTY(QString transientNotice READ transientNotice NOTIFY transientNoticeChanged)
     Q_PROPERTY(bool demoControlsEnabled READ demoControlsEnabled CONSTANT)
     Q_PROPERTY(bool sessionAllowed READ sessionAllowed NOTIFY sessionAllowedChanged)
+    Q_PROPERTY(bool networkBlocked READ networkBlocked NOTIFY stateChanged)
 
 public:
     // Talks to the real service.
@@ -68,12 +69,17 @@ public:
     QString transientNotice() const { return transientNotice_; }
     bool demoControlsEnabled() const { return false; }
     bool sessionAllowed() const { return sessionAllowed_; }
+    // The service's kill switch keeps the network blocked after the tunnel was lost; a
+    // disconnect or a reconnect ends it.
+    bool networkBlocked() const { return networkBlocked_; }
 
     // Set by main; not owned. Without one no device check runs. A device check in progress
     // uses the account from another thread: setting another account (main sets none before
     // it destroys the account) waits for that check to end first.
     void setAccount(AccountController* account);
     void setSessionAllowed(bool allowed);
+    // The leak protection choices sent with the next "connect".
+    void setConnectPreferences(bool killSwitch, bool allowLan);
 
     Q_INVOKABLE void selectRoute(const QString& routeId, const QString& country, const QString& city,
                                  int baseLatency);
@@ -137,6 +143,7 @@ private:
     void onEngineFailed(const QString& message, bool tunnelRunning);
     void onEngineStopped();
     void onAlreadyRunning();
+    void onBlockedChanged(bool blocked);
     bool takeStartResult(bool succeeded, bool tunnelRunning);
     bool mayHaveTunnel() const;
 
@@ -177,4 +184,7 @@ private:
     bool engineAsked_ = false;  // the current attempt has sent its "connect"
     bool quitting_ = false;
     bool sessionAllowed_ = false;
+    bool networkBlocked_ = false;
+    bool killSwitch_ = false;
+    bool allowLan_ = true;
 };

@@ -10,6 +10,7 @@ EngineBridge::EngineBridge(engine::EngineClientOptions options, QObject* parent)
     connect(worker_, &EngineWorker::failed, this, &EngineBridge::failed);
     connect(worker_, &EngineWorker::stopped, this, &EngineBridge::stopped);
     connect(worker_, &EngineWorker::alreadyRunning, this, &EngineBridge::alreadyRunning);
+    connect(worker_, &EngineWorker::blockedChanged, this, &EngineBridge::blockedChanged);
     thread_.start(QThread::InheritPriority);
 }
 
@@ -24,8 +25,9 @@ EngineBridge::~EngineBridge() {
     thread_.wait(2000);
 }
 
-void EngineBridge::startEngine(const QString& nodeId) {
-    QMetaObject::invokeMethod(worker_, "startEngine", Qt::QueuedConnection, Q_ARG(QString, nodeId));
+void EngineBridge::startEngine(const QString& nodeId, bool killSwitch, bool allowLan) {
+    QMetaObject::invokeMethod(worker_, "startEngine", Qt::QueuedConnection, Q_ARG(QString, nodeId),
+                              Q_ARG(bool, killSwitch), Q_ARG(bool, allowLan));
 }
 
 void EngineBridge::stopEngine() { QMetaObject::invokeMethod(worker_, "stopEngine", Qt::QueuedConnection); }

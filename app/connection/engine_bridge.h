@@ -22,7 +22,7 @@ public:
     ~EngineBridge() override;
 
     // All return at once; the work is queued to the worker thread in call order.
-    void startEngine(const QString& nodeId);
+    void startEngine(const QString& nodeId, bool killSwitch, bool allowLan);
     void stopEngine();
     void queryStatus();
     void shutdownEngine();
@@ -34,6 +34,7 @@ signals:
     void failed(const QString& message, bool tunnelRunning);
     void stopped();                  // a "disconnect" or "shutdown" exchange has finished
     void alreadyRunning();           // a status query found the tunnel running
+    void blockedChanged(bool blocked);  // the service's latest word on its kill switch's block
 
 private:
     QThread thread_;

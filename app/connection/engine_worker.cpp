@@ -17,9 +17,10 @@ QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 EngineWorker::EngineWorker(engine::EngineClientOptions options) : client_(std::move(options)) {}
 
-void EngineWorker::startEngine(const QString& nodeId) {
+void EngineWorker::startEngine(const QString& nodeId, bool killSwitch, bool allowLan) {
     const std::string node = nodeId.toStdString();
-    engine::RequestResult result = client_.sendRequest("connect", kConnectAttempts, node);
+    const engine::ConnectPreferences preferences{killSwitch, allowLan};
+    engine::RequestResult result = client_.sendRequest("connect", kConnectAttempts, node, preferences);
     if (!result.ok && result.serviceUnavailable) {
         // The only place the service is launched: status, stop and shutdown never start it.
         std::string error;
@@ -27,8 +28,9 @@ void EngineWorker::startEngine(const QString& nodeId) {
             emit failed(text(error), false);
             return;
         }
-        result = client_.sendRequest("connect", kConnectAttemptsAfterLaunch, node);
+        result = client_.sendRequest("connect", kConnectAttemptsAfterLaunch, node, preferences);
     }
+    emit blockedChanged(result.blocked);
     if (result.ok)
         emit started();
     else
@@ -36,7 +38,8 @@ void EngineWorker::startEngine(const QString& nodeId) {
 }
 
 void EngineWorker::stopEngine() {
-    client_.sendRequest("disconnect", kDisconnectAttempts);
+    const engine::RequestResult result = client_.sendRequest("disconnect", kDisconnectAttempts);
+    emit blockedChanged(result.blocked);
     emit stopped();
 }
 
@@ -48,5 +51,6 @@ void EngineWorker::shutdownEngine() {
 
 void EngineWorker::queryStatus() {
     const engine::RequestResult result = client_.sendRequest("status", 1);
+    emit blockedChanged(result.blocked);
     if (result.ok && result.running) emit alreadyRunning();
 }

@@ -14,7 +14,7 @@ public:
     explicit EngineWorker(engine::EngineClientOptions options);
 
 public slots:
-    void startEngine(const QString& nodeId);
+    void startEngine(const QString& nodeId, bool killSwitch, bool allowLan);
     void stopEngine();
     void shutdownEngine();
     void queryStatus();
@@ -24,6 +24,8 @@ signals:
     void failed(const QString& message, bool tunnelRunning);
     void stopped();
     void alreadyRunning();
+    // Every reply of the service says whether a kill switch holds the network blocked.
+    void blockedChanged(bool blocked);
 
 private:
     engine::EngineClient client_;

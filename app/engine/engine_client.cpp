@@ -50,7 +50,8 @@ EngineClientOptions defaultEngineClientOptions(EngineClientOptions options) {
 
 EngineClient::EngineClient(EngineClientOptions options) : options_(defaultEngineClientOptions(std::move(options))) {}
 
-RequestResult EngineClient::sendRequest(const std::string& op, int attempts, const std::string& node) const {
+RequestResult EngineClient::sendRequest(const std::string& op, int attempts, const std::string& node,
+                                        const ConnectPreferences& preferences) const {
     if (!isKnownOp(op)) return failure("unsupported ipc op");
     PipeConnector& connector = *options_.connector;
     std::unique_ptr<vpn::ByteStream> connection;
@@ -77,7 +78,7 @@ RequestResult EngineClient::sendRequest(const std::string& op, int attempts, con
     connection->setDeadline(kExchangeDeadlineMs);
     unsigned long code = 0;
     // A frame the protocol refuses (too long, bad length) carries no code of its own.
-    if (!vpn::writeFrame(*connection, buildRequestPayload(op, node), code))
+    if (!vpn::writeFrame(*connection, buildRequestPayload(op, node, preferences), code))
         return failure(withCode("Velora服务写入失败 err=", code != 0 ? code : connector.currentErrorCode()));
     std::string reply;
     if (!vpn::readFrame(*connection, reply, code))
@@ -143,10 +144,15 @@ std::string EngineClient::locateServiceExecutable() const {
     return {};
 }
 
-std::string buildRequestPayload(const std::string& op, const std::string& node) {
+std::string buildRequestPayload(const std::string& op, const std::string& node,
+                                const ConnectPreferences& preferences) {
     nlohmann::ordered_json request;
     request["op"] = op;
     if (!node.empty()) request["node"] = node;
+    if (op == "connect") {
+        request["killSwitch"] = preferences.killSwitch;
+        request["allowLan"] = preferences.allowLan;
+    }
     return request.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
@@ -160,6 +166,7 @@ RequestResult parseReplyPayload(const std::string& payload) {
     };
     result.ok = flag("ok");
     result.running = flag("running");
+    result.blocked = flag("blocked");
     const auto error = reply.find("error");
     if (error != reply.end() && error->is_string()) result.error = error->get<std::string>();
     return result;

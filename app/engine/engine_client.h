@@ -17,6 +17,7 @@ namespace engine {
 struct RequestResult {
     bool ok = false;                  // the reply's "ok" was true
     bool running = false;             // the reply's "running" was true
+    bool blocked = false;             // the reply's "blocked" was true: a kill switch holds
     bool serviceUnavailable = false;  // the pipe was missing or busy through every attempt
     std::string error;                // the reply's "error", or one of the client's own texts
 };
@@ -33,6 +34,12 @@ struct EngineClientOptions {
     std::string runtimeDirectory;
 };
 
+// The user's leak protection choices, sent with every "connect".
+struct ConnectPreferences {
+    bool killSwitch = false;
+    bool allowLan = true;
+};
+
 // The options with every empty member filled with its default.
 EngineClientOptions defaultEngineClientOptions(EngineClientOptions options = {});
 
@@ -42,8 +49,9 @@ public:
 
     // One exchange: op is "connect", "disconnect", "status" or "shutdown" (anything else
     // fails with "unsupported ipc op" and opens nothing); attempts below 1 count as 1; an
-    // empty node sends no "node" member.
-    RequestResult sendRequest(const std::string& op, int attempts, const std::string& node = {}) const;
+    // empty node sends no "node" member; `preferences` go with "connect" only.
+    RequestResult sendRequest(const std::string& op, int attempts, const std::string& node = {},
+                              const ConnectPreferences& preferences = {}) const;
 
     // True when the service's pipe exists (opens, is busy, or refuses us); an opened connection is
     // closed at once.
@@ -63,8 +71,10 @@ private:
     EngineClientOptions options_;
 };
 
-// The request payload: {"op":"...","node":"..."} without spaces, written as JSON.
-std::string buildRequestPayload(const std::string& op, const std::string& node);
+// The request payload: {"op":"...","node":"..."} without spaces, written as JSON; a
+// "connect" also carries "killSwitch" and "allowLan".
+std::string buildRequestPayload(const std::string& op, const std::string& node,
+                                const ConnectPreferences& preferences = {});
 
 // Reads a reply payload; a payload that is not a JSON object gives ok false and an error.
 RequestResult parseReplyPayload(const std::string& payload);

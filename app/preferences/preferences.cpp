@@ -12,6 +12,8 @@ namespace {
 const QString kThemeKey = QStringLiteral("appearance/themeMode");
 const QString kMotionKey = QStringLiteral("appearance/motionMode");
 const QString kSystem = QStringLiteral("system");
+const QString kKillSwitchKey = QStringLiteral("network/killSwitch");
+const QString kAllowLanKey = QStringLiteral("network/allowLan");
 
 // A stored word, lower-cased, when it is one of the three; otherwise "system".
 QString readMode(const QSettings& settings, const QString& key, const QStringList& words) {
@@ -52,6 +54,8 @@ Preferences::Preferences(std::unique_ptr<QSettings> settings, SystemAppearance s
     themeMode_ = readMode(*settings_, kThemeKey, {kSystem, QStringLiteral("light"), QStringLiteral("dark")});
     motionMode_ = readMode(*settings_, kMotionKey, {kSystem, QStringLiteral("reduced"), QStringLiteral("full")});
     systemReducedMotion_ = system_.reducedMotion();
+    killSwitch_ = settings_->value(kKillSwitchKey, false).toBool();
+    allowLan_ = settings_->value(kAllowLanKey, true).toBool();
     watchDesktop();
 }
 
@@ -119,6 +123,18 @@ void Preferences::cycleThemeMode() {
 
 void Preferences::cycleMotionMode() {
     setMotionMode(nextMode(motionMode_, QStringLiteral("reduced"), QStringLiteral("full")));
+}
+
+void Preferences::toggleKillSwitch() {
+    killSwitch_ = !killSwitch_;
+    settings_->setValue(kKillSwitchKey, killSwitch_);
+    emit protectionChanged();
+}
+
+void Preferences::toggleAllowLan() {
+    allowLan_ = !allowLan_;
+    settings_->setValue(kAllowLanKey, allowLan_);
+    emit protectionChanged();
 }
 
 void Preferences::setThemeMode(const QString& mode) {

@@ -1,6 +1,7 @@
 #pragma once
-// The two appearance choices of the client (colour theme, amount of motion), kept in the
-// settings store, and each choice that follows the system resolved against the desktop.
+// The appearance choices of the client (colour theme, amount of motion), each choice that
+// follows the system resolved against the desktop, and the tunnel's leak protection (kill
+// switch, LAN access), all kept in the settings store.
 
 #include <QObject>
 #include <QSettings>
@@ -30,6 +31,8 @@ class Preferences : public QObject {
     Q_PROPERTY(QString motionModeLabel READ motionModeLabel NOTIFY motionModeChanged)
     Q_PROPERTY(bool effectiveDark READ effectiveDark NOTIFY effectiveDarkChanged)
     Q_PROPERTY(bool reduceMotion READ reduceMotion NOTIFY reduceMotionChanged)
+    Q_PROPERTY(bool killSwitch READ killSwitch NOTIFY protectionChanged)
+    Q_PROPERTY(bool allowLan READ allowLan NOTIFY protectionChanged)
 
 public:
     // The application's settings store and the real desktop.
@@ -43,15 +46,22 @@ public:
     QString motionModeLabel() const;
     bool effectiveDark() const;
     bool reduceMotion() const;
+    // A failed tunnel keeps the network blocked until the user disconnects (default off).
+    bool killSwitch() const { return killSwitch_; }
+    // The on-link networks stay reachable while connected (default on).
+    bool allowLan() const { return allowLan_; }
 
     Q_INVOKABLE void cycleThemeMode();
     Q_INVOKABLE void cycleMotionMode();
+    Q_INVOKABLE void toggleKillSwitch();
+    Q_INVOKABLE void toggleAllowLan();
 
 signals:
     void themeModeChanged();
     void motionModeChanged();
     void effectiveDarkChanged();
     void reduceMotionChanged();
+    void protectionChanged();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,4 +78,6 @@ private:
     QString themeMode_;
     QString motionMode_;
     bool systemReducedMotion_ = false;
+    bool killSwitch_ = false;
+    bool allowLan_ = true;
 };

@@ -2,6 +2,7 @@
 
 #include "app/account/account_controller.h"
 #include "app/connection/connection_controller.h"
+#include "app/preferences/preferences.h"
 #include "app/routes/route_list_model.h"
 
 void syncAccount(const AccountController& account, ConnectionController& controller, RouteListModel& routes) {
@@ -21,6 +22,14 @@ void syncAccount(const AccountController& account, ConnectionController& control
     }
     controller.selectRoute(route.value(QStringLiteral("routeId")).toString(), route.value(QStringLiteral("country")).toString(),
                            route.value(QStringLiteral("city")).toString(), route.value(QStringLiteral("latency")).toInt());
+}
+
+void followPreferences(Preferences& preferences, ConnectionController& controller) {
+    const auto apply = [&preferences, &controller] {
+        controller.setConnectPreferences(preferences.killSwitch(), preferences.allowLan());
+    };
+    QObject::connect(&preferences, &Preferences::protectionChanged, &controller, apply);
+    apply();
 }
 
 void followAccount(AccountController& account, ConnectionController& controller, RouteListModel& routes) {

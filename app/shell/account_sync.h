@@ -5,9 +5,14 @@
 
 class AccountController;
 class ConnectionController;
+class Preferences;
 class RouteListModel;
 
 void syncAccount(const AccountController& account, ConnectionController& controller, RouteListModel& routes);
 
 // Runs syncAccount now and on every change of the account.
 void followAccount(AccountController& account, ConnectionController& controller, RouteListModel& routes);
+
+// The leak protection choices reach the controller now and on every change; the next connect
+// carries them.
+void followPreferences(Preferences& preferences, ConnectionController& controller);

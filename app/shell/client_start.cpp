@@ -58,6 +58,7 @@ int runClient(int argc, char** argv, const QUrl& root) {
     TrayHost tray(&controller);
     UpdateController updater;
     followAccount(account, controller, routes);
+    followPreferences(preferences, controller);
 
     int result = 0;
     {

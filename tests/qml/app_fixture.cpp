@@ -159,6 +159,7 @@ QVariantMap AppFixture::objects(const QVariantMap& options) {
         QString::fromStdString(w.dir.path()), manifest, QUrl(QStringLiteral("https://velora.example/")), 5000,
         [pages = w.opened](const QUrl& url) { return pages->push_back(url), true; }});
     followAccount(*w.account, *w.controller, *w.routes);
+    followPreferences(*w.preferences, *w.controller);
 
     if (option(options, "signedIn")) {
         const bool remote = accountOptions.remotePanel;

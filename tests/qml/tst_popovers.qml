@@ -99,7 +99,8 @@ Item {
             const more = openPopover(w, "more")
             tryVerify(() => part(more, "appearanceRow").activeFocus)
             for (const [key, name] of [[Qt.Key_Backtab, "quitRow"], [Qt.Key_Tab, "appearanceRow"],
-                                       [Qt.Key_Tab, "motionRow"], [Qt.Key_Tab, "diagnosticsRow"]]) {
+                                       [Qt.Key_Tab, "motionRow"], [Qt.Key_Tab, "killSwitchRow"],
+                                       [Qt.Key_Tab, "lanRow"], [Qt.Key_Tab, "diagnosticsRow"]]) {
                 keyClick(key)
                 verify(part(more, name).activeFocus, name)
             }

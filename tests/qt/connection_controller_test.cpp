@@ -33,7 +33,8 @@ Step failBeforeTunnel(std::string error) { return {0, true, std::move(error), tr
 
 // Like the service, the stand-in keeps a tunnel: a "connect" that succeeds brings one up, one
 // that fails has stopped it (unless before touching it), a stop ends it. Each "connect" takes
-// the next step set; with none left it succeeds at once.
+// the next step set; with none left it succeeds at once. A failed connect that asked for the
+// kill switch leaves the network blocked until a stop.
 class Script {
 public:
     void set(const Steps& steps) {
@@ -51,12 +52,14 @@ public:
         lock.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
         if (request.op == "connect" && !step.beforeTunnel) running = !step.fails;
-        if (request.op == "disconnect" || request.op == "shutdown") running = false;
-        auto reply = orvik_test::FakeReply::payload(service::buildReply(!step.fails, running, step.error));
+        if (request.op == "connect") blocked = step.fails && request.options.killSwitch;
+        if (request.op == "disconnect" || request.op == "shutdown") running = blocked = false;
+        auto reply = orvik_test::FakeReply::payload(service::buildReply(!step.fails, running, step.error, blocked));
         reply.stopAfter = request.op == "shutdown";  // like the daemon, which ends
         return reply;
     }
     std::atomic<bool> running{false};
+    std::atomic<bool> blocked{false};
 
 private:
     std::mutex mutex_;
@@ -79,8 +82,9 @@ struct Launcher : engine::ServiceLauncher {
 // and a controller pointed at it. Members go in reverse: the controller first, whose bridge
 // sends "shutdown" while the stand-in still listens.
 struct Rig {
-    explicit Rig(bool serviceUp = true, bool tunnelAtStart = false) {
+    explicit Rig(bool serviceUp = true, bool tunnelAtStart = false, bool blockedAtStart = false) {
         script->running = tunnelAtStart;
+        script->blocked = blockedAtStart;
         dir.write(engine::serviceExecutableName(), "");
         const bool listening = !serviceUp || service.start();
         auto sleep = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
@@ -124,7 +128,10 @@ struct Rig {
     QStringList states;  // every visual state and stage passed through, in order
 };
 
-QString connectRequest(const QString& node) { return QStringLiteral("{\"op\":\"connect\",\"node\":\"%1\"}").arg(node); }
+QString connectRequest(const QString& node, bool killSwitch = false, bool allowLan = true) {
+    return QStringLiteral("{\"op\":\"connect\",\"node\":\"%1\",\"killSwitch\":%2,\"allowLan\":%3}")
+        .arg(node, killSwitch ? "true" : "false", allowLan ? "true" : "false");
+}
 const QString kDisconnect = QStringLiteral("{\"op\":\"disconnect\"}");
 const QString kShutdown = QStringLiteral("{\"op\":\"shutdown\"}");
 const QString kExpired = QStringLiteral("登录已过期，请退出后重新登录");
@@ -191,6 +198,26 @@ private slots:
         QCOMPARE(rig.c().errorMessage(), QString());
         QCOMPARE(rig.c().connectionAttemptSerial(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(rig.c().connected(), 5000);
+    }
+
+    // A kill switch's block, found at start or left by a failed attempt, is a fault that only a
+    // disconnect ends; the leak protection choices travel with every connect.
+    void killSwitchBlock() {
+        Rig rig(true, false, true);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.c().networkBlocked(), 5000);
+        QCOMPARE(rig.c().visualState(), QStringLiteral("fault"));
+        rig.c().setConnectPreferences(true, false);
+        rig.script->set({fail("xray exited immediately")});
+        rig.c().setSessionAllowed(true);
+        rig.c().selectRoute(QStringLiteral("tokyo"), QStringLiteral("日本"), QStringLiteral("东京"), 30);  // retries
+        QVERIFY(rig.c().busy());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.c().busy(), 5000);
+        QCOMPARE(rig.c().visualState(), QStringLiteral("fault"));
+        QVERIFY(rig.c().networkBlocked());
+        rig.c().disconnectIfActive();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), QStringLiteral("off"), 5000);
+        QVERIFY(!rig.c().networkBlocked());
+        QCOMPARE(rig.requests(), QStringList({connectRequest("tokyo", true, false), kDisconnect}));
     }
 
     // A cancelled attempt's answer arrives after the next attempt has begun; it must not be

@@ -74,6 +74,22 @@ private slots:
         QCOMPARE(restarted->reduceMotion(), c.reduce);
     }
 
+    // The leak protection: kill switch off and LAN allowed until changed, and kept.
+    void protection() {
+        {
+            const auto preferences = open();
+            QCOMPARE(preferences->killSwitch(), false);
+            QCOMPARE(preferences->allowLan(), true);
+            QSignalSpy changed(preferences.get(), &Preferences::protectionChanged);
+            preferences->toggleKillSwitch();
+            preferences->toggleAllowLan();
+            QCOMPARE(changed.count(), 2);
+        }
+        const auto restarted = open();
+        QCOMPARE(restarted->killSwitch(), true);
+        QCOMPARE(restarted->allowLan(), false);
+    }
+
     // The scheme is read live, the motion switch again each time the application becomes
     // active; either is announced only while its choice follows the system.
     void followsTheDesktop() {

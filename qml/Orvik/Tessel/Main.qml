@@ -57,7 +57,7 @@ ApplicationWindow {
         case "igniting": return "请稍候"
         case "lit": return controller.city + " · " + controller.latency + " ms"
         case "extinguishing": return "正在安全关闭连接"
-        case "fault": return "请重试或选择其他线路"
+        case "fault": return controller.networkBlocked ? "网络已阻断，断开或重新连接后恢复" : "请重试或选择其他线路"
         default: return ""
         }
     }
@@ -309,6 +309,11 @@ ApplicationWindow {
                     id: showReason
                     text: "查看原因"
                     onClicked: window.openDiagnostics(showReason)
+                }
+                InlineAction {
+                    text: "断开"
+                    visible: window.controller.networkBlocked
+                    onClicked: window.controller.disconnectIfActive()
                 }
             }
         }

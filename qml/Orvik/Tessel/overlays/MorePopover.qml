@@ -4,7 +4,8 @@ import QtQuick.Templates as T
 import Orvik.Style
 import Orvik.Tessel
 
-// Appearance, motion, diagnostics, update and quit. Tab cycles through the rows.
+// Appearance, motion, the tunnel's leak protection, diagnostics, update and quit. Tab cycles
+// through the rows.
 Popup {
     id: popover
 
@@ -60,7 +61,7 @@ Popup {
     x: parent ? Math.max(16, parent.width - width - 24) : 0
     y: 62
     width: parent ? Math.min(260, parent.width - 32) : 260
-    height: 348
+    height: 440
     padding: 8
     modal: false
     focus: true
@@ -97,9 +98,31 @@ Popup {
             text: "减少动态效果"
             value: popover.preferences.motionModeLabel
             Accessible.name: "减少动态效果，当前%1".arg(popover.preferences.motionModeLabel)
-            KeyNavigation.tab: diagnosticsRow
+            KeyNavigation.tab: killSwitchRow
             KeyNavigation.backtab: appearanceRow
             onClicked: popover.preferences.cycleMotionMode()
+        }
+        MoreRow {
+            id: killSwitchRow
+            objectName: "killSwitchRow"
+            height: 46
+            text: "断线时阻断网络"
+            value: popover.preferences.killSwitch ? "开启" : "关闭"
+            Accessible.name: "断线时阻断网络，当前%1".arg(value)
+            KeyNavigation.tab: lanRow
+            KeyNavigation.backtab: motionRow
+            onClicked: popover.preferences.toggleKillSwitch()
+        }
+        MoreRow {
+            id: lanRow
+            objectName: "lanRow"
+            height: 46
+            text: "允许访问局域网"
+            value: popover.preferences.allowLan ? "开启" : "关闭"
+            Accessible.name: "允许访问局域网，当前%1".arg(value)
+            KeyNavigation.tab: diagnosticsRow
+            KeyNavigation.backtab: killSwitchRow
+            onClicked: popover.preferences.toggleAllowLan()
         }
         MoreRow {
             id: diagnosticsRow
@@ -109,7 +132,7 @@ Popup {
             mark: "›"
             Accessible.name: "打开连接诊断"
             KeyNavigation.tab: updateRow
-            KeyNavigation.backtab: motionRow
+            KeyNavigation.backtab: lanRow
             onClicked: popover.diagnosticsRequested()
         }
         MoreRow {
