@@ -59,7 +59,15 @@ policy=$(grep '^/usr/share/polkit-1/actions/.*\.policy$' <<<"$contents")
 install -d -m 0700 -o nobody "$home/runtime/state/65534"
 touch "$home/runtime/state/65534/session.json" "$home/runtime/orvik-service.log"
 
-dpkg --purge "$package"
+# A kill switch's block left standing goes with the package: the removal runs in a network
+# namespace of the test's own, where the service's table stands in for one.
+netns=orvik-package-$$
+ip netns add "$netns"
+trap 'ip netns delete "$netns" 2>/dev/null || true; dpkg --purge "$package" >/dev/null 2>&1 || true' EXIT
+ip netns exec "$netns" nft add table inet orvik
+ip netns exec "$netns" dpkg --purge "$package"
+! ip netns exec "$netns" nft list table inet orvik >/dev/null 2>&1 || fail "the firewall's table outlived the package"
+ip netns delete "$netns"
 trap - EXIT
 left=$(while read -r path; do
     if [ -n "$path" ] && { [ -e "$path" ] || [ -L "$path" ]; }; then echo "$path"; fi
