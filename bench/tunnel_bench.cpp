@@ -151,6 +151,9 @@ public:
     bool waitForTunAdapter(const std::string& fragment, std::string& alias, int timeoutMs) override {
         return t_.time("waitForTunAdapter", [&] { return inner_.waitForTunAdapter(fragment, alias, timeoutMs); });
     }
+    bool localPortAccepts(uint16_t port) override {
+        return t_.time("localPortAccepts", [&] { return inner_.localPortAccepts(port); });
+    }
     bool waitForIpv4Address(const std::string& alias, int timeoutMs) override {
         return t_.time("waitForIpv4Address", [&] { return inner_.waitForIpv4Address(alias, timeoutMs); });
     }

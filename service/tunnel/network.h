@@ -48,6 +48,8 @@ public:
     // status is up. Linux: the interface exists and a process holds it open (it has a
     // carrier); it need not be up, setTunAddress brings the link up.
     virtual bool waitForTunAdapter(const std::string& fragment, std::string& alias, int timeoutMs) = 0;
+    // True when something accepts TCP connections on 127.0.0.1:`port` now.
+    virtual bool localPortAccepts(uint16_t port) = 0;
     // Waits until the adapter named exactly `alias` has an IPv4 unicast address.
     virtual bool waitForIpv4Address(const std::string& alias, int timeoutMs) = 0;
     // The IPv4 networks on the adapter's link (each address's network and prefix length), for

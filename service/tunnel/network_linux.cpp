@@ -1,8 +1,14 @@
 // The network operations on Linux: rtnetlink for the gateway, routes, links and addresses
 // (routes we add carry our protocol number), the DNS backends of dns_linux for DNS.
+#include <arpa/inet.h>
 #include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "service/tunnel/dns_linux.h"
@@ -18,6 +24,7 @@ constexpr uint8_t kRouteTypeUnicast = 1;  // RTN_UNICAST
 // Link events wake the waits at once; the cap only bounds the cost of an event lost.
 constexpr int kEventWaitCapMs = 1000;
 constexpr int kPollIntervalMs = 250;  // when no event subscription could be made
+constexpr int kPortProbeMs = 20;      // a loopback connect answers at once
 
 std::string lowerAscii(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -171,6 +178,25 @@ public:
             }
             return false;
         });
+    }
+
+    bool localPortAccepts(uint16_t port) override {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) return false;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (!accepted && errno == EINPROGRESS) {
+            pollfd done{fd, POLLOUT, 0};
+            int failure = 0;
+            socklen_t size = sizeof failure;
+            accepted = ::poll(&done, 1, kPortProbeMs) == 1 &&
+                       ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size) == 0 && failure == 0;
+        }
+        ::close(fd);
+        return accepted;
     }
 
     bool waitForIpv4Address(const std::string& alias, int timeoutMs) override {

@@ -20,6 +20,7 @@ namespace tunnel {
 namespace {
 
 constexpr ULONG kAliasBufferLength = 257;  // IF_MAX_STRING_SIZE + 1
+constexpr int kPortProbeMs = 20;  // a loopback connect answers at once
 constexpr ULONG kAdapterErrorRetries = 3;
 constexpr int kTunPollMs = 250;
 constexpr int kAddressPollMs = 200;
@@ -183,6 +184,32 @@ public:
             });
             return found;
         });
+    }
+
+    // A non-blocking connect: a refused loopback connect is retried by Windows for a second.
+    bool localPortAccepts(uint16_t port) override {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+        const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        bool accepted = false;
+        u_long nonBlocking = 1;
+        if (socket != INVALID_SOCKET && ioctlsocket(socket, FIONBIO, &nonBlocking) == 0) {
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(port);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            fd_set writable, failed;
+            FD_ZERO(&writable);
+            FD_ZERO(&failed);
+            FD_SET(socket, &writable);
+            FD_SET(socket, &failed);
+            timeval wait{0, kPortProbeMs * 1000};
+            accepted = select(0, nullptr, &writable, &failed, &wait) > 0 && FD_ISSET(socket, &writable);
+        }
+        if (socket != INVALID_SOCKET) closesocket(socket);
+        WSACleanup();
+        return accepted;
     }
 
     std::vector<IpPrefix> onLinkNetworks(const std::string& alias) override {

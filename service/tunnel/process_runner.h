@@ -38,6 +38,9 @@ public:
     virtual void close() = 0;
 };
 
+// How long the end of stray processes is waited for: they release the TUN adapter as they go.
+inline constexpr int kStrayExitWaitMs = 300;
+
 class ProcessRunner {
 public:
     virtual ~ProcessRunner() = default;
@@ -51,8 +54,8 @@ public:
     // A new empty job; null with "CreateJobObject failed" / "SetInformationJobObject failed".
     virtual std::unique_ptr<Job> createJob(std::string& error) = 0;
     // Ends every process on the machine whose executable name equals `name` (any case),
-    // except the caller. Linux compares /proc/PID/comm and the base name of /proc/PID/exe.
-    // An empty name ends nothing.
+    // except the caller, and waits up to kStrayExitWaitMs for them to be gone. Linux compares
+    // /proc/PID/comm and the base name of /proc/PID/exe. An empty name ends nothing.
     virtual void terminateByExactName(const std::string& name) = 0;
     // Ends every process whose executable name begins with `prefix` (any case), except the
     // caller. An empty prefix ends nothing.

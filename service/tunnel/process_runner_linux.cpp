@@ -1,6 +1,7 @@
 // The process runner on Linux: commands by fork/exec with a time-out, the job as process
 // groups whose leaders die with the job's thread (PR_SET_PDEATHSIG), stray processes by /proc.
 #include <dirent.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -244,12 +245,25 @@ pid_t processId(const char* entry) {
     return pid;
 }
 
-// SIGKILL to every other process with a matching name. The name is checked again after the
-// pidfd is opened, so a pid reused in between is never hit.
+// Waits until each process is gone (its pidfd readable), at most kStrayExitWaitMs in all.
+void waitUntilGone(const std::vector<int>& pidfds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStrayExitWaitMs);
+    for (const int pidfd : pidfds) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd exited{pidfd, POLLIN, 0};
+        if (left.count() > 0) ::poll(&exited, 1, static_cast<int>(left.count()));
+        closeDescriptor(pidfd);
+    }
+}
+
+// SIGKILL to every other process with a matching name, then a wait for them to be gone (they
+// hold the TUN device until then). The name is checked again after the pidfd is opened, so a
+// pid reused in between is never hit.
 void terminateWhere(const std::function<bool(const std::string&)>& matches) {
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) return;
     const pid_t self = ::getpid();
+    std::vector<int> killed;
     while (const dirent* entry = ::readdir(proc)) {
         const pid_t pid = processId(entry->d_name);
         if (pid <= 0 || pid == self || !anyNameMatches(pid, matches)) continue;
@@ -258,10 +272,13 @@ void terminateWhere(const std::function<bool(const std::string&)>& matches) {
             if (errno == ENOSYS) ::kill(pid, SIGKILL);
             continue;
         }
-        if (anyNameMatches(pid, matches)) ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
-        closeDescriptor(pidfd);
+        if (anyNameMatches(pid, matches) && ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0)
+            killed.push_back(pidfd);
+        else
+            closeDescriptor(pidfd);
     }
     ::closedir(proc);
+    waitUntilGone(killed);
 }
 
 class LinuxProcessRunner final : public ProcessRunner {

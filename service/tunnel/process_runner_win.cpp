@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 #include "service/tunnel/process_runner.h"
 #include "vpn/text_win.h"
@@ -106,22 +107,30 @@ std::wstring lowered(std::wstring text) {
     return text;
 }
 
-// Terminates every other process whose executable file name matches, with exit code 0.
-// Processes that cannot be opened are skipped.
+// Terminates every other process whose executable file name matches, with exit code 0, and
+// waits for them to be gone (they hold the adapter until then). Processes that cannot be
+// opened are skipped.
 void terminateWhere(const std::function<bool(const wchar_t*)>& matches) {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return;
     const DWORD self = GetCurrentProcessId();
+    std::vector<HANDLE> killed;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ProcessID == self || !matches(entry.szExeFile)) continue;
-        const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         if (process == nullptr) continue;
-        TerminateProcess(process, 0);
-        CloseHandle(process);
+        if (TerminateProcess(process, 0)) killed.push_back(process);
+        else CloseHandle(process);
     }
     CloseHandle(snapshot);
+    const ULONGLONG deadline = GetTickCount64() + kStrayExitWaitMs;
+    for (const HANDLE process : killed) {
+        const ULONGLONG now = GetTickCount64();
+        WaitForSingleObject(process, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+        CloseHandle(process);
+    }
 }
 
 class WinProcessRunner final : public ProcessRunner {

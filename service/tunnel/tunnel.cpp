@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "service/tunnel/scope_guard.h"
+#include "service/tunnel/xray_config.h"
 #include "vpn/system.h"
 
 namespace tunnel {
@@ -20,8 +21,8 @@ constexpr const char* kTunDnsServer = "1.1.1.1";
 constexpr const char* kTun2socksNamePrefix = "tun2socks";  // every tun2socks build, whatever its suffix
 constexpr const char* kSocksProxy = "socks5://127.0.0.1:10808";
 
-constexpr int kStrayExitWaitMs = 300;      // lets killed stray processes release the adapter
-constexpr int kXrayStartupWaitMs = 800;    // a rejected configuration ends Xray within this
+constexpr int kXrayStartupWaitMs = 800;    // at most, for Xray's inbound to accept
+constexpr int kReadinessPollMs = 10;
 constexpr int kTerminateWaitMs = 800;
 constexpr int kTunAdapterTimeoutMs = 15000;
 constexpr int kTunAddressTimeoutMs = 4000;
@@ -116,7 +117,6 @@ void Tunnel::removeLeftovers() {
     system_.processes.terminateByExactName(vpn::xrayExecutableName());
     system_.processes.terminateByPrefix(kTun2socksNamePrefix);
     system_.network.removeStaleRoutes();
-    system_.sleep(kStrayExitWaitMs);
 }
 
 // An adapter left with only our tunnel's DNS server goes back to DHCP.
@@ -129,9 +129,13 @@ bool Tunnel::launchXray(const TunnelTools& tools, const StartParams& params, std
     const CommandArgs args{word("run"), word("-c"), quotedArg(params.configPath)};
     session_->xray = session_->job->launch(tools.xrayExecutable, args, params.xrayDirectory, error);
     if (!session_->xray) return false;
-    system_.sleep(kXrayStartupWaitMs);
-    if (!session_->xray->isRunning()) return fail(error, "xray exited immediately");
-    return true;
+    // Ready once its SOCKS inbound accepts; one that rejects its configuration ends first. One
+    // still running but not listening after the wait is given its chance, as before.
+    for (int waited = 0;; waited += kReadinessPollMs) {
+        if (!session_->xray->isRunning()) return fail(error, "xray exited immediately");
+        if (system_.network.localPortAccepts(kSocksPort) || waited >= kXrayStartupWaitMs) return true;
+        system_.sleep(kReadinessPollMs);
+    }
 }
 
 bool Tunnel::launchTun2socks(const TunnelTools& tools, const StartParams& params, std::string& error) {

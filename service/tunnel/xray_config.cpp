@@ -33,7 +33,7 @@ Json dnsSection() {
 Json socksInbound() {
     return object({
         {"tag", "socks"},
-        {"port", 10808},
+        {"port", kSocksPort},
         {"listen", "127.0.0.1"},
         {"protocol", "socks"},
         {"settings", object({{"udp", true}})},

@@ -11,6 +11,9 @@
 
 namespace tunnel {
 
+// Where Xray's SOCKS5 inbound listens for tun2socks (on 127.0.0.1).
+inline constexpr uint16_t kSocksPort = 10808;
+
 // The configuration document (UTF-8, two-space indentation, ends with a line feed). A
 // non-zero `socketMark` marks every connection that leaves the machine, for the firewall.
 std::string buildXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& gateway, uint32_t socketMark = 0);

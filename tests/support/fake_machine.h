@@ -157,6 +157,7 @@ public:
         alias = "wintun";
         return adapterAppears;
     }
+    bool localPortAccepts(uint16_t) override { return true; }
     bool waitForIpv4Address(const std::string&, int) override { return addressAppears && !tunAddress.empty(); }
     std::vector<tunnel::IpPrefix> onLinkNetworks(const std::string&) override { return {{"198.18.0.0", 24, false}}; }
     std::vector<std::string> adapterDnsServers(const std::string&) override {
