@@ -80,6 +80,9 @@ public:
     void terminate(int waitMs) override {
         t_.time(name_ + ".terminate", [&] { inner_->terminate(waitMs); });
     }
+    std::unique_ptr<tunnel::ExitWatch> watchExit(std::function<void()> exited) override {
+        return inner_->watchExit(std::move(exited));
+    }
 
 private:
     Timeline& t_;

@@ -95,18 +95,22 @@ tunnel::FirewallPolicy firewallPolicy(ConnectSystem& system, const tunnel::Physi
     return policy;
 }
 
-bool connectNode(ConnectSystem& system, const std::string& nodeName, const ConnectOptions& options,
-                 const Caller& caller, std::string& error) {
+bool prepareNode(ConnectSystem& system, const std::string& nodeName, const Caller& caller, vpn::NodeRecord& node,
+                 std::string& error) {
     std::vector<vpn::NodeRecord> nodes;
     if (!fetchNodes(system, caller, nodes, error)) return false;
     const vpn::NodeRecord* chosen = chooseNode(nodes, nodeName);
     // Another node than the one the user picked would be worse than none.
     if (!chosen) return fail(error, "所选节点已不在节点列表中：" + nodeName);
-    vpn::NodeRecord node = *chosen;
+    node = *chosen;
     std::string upstream;
     if (!upstreamIpv4(node.address, system.resolveIpv4, upstream, error)) return false;
     node.address = upstream;
+    return true;
+}
 
+bool startOnNode(ConnectSystem& system, const vpn::NodeRecord& node, const ConnectOptions& options,
+                 std::string& error) {
     tunnel::PhysicalGateway gateway;
     if (!system.network.findPhysicalGateway(gateway, error)) return false;
     const std::string configPath = vpn::joinPath(system.runtimeDirectory, kXrayConfigName);
@@ -118,55 +122,15 @@ bool connectNode(ConnectSystem& system, const std::string& nodeName, const Conne
     std::lock_guard<std::mutex> lock(system.tunnel.mutex());
     // In place before the old session ends: a switch never leaves a gap.
     if (!system.guard.engage(firewallPolicy(system, gateway, options), error)) return false;
-    if (system.tunnel.start(params, error)) return true;
+    return system.tunnel.start(params, error);
+}
+
+bool connectNode(ConnectSystem& system, const std::string& nodeName, const ConnectOptions& options,
+                 const Caller& caller, std::string& error) {
+    vpn::NodeRecord node;
+    if (!prepareNode(system, nodeName, caller, node, error)) return false;
+    if (startOnNode(system, node, options, error)) return true;
     system.guard.tunnelLost();
-    return false;
-}
-
-void TunnelEngine::takeOver() {
-    std::call_once(takenOver_, [this] {
-        std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
-        system_.tunnel.removeEarlierRunsChanges();
-        system_.guard.reconcile(true);
-    });
-}
-
-bool TunnelEngine::connect(const std::string& node, const ConnectOptions& options, const Caller& caller,
-                           std::string& error) {
-    takeOver();
-    std::lock_guard<std::mutex> operation(operation_);
-    if (!connectNode(system_, node, options, caller, error)) return false;
-    error.clear();
-    return true;
-}
-
-void TunnelEngine::disconnect() {
-    takeOver();
-    std::lock_guard<std::mutex> operation(operation_);
-    std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
-    system_.tunnel.stop();
-    system_.guard.release();
-}
-
-void TunnelEngine::stop() {
-    std::lock_guard<std::mutex> operation(operation_);
-    std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
-    system_.tunnel.stop();
-    system_.guard.tunnelLost();
-}
-
-bool TunnelEngine::blocked() { return system_.guard.blocking(); }
-
-// A session whose tool has died is over: its routes and DNS go, and the firewall follows the
-// kill switch, so that the next reply already tells the truth.
-bool TunnelEngine::running() {
-    takeOver();
-    std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
-    if (system_.tunnel.isRunning()) return true;
-    if (system_.tunnel.hasSession()) {
-        system_.tunnel.stop();
-        system_.guard.tunnelLost();
-    }
     return false;
 }
 

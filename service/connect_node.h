@@ -47,34 +47,23 @@ bool isIpv4Literal(const std::string& text);
 // tunnel's default); an IPv6 literal is refused.
 bool upstreamIpv4(const std::string& address, const Ipv4Resolver& resolve, std::string& ipv4, std::string& error);
 
-// Prepares and starts the tunnel for the node with the account of `caller` (a known caller's
-// own state folder, else this process's session file); the first failing step's text otherwise.
+// The node named `nodeName` from the account of `caller` (a known caller's own state folder,
+// else this process's session file), its address resolved to IPv4; the failing step's text
+// otherwise.
+bool prepareNode(ConnectSystem& system, const std::string& nodeName, const Caller& caller, vpn::NodeRecord& node,
+                 std::string& error);
+
+// Gateway, Xray configuration, firewall and tunnel start for `node`: what a connect and every
+// recovery do. A failed start leaves the firewall in place: the caller decides (a connect lets
+// the kill switch say, a recovery tries again behind it).
+bool startOnNode(ConnectSystem& system, const vpn::NodeRecord& node, const ConnectOptions& options,
+                 std::string& error);
+
+// prepareNode, then startOnNode; a failed start leaves the firewall as the kill switch says.
 // The firewall is engaged before the tunnel starts; a failed start leaves it as the kill
 // switch says.
 bool connectNode(ConnectSystem& system, const std::string& nodeName, const ConnectOptions& options,
                  const Caller& caller, std::string& error);
-
-// The engine of a running service: connect as above, stop and running on the tunnel, each
-// under the tunnel's mutex. Connects and stops from concurrent clients run one at a time.
-class TunnelEngine : public Engine {
-public:
-    explicit TunnelEngine(ConnectSystem system) : system_(std::move(system)) {}
-    bool connect(const std::string& node, const ConnectOptions& options, const Caller& caller,
-                 std::string& error) override;
-    void disconnect() override;
-    void stop() override;
-    bool running() override;
-    bool blocked() override;
-
-private:
-    // Once, before the first request: routes, DNS and firewall rules a killed service left go
-    // (a standing kill switch stays). Only the service that serves the pipe gets here.
-    void takeOver();
-
-    ConnectSystem system_;
-    std::once_flag takenOver_;
-    std::mutex operation_;  // one connect or stop at a time: they share the configuration file
-};
 
 // The system's resolver (getaddrinfo / GetAddrInfoW), IPv4 only.
 bool resolveHostIpv4(const std::string& host, std::string& address, std::string& error);

@@ -26,12 +26,16 @@ Request parseRequest(const std::string& payload) {
     return request;
 }
 
-std::string buildReply(bool ok, bool running, const std::string& error, bool blocked) {
+std::string buildReply(bool ok, bool running, const std::string& error, bool blocked, const TunnelState& state) {
     nlohmann::ordered_json reply;
     reply["ok"] = ok;
     reply["running"] = running;
     reply["error"] = utf8Prefix(error, kMaxErrorBytes);
     if (blocked) reply["blocked"] = true;
+    if (!state.phase.empty()) {
+        reply["phase"] = state.phase;
+        reply["reason"] = utf8Prefix(state.reason, kMaxErrorBytes);
+    }
     return reply.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

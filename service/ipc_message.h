@@ -1,7 +1,8 @@
 #pragma once
 // The messages of the service pipe: a request {"op":...,"node":...,"killSwitch":B,
 // "allowLan":B} and the reply {"ok":B,"running":B,"error":"TEXT"}, with "blocked":true added
-// while a kill switch keeps the network blocked.
+// while a kill switch keeps the network blocked, and "phase" and "reason" while the tunnel is
+// "recovering", "waiting" for a network or "failed".
 
 #include <string>
 
@@ -22,6 +23,8 @@ Request parseRequest(const std::string& payload);
 // The reply text, members in this order and without spaces. The error text is escaped as a
 // JSON string (quotes, backslashes and control characters), shortened when needed so that
 // the reply always fits in one frame; invalid UTF-8 becomes U+FFFD.
-std::string buildReply(bool ok, bool running, const std::string& error, bool blocked = false);
+// "phase" and "reason" follow when the tunnel is being recovered, waits or was given up.
+std::string buildReply(bool ok, bool running, const std::string& error, bool blocked = false,
+                       const TunnelState& state = {});
 
 }  // namespace service

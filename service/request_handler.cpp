@@ -65,9 +65,14 @@ void handleRequest(ByteStream& stream, const Caller& caller, RequestContext& con
     if (!error.empty()) context.log.write("ipc error=" + logSafe(error, kLoggedErrorBytes));
     const bool running = flagGuarded(context.engine, &Engine::running);
     const bool blocked = flagGuarded(context.engine, &Engine::blocked);
+    TunnelState state;
+    try {
+        state = context.engine.state();
+    } catch (...) {
+    }
 
     stream.setDeadline(kClientTimeoutMs);
-    if (!writeFrame(stream, buildReply(ok, running, error, blocked), errorCode))
+    if (!writeFrame(stream, buildReply(ok, running, error, blocked, state), errorCode))
         context.log.writeRateLimited("ipc write reply failed err=" + std::to_string(errorCode));
 }
 

@@ -30,6 +30,13 @@ struct ConnectOptions {
     bool allowLan = true;     // the on-link networks stay reachable
 };
 
+// A tunnel being recovered ("recovering"), waiting for a network ("waiting") or given up
+// ("failed"), with a text for the user; an empty phase when it is up or off as "running" says.
+struct TunnelState {
+    std::string phase;
+    std::string reason;
+};
+
 // What the ops act on: the tunnel and the way to it.
 class Engine {
 public:
@@ -46,6 +53,8 @@ public:
     virtual bool running() = 0;
     // True while a kill switch keeps the network blocked after the tunnel was lost.
     virtual bool blocked() = 0;
+    // What the tunnel is doing when it is neither plainly up nor off.
+    virtual TunnelState state() = 0;
 };
 
 struct RequestContext {

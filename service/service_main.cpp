@@ -6,6 +6,7 @@
 
 #include "service/command_line.h"
 #include "service/connect_node.h"
+#include "service/tunnel_supervisor.h"
 #include "service/service_context.h"
 #include "service/tunnel/leak_guard.h"
 #include "service/tunnel/tunnel.h"
@@ -65,6 +66,9 @@ int runMode(Mode mode, ServiceContext& context) {
     TunnelEngine engine({context.runtimeDirectory, controlPlane, resolveHostIpv4, *parts.network, parts.tunnel,
                         parts.guard});
     const std::unique_ptr<PipeListener> listener = makePipeListener(context.pipeName);
+    // Tools that end on their own are started again; the watches only report.
+    TunnelSupervisor supervisor(engine, [&context](const std::string& line) { context.log.write(line); });
+    parts.tunnel.onToolExit([&supervisor](const std::string& tool) { supervisor.toolExited(tool); });
     context.engine = &engine;
     context.listener = listener.get();
     int code = 0;

@@ -2,12 +2,19 @@
 // Child processes of the tunnel: short commands with a time-out, long-running processes held
 // in a job that kills them when it closes, and the removal of stray tunnel processes.
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "service/tunnel/command.h"
 
 namespace tunnel {
+
+// A watch on a process's end. Destroying it ends the watch; a call in progress finishes first.
+class ExitWatch {
+public:
+    virtual ~ExitWatch() = default;
+};
 
 // A process launched in a job. Destroying the object releases its handles but does not end
 // the process (closing the job does).
@@ -18,6 +25,10 @@ public:
     virtual bool isRunning() = 0;
     // Ends the process when it still runs and waits up to `waitMs` for it to be gone.
     virtual void terminate(int waitMs) = 0;
+    // Calls `exited` once, on a thread of the watch's, when the process ends (at once when it
+    // has). Linux: a poll on the process's pidfd; Windows: a wait on its handle. The watch
+    // must end before the process object does.
+    virtual std::unique_ptr<ExitWatch> watchExit(std::function<void()> exited) = 0;
 };
 
 // A group of processes that all end when the job is closed or destroyed, also when the

@@ -2,6 +2,7 @@
 // groups whose leaders die with the job's thread (PR_SET_PDEATHSIG), stray processes by /proc.
 #include <dirent.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -109,9 +110,43 @@ struct Member {
     std::atomic<bool> reaped{false};
 };
 
+// A thread blocked in poll on the pidfd and on an eventfd that ends the watch.
+class PidfdWatch final : public ExitWatch {
+public:
+    PidfdWatch(std::shared_ptr<Member> member, std::function<void()> exited)
+        : member_(std::move(member)), exited_(std::move(exited)), cancel_(::eventfd(0, EFD_CLOEXEC)),
+          thread_([this] { watch(); }) {}
+    ~PidfdWatch() override {
+        const uint64_t one = 1;
+        while (::write(cancel_, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        thread_.join();
+        closeDescriptor(cancel_);
+    }
+    PidfdWatch(const PidfdWatch&) = delete;
+    PidfdWatch& operator=(const PidfdWatch&) = delete;
+
+private:
+    void watch() {
+        pollfd entries[2] = {{member_->process.pidfd, POLLIN, 0}, {cancel_, POLLIN, 0}};
+        while (::poll(entries, 2, -1) < 0 && errno == EINTR) {
+        }
+        if (entries[1].revents == 0 && entries[0].revents != 0) exited_();
+    }
+
+    std::shared_ptr<Member> member_;
+    std::function<void()> exited_;
+    int cancel_;
+    std::thread thread_;
+};
+
 class LinuxChild final : public ChildProcess {
 public:
     explicit LinuxChild(std::shared_ptr<Member> member) : member_(std::move(member)) {}
+
+    std::unique_ptr<ExitWatch> watchExit(std::function<void()> exited) override {
+        return std::make_unique<PidfdWatch>(member_, std::move(exited));
+    }
 
     bool isRunning() override {
         if (member_->reaped && member_->process.pidfd < 0) return false;

@@ -27,6 +27,26 @@ void closeHandles(const PROCESS_INFORMATION& info) {
     CloseHandle(info.hProcess);
 }
 
+// A wait on a process handle in the system's thread pool.
+class HandleWatch final : public ExitWatch {
+public:
+    HandleWatch(HANDLE process, std::function<void()> exited) : exited_(std::move(exited)) {
+        if (!RegisterWaitForSingleObject(&wait_, process, &HandleWatch::fired, this, INFINITE, WT_EXECUTEONLYONCE))
+            wait_ = nullptr;
+    }
+    ~HandleWatch() override {
+        if (wait_) UnregisterWaitEx(wait_, INVALID_HANDLE_VALUE);  // waits for a callback in progress
+    }
+    HandleWatch(const HandleWatch&) = delete;
+    HandleWatch& operator=(const HandleWatch&) = delete;
+
+private:
+    static void CALLBACK fired(void* self, BOOLEAN) { static_cast<HandleWatch*>(self)->exited_(); }
+
+    std::function<void()> exited_;
+    HANDLE wait_ = nullptr;
+};
+
 // Process and thread handle of a launched process; released with the object.
 class WinChild final : public ChildProcess {
 public:
@@ -36,6 +56,10 @@ public:
     WinChild& operator=(const WinChild&) = delete;
 
     bool isRunning() override { return WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT; }
+
+    std::unique_ptr<ExitWatch> watchExit(std::function<void()> exited) override {
+        return std::make_unique<HandleWatch>(info_.hProcess, std::move(exited));
+    }
 
     void terminate(int waitMs) override {
         if (!isRunning()) return;

@@ -52,6 +52,7 @@ struct Tunnel::Session {
     std::string upstreamAddress;
     std::vector<RouteSpec> addedRoutes;  // exactly what stop must delete, in the order added
     bool dnsSet = false;
+    std::vector<std::unique_ptr<ExitWatch>> watches;  // end before the processes do
 };
 
 Tunnel::Tunnel(TunnelSystem system) : system_(std::move(system)) {}
@@ -84,12 +85,20 @@ bool Tunnel::start(const StartParams& params, std::string& error) {
     if (!configureTunAdapter(error)) return false;
     if (!installRoutes(error)) return false;
     rollback.dismiss();
+    watch(*session_->xray, "xray");
+    watch(*session_->tun2socks, "tun2socks");
     return true;
+}
+
+void Tunnel::watch(ChildProcess& process, const char* tool) {
+    if (!toolExited_) return;
+    session_->watches.push_back(process.watchExit([this, tool] { toolExited_(tool); }));
 }
 
 void Tunnel::stop() {
     if (!session_) return;
     Session& s = *session_;
+    s.watches.clear();  // what follows ends the tools on purpose
     for (ChildProcess* process : {s.tun2socks.get(), s.xray.get()}) {
         if (process && process->isRunning()) process->terminate(kTerminateWaitMs);
     }

@@ -55,6 +55,11 @@ public:
 
     std::mutex& mutex() { return mutex_; }
 
+    // Told, on a thread of the watch's, when Xray or tun2socks of a running session ends on
+    // its own ("xray" or "tun2socks"); not when stop() ends them. Set before the first start;
+    // it must not wait for the tunnel's mutex.
+    void onToolExit(std::function<void(const std::string& tool)> handler) { toolExited_ = std::move(handler); }
+
 private:
     struct Session;
     // Steps of start; each fills `error` when it fails.
@@ -66,7 +71,10 @@ private:
     bool installRoutes(std::string& error);
     bool addRoute(const RouteSpec& route, std::string& error);
 
+    void watch(ChildProcess& process, const char* tool);
+
     TunnelSystem system_;
+    std::function<void(const std::string&)> toolExited_;
     std::unique_ptr<Session> session_;
     std::mutex mutex_;
 };

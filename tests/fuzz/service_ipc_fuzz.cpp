@@ -45,6 +45,7 @@ public:
     void stop() override { up = false; }
     bool running() override { return up; }
     bool blocked() override { return false; }
+    service::TunnelState state() override { return {}; }
     std::atomic<bool> up{false};
 };
 

@@ -110,8 +110,13 @@ TEST_P(TunnelLoss, TheFirewallStaysExactlyWhileTheKillSwitchHoldsIt) {
     EXPECT_FALSE(runtime.exists("kill-switch.json"));
 }
 
+// Xray dies and cannot be started again: the supervisor gives the tunnel up after its tries.
 const auto kToolDies = [](service_test::LocalConnect& c) {
-    if (const auto xray = c.machine.find("xray")) xray->alive = false;
+    c.machine.failingLaunches.insert("xray");
+    c.machine.exit("xray");
+    for (int i = 0; i < 500 && c.engine.state().phase != "failed"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NE(c.engine.state().reason.find("CreateProcess failed"), std::string::npos) << c.engine.state().reason;
 };
 const auto kSwitchFails = [](service_test::LocalConnect& c) {
     c.machine.failingRoute = "0.0.0.0";
@@ -127,3 +132,23 @@ INSTANTIATE_TEST_SUITE_P(Table, TunnelLoss,
                                            Loss{"ServiceEnds", false, kServiceEnds},
                                            Loss{"ServiceEndsKillSwitch", true, kServiceEnds}),
                          [](const ::testing::TestParamInfo<Loss>& row) { return row.param.name; });
+
+class Supervised : public service_test::LocalConnect, public ::testing::Test {};
+
+// A tool that ends on its own is started again on the same node, behind the firewall, which
+// never lifts meanwhile; a disconnect during the wait ends the recovery.
+TEST_F(Supervised, ADyingToolIsStartedAgainBehindTheFirewall) {
+    writeAccount("198.18.2.2");
+    std::string error;
+    ASSERT_TRUE(engine.connect("lab", {}, {}, error)) << error;
+    for (const char* tool : {"tun2socks-linux-amd64", "xray"}) {
+        const size_t before = machine.events.size();
+        machine.exit(tool);
+        for (int i = 0; i < 500 && !(engine.running() && engine.state().phase.empty()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(engine.running()) << tool;
+        EXPECT_EQ(engine.state().phase, "") << tool;
+        EXPECT_EQ(machine.first("firewall off", before), machine.events.size()) << tool;
+        EXPECT_TRUE(machine.routeExists("eth0", "198.18.2.2", 32)) << tool;
+    }
+}

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "service/connect_node.h"
+#include "service/tunnel_supervisor.h"
 #include "service/pipe_server.h"
 #include "tests/support/environment.h"
 #include "tests/support/fake_machine.h"
@@ -36,6 +37,9 @@ inline const std::string kSession = "{\"email\":\"lab@example.com\",\"expireAt\"
 // engine, served on `pipe` after serve(). Only "node.example" resolves (to 198.18.7.7);
 // resolving "throws.example" throws, as nothing a client sends may end the service.
 struct LocalConnect {
+    LocalConnect() {
+        tunnel.onToolExit([this](const std::string& tool) { supervisor.toolExited(tool); });
+    }
     ~LocalConnect() { stop(); }
     // The local account, with one node named "lab" at `address`, and this user's session.
     void writeAccount(const std::string& address, bool signedIn = true) {
@@ -77,6 +81,7 @@ struct LocalConnect {
                                   },
                                   machine, tunnel, guard};
     service::TunnelEngine engine{system};
+    service::TunnelSupervisor supervisor{engine, [](const std::string&) {}, {0, 0, 0}};
     std::string pipe = orvik_test::uniquePipeName(runtime.path());
     std::atomic<bool> stopRequested{false};
     const std::atomic<bool> shutdownEndsProcess{false};

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -34,6 +35,7 @@ public:
     struct Process {
         std::string name;  // lower case, without a directory
         bool alive = true;
+        std::function<void()> exited;  // the watch on its end, while there is one
     };
 
     // State.
@@ -56,7 +58,14 @@ public:
     bool adapterAppears = true, addressAppears = true, tun2socksTakesInterface = true;
 
     std::shared_ptr<Process> addStray(const std::string& name) {
-        return processes.emplace_back(std::make_shared<Process>(Process{name}));
+        return processes.emplace_back(std::make_shared<Process>(Process{name, true, {}}));
+    }
+    // The latest process named `name` dies, and its watch (if any) hears of it.
+    void exit(const std::string& name) {
+        const std::shared_ptr<Process> process = find(name);
+        if (!process) return;
+        process->alive = false;
+        if (process->exited) process->exited();
     }
     std::shared_ptr<Process> find(const std::string& name) const {
         for (auto it = processes.rbegin(); it != processes.rend(); ++it)
@@ -203,6 +212,16 @@ public:
     FakeChild(FakeMachine& machine, std::shared_ptr<FakeMachine::Process> process)
         : machine_(machine), process_(std::move(process)) {}
     bool isRunning() override { return process_->alive; }
+    // The watch is the process's own: FakeMachine::exit() calls it.
+    std::unique_ptr<tunnel::ExitWatch> watchExit(std::function<void()> exited) override {
+        process_->exited = std::move(exited);
+        struct Watch : tunnel::ExitWatch {
+            explicit Watch(std::shared_ptr<FakeMachine::Process> p) : process(std::move(p)) {}
+            ~Watch() override { process->exited = nullptr; }
+            std::shared_ptr<FakeMachine::Process> process;
+        };
+        return std::make_unique<Watch>(process_);
+    }
     void terminate(int) override {
         if (process_->alive) machine_.events.push_back("stop " + process_->name);
         process_->alive = false;
@@ -225,7 +244,7 @@ public:
             return nullptr;
         }
         machine_.processes.push_back(std::make_shared<FakeMachine::Process>(
-            FakeMachine::Process{name, machine_.exitingAtOnce.count(name) == 0}));
+            FakeMachine::Process{name, machine_.exitingAtOnce.count(name) == 0, {}}));
         machine_.events.push_back("launch " + tunnel::commandLine(name, args, false));
         members_.push_back(machine_.processes.back());
         return std::make_unique<FakeChild>(machine_, members_.back());
