@@ -13,6 +13,7 @@ namespace {
 
 constexpr int secondTickMs = 1000;
 constexpr int noticeMs = 3200;
+constexpr int statusPollMs = 1000;  // the window learns of a change within a second
 constexpr int simulatedFailureMs = 2250;
 constexpr int establishingAfterMs = 680;
 constexpr int confirmingAfterMs = 1450;
@@ -36,6 +37,11 @@ ConnectionController::ConnectionController(engine::EngineClientOptions options, 
     connect(bridge_, &EngineBridge::stopped, this, &ConnectionController::onEngineStopped);
     connect(bridge_, &EngineBridge::alreadyRunning, this, &ConnectionController::onAlreadyRunning);
     connect(bridge_, &EngineBridge::blockedChanged, this, &ConnectionController::onBlockedChanged);
+    connect(bridge_, &EngineBridge::statusReported, this, &ConnectionController::onStatusReported);
+    // A poll rather than a pushed event: a status costs the service about 0.1 ms, and no
+    // connection stays open to take one of the few a user may hold.
+    statusPoll_.setInterval(statusPollMs);
+    connect(&statusPoll_, &QTimer::timeout, this, [this] { bridge_->queryStatus(); });
 
     // Adopts a tunnel that an earlier client left running, once the event loop runs.
     QTimer::singleShot(0, this, [this] { bridge_->queryStatus(); });
@@ -49,9 +55,15 @@ ConnectionController::~ConnectionController() {
     waitForDeviceCheck();
 }
 
-QString ConnectionController::visualState() const { return visualStateWord(state_); }
+// A recovery shows as the igniting scene over the live tunnel.
+QString ConnectionController::visualState() const {
+    return recovering_ && state_ == ConnectionState::Lit ? QStringLiteral("igniting") : visualStateWord(state_);
+}
 
-QString ConnectionController::statusTitle() const { return statusTitleText(state_, route_.city, switching_); }
+QString ConnectionController::statusTitle() const {
+    if (recovering_ && state_ == ConnectionState::Lit) return QStringLiteral("正在重新连接");
+    return statusTitleText(state_, route_.city, switching_);
+}
 
 int ConnectionController::stageIndex() const { return stageIndexOf(state_); }
 
@@ -87,6 +99,9 @@ void ConnectionController::setSessionAllowed(bool allowed) {
 void ConnectionController::enterState(ConnectionState next) {
     if (state_ == next) return;
     state_ = next;
+    recovering_ = false;
+    if (next == ConnectionState::Lit) statusPoll_.start();
+    else statusPoll_.stop();
     emit stateChanged();
     emit statusChanged();
 }
@@ -229,6 +244,37 @@ bool ConnectionController::mayHaveTunnel() const {
 void ConnectionController::setConnectPreferences(bool killSwitch, bool allowLan) {
     killSwitch_ = killSwitch;
     allowLan_ = allowLan;
+}
+
+// While lit: a recovery in the service shows with its reason and ends on its own; a tunnel
+// the service gave up (or lost) is the fault it reports.
+void ConnectionController::onStatusReported(bool running, const QString& phase, const QString& reason) {
+    if (state_ != ConnectionState::Lit) return;
+    if (phase == QLatin1String("recovering") || phase == QLatin1String("waiting")) {
+        setNotice(reason);
+        if (!recovering_) {
+            recovering_ = true;
+            emit stateChanged();
+            emit statusChanged();
+        }
+        return;
+    }
+    if (running) {
+        if (recovering_) {
+            recovering_ = false;
+            setNotice(recoveredNoticeText());
+            emit stateChanged();
+            emit statusChanged();
+        }
+        return;
+    }
+    ++attemptToken_;
+    secondTicker_.stop();
+    serviceTunnel_ = {};
+    liveRoute_ = {};
+    errorMessage_ = reason.isEmpty() ? lostTunnelText() : reason;
+    setNotice({});
+    enterState(ConnectionState::Fault);
 }
 
 // A block found at start (an earlier run's kill switch) shows as the fault it is.

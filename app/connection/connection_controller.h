@@ -144,6 +144,7 @@ private:
     void onEngineStopped();
     void onAlreadyRunning();
     void onBlockedChanged(bool blocked);
+    void onStatusReported(bool running, const QString& phase, const QString& reason);
     bool takeStartResult(bool succeeded, bool tunnelRunning);
     bool mayHaveTunnel() const;
 
@@ -185,6 +186,8 @@ private:
     bool quitting_ = false;
     bool sessionAllowed_ = false;
     bool networkBlocked_ = false;
+    bool recovering_ = false;  // the service is starting the live tunnel again
+    QTimer statusPoll_;        // asks the service every second while a tunnel is up
     bool killSwitch_ = false;
     bool allowLan_ = true;
 };

@@ -59,3 +59,7 @@ QString noAnswerText() { return QStringLiteral("目标节点没有在预期时�
 QString restoredNoticeText(const QString& city) { return QStringLiteral("新线路未能连接，已恢复 %1").arg(city); }
 
 QString adoptedNoticeText() { return QStringLiteral("已恢复当前隧道"); }
+
+QString recoveredNoticeText() { return QStringLiteral("已重新连接"); }
+
+QString lostTunnelText() { return QStringLiteral("隧道已中断"); }

@@ -46,3 +46,6 @@ QString deviceRefusedText();
 QString noAnswerText();
 QString restoredNoticeText(const QString& city);
 QString adoptedNoticeText();
+// The live tunnel is up again after the service recovered it; the tunnel is gone without a reason.
+QString recoveredNoticeText();
+QString lostTunnelText();

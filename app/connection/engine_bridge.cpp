@@ -11,6 +11,7 @@ EngineBridge::EngineBridge(engine::EngineClientOptions options, QObject* parent)
     connect(worker_, &EngineWorker::stopped, this, &EngineBridge::stopped);
     connect(worker_, &EngineWorker::alreadyRunning, this, &EngineBridge::alreadyRunning);
     connect(worker_, &EngineWorker::blockedChanged, this, &EngineBridge::blockedChanged);
+    connect(worker_, &EngineWorker::statusReported, this, &EngineBridge::statusReported);
     thread_.start(QThread::InheritPriority);
 }
 

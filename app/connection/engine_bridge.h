@@ -35,6 +35,7 @@ signals:
     void stopped();                  // a "disconnect" or "shutdown" exchange has finished
     void alreadyRunning();           // a status query found the tunnel running
     void blockedChanged(bool blocked);  // the service's latest word on its kill switch's block
+    void statusReported(bool running, const QString& phase, const QString& reason);
 
 private:
     QThread thread_;

@@ -52,5 +52,6 @@ void EngineWorker::shutdownEngine() {
 void EngineWorker::queryStatus() {
     const engine::RequestResult result = client_.sendRequest("status", 1);
     emit blockedChanged(result.blocked);
+    if (result.ok) emit statusReported(result.running, text(result.phase), text(result.reason));
     if (result.ok && result.running) emit alreadyRunning();
 }

@@ -26,6 +26,8 @@ signals:
     void alreadyRunning();
     // Every reply of the service says whether a kill switch holds the network blocked.
     void blockedChanged(bool blocked);
+    // A status reply: the tunnel's processes run, and what it is doing beyond that.
+    void statusReported(bool running, const QString& phase, const QString& reason);
 
 private:
     engine::EngineClient client_;

@@ -167,6 +167,12 @@ RequestResult parseReplyPayload(const std::string& payload) {
     result.ok = flag("ok");
     result.running = flag("running");
     result.blocked = flag("blocked");
+    const auto text = [&](const char* name) {
+        const auto found = reply.find(name);
+        return found != reply.end() && found->is_string() ? found->get<std::string>() : std::string();
+    };
+    result.phase = text("phase");
+    result.reason = text("reason");
     const auto error = reply.find("error");
     if (error != reply.end() && error->is_string()) result.error = error->get<std::string>();
     return result;

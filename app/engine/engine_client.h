@@ -18,6 +18,8 @@ struct RequestResult {
     bool ok = false;                  // the reply's "ok" was true
     bool running = false;             // the reply's "running" was true
     bool blocked = false;             // the reply's "blocked" was true: a kill switch holds
+    std::string phase;                // "recovering", "waiting", "failed", or empty (up or off)
+    std::string reason;               // what the phase is about, for the user
     bool serviceUnavailable = false;  // the pipe was missing or busy through every attempt
     std::string error;                // the reply's "error", or one of the client's own texts
 };

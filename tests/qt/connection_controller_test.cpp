@@ -54,16 +54,25 @@ public:
         if (request.op == "connect" && !step.beforeTunnel) running = !step.fails;
         if (request.op == "connect") blocked = step.fails && request.options.killSwitch;
         if (request.op == "disconnect" || request.op == "shutdown") running = blocked = false;
-        auto reply = orvik_test::FakeReply::payload(service::buildReply(!step.fails, running, step.error, blocked));
+        std::unique_lock<std::mutex> shownLock(mutex_);
+        const service::TunnelState state = shown;
+        shownLock.unlock();
+        auto reply = orvik_test::FakeReply::payload(service::buildReply(!step.fails, running, step.error, blocked, state));
         reply.stopAfter = request.op == "shutdown";  // like the daemon, which ends
         return reply;
     }
     std::atomic<bool> running{false};
     std::atomic<bool> blocked{false};
+    void show(bool up, const service::TunnelState& state) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running = up;
+        shown = state;
+    }
 
 private:
     std::mutex mutex_;
     std::deque<Step> steps_;
+    service::TunnelState shown;
 };
 
 // The elevation prompt: the user declines, unless `start` is set (it starts the service).
@@ -218,6 +227,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), QStringLiteral("off"), 5000);
         QVERIFY(!rig.c().networkBlocked());
         QCOMPARE(rig.requests(), QStringList({connectRequest("tokyo", true, false), kDisconnect}));
+    }
+
+    // While lit, the window learns within about a second that the service is recovering the
+    // tunnel, that it is back, and that it gave up.
+    void followsTheServicesRecovery() {
+        Rig rig;
+        rig.connectTo("tokyo", "东京");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.c().connected(), 5000);
+        const QString reason = QStringLiteral("xray 意外退出，正在重新连接");
+        rig.script->show(false, {"recovering", reason.toStdString()});
+        QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), QStringLiteral("igniting"), 1500);
+        QCOMPARE(rig.c().transientNotice(), reason);
+        QCOMPARE(rig.c().statusTitle(), QStringLiteral("正在重新连接"));
+        rig.script->show(true, {});
+        QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), QStringLiteral("lit"), 1500);
+        QCOMPARE(rig.c().transientNotice(), QStringLiteral("已重新连接"));
+        rig.script->show(false, {"failed", "xray 意外退出，重新连接未成功：config not found"});
+        QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), QStringLiteral("fault"), 1500);
+        QCOMPARE(rig.c().errorMessage(), QStringLiteral("xray 意外退出，重新连接未成功：config not found"));
     }
 
     // A cancelled attempt's answer arrives after the next attempt has begun; it must not be

@@ -103,13 +103,15 @@ private slots:
         orvik_test::TempDir dir;
         const std::string pipe = orvik_test::uniquePipeName(dir.path());
         std::atomic<bool> release{false};  // a silent service holds the connection open until then
+        std::atomic<bool> up{false};       // its tunnel, as a status tells it
         orvik_test::FakeService service{pipe, [&](const std::string& payload) {
             const std::string op = service::parseRequest(payload).op;
+            if (op != "status") up = op == "connect";
             if (op == "shutdown" && !serviceAnswersShutdown) {
                 for (int i = 0; i < 1000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 return orvik_test::FakeReply::none();
             }
-            auto reply = orvik_test::FakeReply::payload(service::buildReply(true, op == "connect", {}));
+            auto reply = orvik_test::FakeReply::payload(service::buildReply(true, up, {}));
             reply.stopAfter = op == "shutdown";
             return reply;
         }};
