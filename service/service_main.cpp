@@ -9,6 +9,7 @@
 #include "service/tunnel_supervisor.h"
 #include "service/service_context.h"
 #include "service/tunnel/leak_guard.h"
+#include "service/tunnel/network_watch.h"
 #include "service/tunnel/tunnel.h"
 #include "vpn/runtime_directory.h"
 #include "vpn/state_location.h"
@@ -69,6 +70,7 @@ int runMode(Mode mode, ServiceContext& context) {
     // Tools that end on their own are started again; the watches only report.
     TunnelSupervisor supervisor(engine, [&context](const std::string& line) { context.log.write(line); });
     parts.tunnel.onToolExit([&supervisor](const std::string& tool) { supervisor.toolExited(tool); });
+    const auto networkWatch = tunnel::watchNetwork([&supervisor] { supervisor.networkChanged(); });
     context.engine = &engine;
     context.listener = listener.get();
     int code = 0;

@@ -1,5 +1,7 @@
 #include "service/tunnel_engine.h"
 
+#include "service/tunnel_supervisor.h"
+
 namespace service {
 
 void TunnelEngine::takeOver() {
@@ -97,6 +99,22 @@ bool TunnelEngine::restart(uint64_t id, std::string& error) {
     if (!startOnNode(system_, node, options, error)) return false;
     setState(id, {});
     return true;
+}
+
+TunnelEngine::NetworkVerdict TunnelEngine::checkNetwork(uint64_t id) {
+    std::lock_guard<std::mutex> operation(operation_);
+    if (!wanted(id)) return NetworkVerdict::unchanged;
+    tunnel::PhysicalGateway best;
+    std::string ignored;
+    std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
+    if (!system_.network.findPhysicalGateway(best, ignored)) {
+        system_.tunnel.stop();  // its outbounds are bound to an interface that is gone
+        setState(id, {"waiting", waitingForNetworkText()});
+        return NetworkVerdict::lost;
+    }
+    const tunnel::PhysicalGateway current = system_.tunnel.gateway();
+    const bool same = current.interfaceAlias == best.interfaceAlias && current.nextHop == best.nextHop;
+    return same && system_.tunnel.isRunning() ? NetworkVerdict::unchanged : NetworkVerdict::moved;
 }
 
 void TunnelEngine::giveUp(uint64_t id, const std::string& reason) {

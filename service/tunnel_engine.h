@@ -33,6 +33,11 @@ public:
     // Starts session `id` again on its node over the machine's current gateway, behind the
     // firewall; false with the failing step's text (also when `id` is no longer wanted).
     bool restart(uint64_t id, std::string& error);
+    // What a change of the machine's network means for session `id`: nothing (the tunnel runs
+    // over the best gateway still), a move to another gateway, or no gateway at all (then the
+    // tools stop, the firewall stays, and the phase says "waiting").
+    enum class NetworkVerdict { unchanged, moved, lost };
+    NetworkVerdict checkNetwork(uint64_t id);
     // Gives session `id` up: the tunnel stops, the firewall follows the kill switch and the
     // phase says "failed" with `reason`.
     void giveUp(uint64_t id, const std::string& reason);

@@ -1,8 +1,9 @@
 #pragma once
 // Keeps the user's tunnel up: a tool that ends on its own is started again on the same node,
 // after 0.5 s, 1 s and 2 s, behind the firewall; after the last failed attempt the tunnel is
-// given up and the firewall follows the kill switch. One thread of its own decides; the
-// watches only report to it.
+// given up and the firewall follows the kill switch. A network change that moves the best
+// default route starts it again over the new one at once; with no route left it waits, and a
+// route's return brings it back. One thread of its own decides; the watches only report.
 
 #include <condition_variable>
 #include <deque>
@@ -26,10 +27,15 @@ public:
 
     // "xray" or "tun2socks" ended on its own. Any thread; returns at once.
     void toolExited(const std::string& tool);
+    // The machine's links, addresses or routes changed, or it woke up. Any thread.
+    void networkChanged();
 
 private:
     void run();
-    void recover(uint64_t session, const std::string& tool);
+    void handle(const std::string& event);
+    // Tries `delaysMs.size()` times; gives up with `gaveUp` unless the network went away.
+    void recover(uint64_t session, const std::string& reason, const std::vector<int>& delaysMs,
+                 const std::function<std::string(const std::string& error)>& gaveUp);
     // Waits `ms`; false when the supervisor ends meanwhile.
     bool pause(int ms);
 
@@ -38,7 +44,7 @@ private:
     std::vector<int> backoffMs_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<std::string> exits_;
+    std::deque<std::string> events_;  // a tool's name, or "" for a network change
     bool ending_ = false;
     std::thread thread_;
 };
@@ -46,5 +52,7 @@ private:
 // The text the window shows while `tool` is being started again, and after it was given up.
 std::string recoveringText(const std::string& tool);
 std::string gaveUpText(const std::string& tool, const std::string& error);
+std::string networkChangedText();
+std::string waitingForNetworkText();
 
 }  // namespace service

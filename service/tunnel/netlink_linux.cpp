@@ -408,12 +408,12 @@ int deleteRoute(const RouteChange& route) {
     return change(request);
 }
 
-EventWatcher::EventWatcher() {
+EventWatcher::EventWatcher(bool routesToo) {
     fd_ = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
     if (fd_ < 0) return;
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
-    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | (routesToo ? RTMGRP_IPV4_ROUTE : 0);
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         ::close(fd_);
         fd_ = -1;

@@ -77,10 +77,11 @@ int deleteRoute(const RouteChange& route);
 // "19 (No such device)": an errno value as the texts of this runtime show it.
 std::string errnoText(int error);
 
-// Subscribes to link and IPv4 address changes of the calling thread's namespace.
+// Subscribes to link and IPv4 address changes of the calling thread's namespace, and with
+// `routesToo` to IPv4 route changes.
 class EventWatcher {
 public:
-    EventWatcher();
+    explicit EventWatcher(bool routesToo = false);
     ~EventWatcher();
     EventWatcher(const EventWatcher&) = delete;
     EventWatcher& operator=(const EventWatcher&) = delete;
@@ -89,6 +90,8 @@ public:
     // Waits up to `timeoutMs` for any change (or a lost one); true when something arrived.
     // Without a subscription it just sleeps, so callers degrade to polling.
     bool wait(int timeoutMs);
+    // The socket, for a poll together with other descriptors; -1 without a subscription.
+    int descriptor() const { return fd_; }
 
 private:
     int fd_ = -1;

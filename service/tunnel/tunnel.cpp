@@ -111,6 +111,8 @@ void Tunnel::stop() {
     session_.reset();
 }
 
+PhysicalGateway Tunnel::gateway() const { return session_ ? session_->physical : PhysicalGateway{}; }
+
 void Tunnel::removeEarlierRunsChanges() {
     system_.network.removeStaleRoutes();
     system_.network.restoreDns();

@@ -52,6 +52,8 @@ public:
     bool isRunning();
     // True from a start's first step until stop, also when a tool has died since.
     bool hasSession() const { return session_ != nullptr; }
+    // The physical gateway the session was started over; empty fields without a session.
+    PhysicalGateway gateway() const;
 
     std::mutex& mutex() { return mutex_; }
 

@@ -197,6 +197,20 @@ bool RouterLab::build(const std::vector<std::string>& nodes) {
     return ipIn(machine_, {"route", "add", "default", "via", kGateway, "dev", "uplink0"});
 }
 
+bool RouterLab::addSecondUplink(const std::vector<std::string>& nodes) {
+    const std::string router = addNamespace();
+    if (router.empty() ||
+        !ipIn(machine_, {"link", "add", "uplink1", "type", "veth", "peer", "name", "r2", "netns", router}) ||
+        !ipIn(machine_, {"link", "set", "uplink1", "up"}) || !ipIn(router, {"link", "set", "r2", "up"}) ||
+        !ipIn(machine_, {"address", "add", "198.18.2.2/24", "dev", "uplink1"}) ||
+        !ipIn(router, {"address", "add", "198.18.2.1/24", "dev", "r2"}))
+        return false;
+    for (const std::string& node : nodes) {
+        if (!ipIn(router, {"address", "add", node + "/32", "dev", "lo"})) return false;
+    }
+    return true;
+}
+
 std::string RouterLab::addNamespace() {
     const std::string ns = "orvik-" + std::to_string(::getpid()) + "-" + std::to_string(namespaces_.size());
     std::string output;

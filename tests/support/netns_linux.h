@@ -51,6 +51,9 @@ public:
     const std::string& error() const { return error_; }
     const std::string& machine() const { return machine_; }
     const std::string& router() const { return router_; }
+    // A second router, wired to the machine's uplink1 (198.18.2.2/24 to its r2, 198.18.2.1/24),
+    // through which every node is reachable too; the default route stays on uplink0.
+    bool addSecondUplink(const std::vector<std::string>& nodes);
     // `ip -n <machine> ARGS...`: its output, or "" when it failed.
     std::string ip(const std::vector<std::string>& args) const;
 

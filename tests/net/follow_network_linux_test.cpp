@@ -1,0 +1,85 @@
+// The tunnel follows the machine: with the real service in a machine of two uplinks, a move of
+// the default route to the other uplink takes the host route and Xray's binding along, no
+// route at all makes the tunnel wait, and a change that leaves the best route alone does nothing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/support/environment.h"
+#include "tests/support/netns_linux.h"
+#include "tests/support/service_client.h"
+#include "tests/support/service_process.h"
+#include "tests/support/session_file.h"
+
+namespace {
+
+const char* const kNode = "198.18.50.1";
+const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
+
+class FollowNetwork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const std::string why = orvik_test::whyNoNetworkLab(); !why.empty()) GTEST_SKIP() << why;
+        ASSERT_EQ(lab.error(), "");
+        ASSERT_TRUE(lab.addSecondUplink({kNode})) << lab.error();
+        ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
+        lab.write("account.json", R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31",
+ "nodeName":"lab","address":"198.18.50.1","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
+ "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})");
+        lab.write(orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
+    }
+    std::string ask(const std::string& message) { return orvik_test::request(pipe, message).value_or("no reply"); }
+    // Waits up to 3 s for the status to read `expected` (up to its phase, if it has one).
+    std::string statusBecomes(const std::string& expected) {
+        std::string status;
+        for (int i = 0; i < 60; ++i) {
+            status = ask("{\"op\":\"status\"}");
+            if (status.find(expected) != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return status;
+    }
+    std::string hostRoute() { return lab.ip({"route", "show", kNode}); }
+
+    orvik_test::RouterLab lab{{kNode}};
+    std::string pipe = orvik_test::uniquePipeName(lab.root());
+    orvik_test::ScopedEnvironment pipeVariable{"ORVIK_PIPE", pipe};
+};
+
+TEST_F(FollowNetwork, TheTunnelMovesWithTheDefaultRouteAndWaitsWithoutOne) {
+    ASSERT_TRUE(lab.inMachine(
+        [&] {
+            orvik_test::ServiceProcess service(ORVIK_SERVICE_EXE, {"--console", "--runtime", lab.root()},
+                                               lab.root() + "/out.txt");
+            ASSERT_TRUE(orvik_test::waitForPipe(pipe, 20000)) << lab.read("out.txt");
+            ASSERT_EQ(ask("{\"op\":\"connect\"}"), kUp);
+            const std::vector<long> tools = lab.runningTools();
+
+            // Neither a route of another interface nor our own changes move anything.
+            lab.ip({"route", "add", "198.18.77.0/24", "dev", "uplink1"});
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            EXPECT_EQ(lab.runningTools(), tools) << "a change beside the best route restarted the tunnel";
+
+            lab.ip({"route", "replace", "default", "via", "198.18.2.1", "dev", "uplink1"});
+            EXPECT_EQ(statusBecomes(kUp.substr(0, kUp.size() - 1) + "}"), kUp);
+            for (int i = 0; i < 60 && hostRoute().find("uplink1") == std::string::npos; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_NE(hostRoute().find("via 198.18.2.1 dev uplink1"), std::string::npos) << hostRoute();
+            EXPECT_NE(lab.read("session.json.xray.json").find("\"uplink1\""), std::string::npos);
+
+            lab.ip({"route", "del", "default"});
+            EXPECT_NE(statusBecomes("\"phase\":\"waiting\"").find("\"phase\":\"waiting\""), std::string::npos);
+            EXPECT_TRUE(lab.runningTools().empty());
+            lab.ip({"route", "add", "default", "via", "198.18.1.1", "dev", "uplink0"});
+            EXPECT_EQ(statusBecomes(kUp), kUp);
+            EXPECT_NE(hostRoute().find("via 198.18.1.1 dev uplink0"), std::string::npos) << hostRoute();
+
+            EXPECT_EQ(ask("{\"op\":\"shutdown\"}"), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
+            EXPECT_EQ(service.wait(10000), 0);
+        },
+        true))
+        << lab.error();
+}
+
+}  // namespace
