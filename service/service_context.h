@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,8 @@ struct ServiceContext {
     ServiceLog log;
     PipeListener* listener = nullptr;  // set before any stop path can run
     Engine* engine = nullptr;
+    // The machine woke from sleep (the service manager's power event); set while serving.
+    std::function<void()> resumed;
 };
 
 // Every stop path: sets the flag, then wakes the pipe server so that it sees it. Any thread.

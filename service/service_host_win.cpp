@@ -20,7 +20,8 @@ namespace {
 constexpr const wchar_t* kServiceName = L"OrvikService";
 constexpr const char* kDisplayName = "Velora连接服务";
 constexpr const char* kDescription = "Velora数据通道：Xray + tun2socks。界面通过命名管道连接。";
-constexpr DWORD kAcceptStopAndShutdown = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+// Power events: a resume from sleep may find another network (or none).
+constexpr DWORD kAcceptStopAndShutdown = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_POWEREVENT;
 constexpr DWORD kStopWaitHintMs = 4000;
 constexpr std::chrono::seconds kStopProgressInterval{1};
 constexpr int kStopPolls = 40;
@@ -31,7 +32,12 @@ ServiceContext* scmContext = nullptr;
 ServiceStatusReporter* statusReporter = nullptr;
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 
-DWORD WINAPI onServiceControl(DWORD control, DWORD, LPVOID, LPVOID) {
+DWORD WINAPI onServiceControl(DWORD control, DWORD eventType, LPVOID, LPVOID) {
+    if (control == SERVICE_CONTROL_POWEREVENT && eventType == PBT_APMRESUMEAUTOMATIC && scmContext &&
+        scmContext->resumed) {
+        scmContext->resumed();
+        return NO_ERROR;
+    }
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
         statusReporter->stopPending(kAcceptStopAndShutdown, kStopWaitHintMs);
         if (scmContext) requestStop(*scmContext);

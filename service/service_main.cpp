@@ -71,6 +71,7 @@ int runMode(Mode mode, ServiceContext& context) {
     TunnelSupervisor supervisor(engine, [&context](const std::string& line) { context.log.write(line); });
     parts.tunnel.onToolExit([&supervisor](const std::string& tool) { supervisor.toolExited(tool); });
     const auto networkWatch = tunnel::watchNetwork([&supervisor] { supervisor.networkChanged(); });
+    context.resumed = [&supervisor] { supervisor.networkChanged(); };
     context.engine = &engine;
     context.listener = listener.get();
     int code = 0;
@@ -79,6 +80,7 @@ int runMode(Mode mode, ServiceContext& context) {
     else code = runServiceMode(context);
     context.listener = nullptr;
     context.engine = nullptr;
+    context.resumed = nullptr;
     return code;
 }
 
