@@ -161,10 +161,12 @@ ApplicationWindow {
         border.color: window.surfaceBorder
         Behavior on color { ColorAnimation { duration: Theme.duration(700) } }
 
-        AmbienceCanvas {
+        AmbienceLight {
             anchors.fill: parent
             connected: window.connected
+            dark: Theme.darkMode
             cornerRadius: window.surfaceRadius
+            headerHeight: Theme.topBarHeight
         }
 
         MinimalHeader {
