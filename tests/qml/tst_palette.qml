@@ -103,8 +103,7 @@ Item {
         function test_shots(data) {
             const p = openPalette(data.dark)
             p.search.insert(0, data.filter)
-            const image = grabImage(p.window.contentItem.parent)
-            image.save(shotsDirectory + "/palette-" + data.tag + ".png")
+            const image = shot(p.window.contentItem.parent, "palette-" + data.tag)
             if (p.model.count === 0)
                 return
             const current = itemAt(p.list, 0)
