@@ -32,7 +32,7 @@ Item {
             verify(login.visible)
             compare(window.displayStatusTitle, "尚未登录")
             compare(window.displayStatusCopy, "请先登录面板账号")
-            compare(findChild(window, "readout").Accessible.name, "当前线路，请先登录，0 ms，点击切换")
+            compare(findChild(window, "header").accountControl.Accessible.name, "查看会员信息，未登录")  // the tier alone
             shot(window.contentItem, "window-signed-out")
             for (const opener of ["readout", "primaryButton"]) {
                 login.close()

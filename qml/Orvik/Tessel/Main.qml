@@ -32,6 +32,12 @@ ApplicationWindow {
                                       || diagnosticsPopover.visible || loginOverlay.visible || shopOverlay.visible
     property Item diagnosticsFocusReturn: primaryButton
     property bool diagnosticsPendingFromMore: false
+    // Focus the window moves by itself shows its ring only after keys. Read from the start, so that
+    // the input is watched before the first popup closes.
+    readonly property int focusReturnReason: InputModality.focusReason
+    // Where focus goes back when the login or the shop closes: where it was when they opened.
+    property Item loginFocusReturn: null
+    property Item shopFocusReturn: null
 
     readonly property string primaryLabel: {
         switch (controller.visualState) {
@@ -88,6 +94,17 @@ ApplicationWindow {
     function openDiagnostics(returnItem) {
         diagnosticsFocusReturn = returnItem || primaryButton
         diagnosticsPopover.open()
+    }
+
+    function returnFocus(item) {
+        if (item)
+            item.forceActiveFocus(focusReturnReason)
+    }
+
+    // The item that has the focus, unless it is the window itself or inside a popup.
+    function focusedControl() {
+        const item = window.activeFocusItem
+        return item && item !== window.contentItem && !popupOpen ? item : null
     }
 
     function runPrimaryAction() {
@@ -182,8 +199,10 @@ ApplicationWindow {
             sweepDuration: window.controller.connectionSweepDuration
             membershipTier: window.membershipTier
             remainingDays: window.membershipRemainingDays
-            remainingLabel: window.membershipRemainingLabel
+            remainingLabel: window.account.badgeLabel
             membershipActive: window.membershipActive
+            accountOpen: accountPopover.visible
+            moreOpen: morePopover.visible
             onAccountRequested: window.signedIn ? accountPopover.open() : loginOverlay.open()
             onMoreRequested: morePopover.open()
         }
@@ -362,6 +381,7 @@ ApplicationWindow {
         deviceLimit: window.membershipDeviceLimit
         membershipActive: window.membershipActive
         deviceError: window.account.errorMessage
+        remainingTimeLabel: window.account.remainingTimeLabel
         onShopRequested: {
             close()
             shopOverlay.open()
@@ -371,7 +391,7 @@ ApplicationWindow {
             window.account.logout()
             close()
         }
-        onClosed: header.accountControl.forceActiveFocus(Qt.TabFocusReason)
+        onClosed: window.returnFocus(header.accountControl)
     }
     MorePopover {
         id: morePopover
@@ -391,7 +411,7 @@ ApplicationWindow {
                 window.diagnosticsPendingFromMore = false
                 window.openDiagnostics(header.moreControl)
             } else {
-                header.moreControl.forceActiveFocus(Qt.TabFocusReason)
+                window.returnFocus(header.moreControl)
             }
         }
     }
@@ -399,16 +419,21 @@ ApplicationWindow {
         id: diagnosticsPopover
         objectName: "diagnosticsPopover"
         controller: window.controller
-        onClosed: window.diagnosticsFocusReturn.forceActiveFocus(Qt.TabFocusReason)
+        onClosed: window.returnFocus(window.diagnosticsFocusReturn)
     }
     LoginOverlay {
         id: loginOverlay
         objectName: "loginOverlay"
         account: window.account
+        onAboutToShow: window.loginFocusReturn = window.focusedControl()
+        // Opened with nothing focused (at start), it leaves the focus on what comes next.
+        onClosed: window.returnFocus(window.loginFocusReturn || primaryButton)
     }
     ShopOverlay {
         id: shopOverlay
         objectName: "shopOverlay"
         account: window.account
+        onAboutToShow: window.shopFocusReturn = window.focusedControl() || header.accountControl
+        onClosed: window.returnFocus(window.shopFocusReturn)
     }
 }

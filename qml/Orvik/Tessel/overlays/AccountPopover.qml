@@ -11,6 +11,8 @@ Popup {
     property string email: ""
     property int remainingDays: 0
     property string remainingLabel: ""
+    // "剩余时间": the remaining label while active, else whether a plan expired.
+    property string remainingTimeLabel: ""
     property int usedDevices: 0
     property int deviceLimit: 0
     property bool membershipActive: true
@@ -58,7 +60,7 @@ Popup {
         width: parent ? parent.width : 0
         height: 36
         hoverEnabled: true
-        focusPolicy: Qt.NoFocus
+        focusPolicy: Qt.TabFocus
         Accessible.name: text
         contentItem: Text {
             text: button.text
@@ -71,8 +73,8 @@ Popup {
         background: Rectangle {
             radius: 10
             color: button.hovered ? Theme.softFill : "transparent"
-            border.width: button.bordered ? 1 : 0
-            border.color: Theme.hairline
+            border.width: button.activeFocus ? 2 : button.bordered ? 1 : 0
+            border.color: button.activeFocus ? Theme.focus : Theme.hairline
         }
     }
 
@@ -84,6 +86,8 @@ Popup {
     padding: 20
     modal: false
     focus: true
+    // On release, so that a second click on the badge that opened it closes it for good.
+    closePolicy: Popup.CloseOnEscape | Popup.CloseOnReleaseOutside
 
     background: Rectangle {
         radius: Theme.panelRadius
@@ -151,8 +155,8 @@ Popup {
                 focus: true
                 hoverEnabled: true
                 Accessible.name: "关闭会员信息"
-                Keys.onTabPressed: event => event.accepted = true
-                Keys.onBacktabPressed: event => event.accepted = true
+                KeyNavigation.tab: shopButton
+                KeyNavigation.backtab: logoutButton
                 onClicked: popover.close()
                 contentItem: Text {
                     text: "×"
@@ -179,7 +183,7 @@ Popup {
         FactRow {
             objectName: "remaining"
             label: "剩余时间"
-            value: popover.membershipActive ? popover.remainingLabel : "已到期"
+            value: popover.remainingTimeLabel
             valueWeight: Font.DemiBold
             valueColor: popover.remainingNormal ? Theme.textPrimary : Theme.fault
         }
@@ -214,15 +218,21 @@ Popup {
             color: Theme.textTertiary
         }
         ActionButton {
+            id: shopButton
             objectName: "shopButton"
             text: "购买套餐"
             bordered: true
+            KeyNavigation.tab: logoutButton
+            KeyNavigation.backtab: closeButton
             onClicked: popover.shopRequested()
         }
         ActionButton {
+            id: logoutButton
             objectName: "logoutButton"
             text: "退出登录"
             textColor: Theme.textSecondary
+            KeyNavigation.tab: closeButton
+            KeyNavigation.backtab: shopButton
             onClicked: popover.logoutRequested()
         }
     }

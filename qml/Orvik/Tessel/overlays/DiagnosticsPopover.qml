@@ -52,6 +52,9 @@ Popup {
 
     Overlay.modal: Rectangle { color: Theme.overlay }
 
+    // Its ring shows when the keyboard opened the popover.
+    onOpened: doneButton.forceActiveFocus(InputModality.focusReason)
+
     background: Rectangle {
         radius: Theme.panelRadius
         color: Theme.elevatedSurface
@@ -59,7 +62,9 @@ Popup {
         border.color: Theme.hairline
     }
 
-    contentItem: Item {
+    Item {
+        anchors.fill: parent
+
         Column {
             width: parent.width
 
@@ -72,9 +77,13 @@ Popup {
                 color: Theme.textPrimary
             }
             Text {
+                objectName: "destination"
                 width: parent.width
                 topPadding: 5
-                text: popover.controller.country + " · " + popover.controller.city
+                // Signed out there is no route: an empty line, not a lone dot.
+                text: popover.controller.country !== "" && popover.controller.city !== ""
+                      ? popover.controller.country + " · " + popover.controller.city
+                      : popover.controller.country + popover.controller.city
                 elide: Text.ElideRight
                 font.family: Theme.textFont
                 font.pixelSize: 10
@@ -120,6 +129,7 @@ Popup {
         }
 
         PrimaryAction {
+            id: doneButton
             objectName: "doneButton"
             anchors.right: parent.right
             anchors.bottom: parent.bottom

@@ -20,7 +20,9 @@ Popup {
     parent: Overlay.overlay
     anchors.centerIn: parent
     width: Math.min(360, (parent ? parent.width : 0) - 48)
-    height: Math.min(registerMode ? 470 : 300, (parent ? parent.height : 0) - 48)
+    // Taller when the form needs it, as with a panel's message of several lines.
+    height: Math.min(Math.max(registerMode ? 470 : 300, implicitContentHeight + topPadding + bottomPadding),
+                     (parent ? parent.height : 0) - 48)
     modal: true
     focus: true
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
@@ -190,10 +192,11 @@ Popup {
                     placeholderText: "邮箱验证码"
                     onAccepted: overlay.advance([])
                 }
-                Button {
+                FormButton {
                     objectName: "sendButton"
                     Layout.preferredWidth: 88
                     Layout.preferredHeight: 40
+                    filled: false
                     enabled: !overlay.busy && overlay.emailCooldown <= 0 && emailField.text !== ""
                     text: overlay.emailCooldown > 0 ? overlay.emailCooldown + "s" : "发送"
                     onClicked: overlay.sendCode()
@@ -212,7 +215,7 @@ Popup {
             font.pixelSize: 11
         }
 
-        Button {
+        FormButton {
             id: mainButton
             objectName: "mainButton"
             Layout.fillWidth: true
@@ -237,9 +240,10 @@ Popup {
                 text: modeSwitch.text
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
-                color: Theme.textSecondary
+                color: modeSwitch.visualFocus ? Theme.textPrimary : Theme.textSecondary
                 font.family: Theme.textFont
                 font.pixelSize: 12
+                font.underline: modeSwitch.visualFocus
             }
             onClicked: {
                 overlay.registerMode = !overlay.registerMode

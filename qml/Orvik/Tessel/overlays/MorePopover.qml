@@ -64,6 +64,8 @@ Popup {
     padding: 8
     modal: false
     focus: true
+    // On release, so that a second click on "⋯" closes it for good.
+    closePolicy: Popup.CloseOnEscape | Popup.CloseOnReleaseOutside
 
     onAboutToShow: appearanceRow.focus = true
 

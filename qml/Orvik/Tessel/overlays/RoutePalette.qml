@@ -128,6 +128,14 @@ Popup {
         close()
     }
 
+    // The current row stays in sight, with its section header when it is the first one.
+    function showCurrent(mode) {
+        if (list.currentIndex === 0)
+            list.positionViewAtBeginning()
+        else if (list.currentIndex > 0)
+            list.positionViewAtIndex(list.currentIndex, mode)
+    }
+
     function moveCurrent(key) {
         const last = routeModel.count - 1
         if (key === Qt.Key_Down)
@@ -154,13 +162,15 @@ Popup {
         search.text = ""
         acceptedSelection = false
         list.currentIndex = Math.max(0, routeModel.visibleIndexOf(selectedRouteId))
+        list.forceLayout()
+        showCurrent(ListView.Center)
         search.focus = true
     }
     onClosed: {
         routeModel.filterText = ""
         const target = acceptedSelection ? acceptedFocusItem : focusReturnItem
         if (target)
-            target.forceActiveFocus(Qt.TabFocusReason)
+            target.forceActiveFocus(InputModality.focusReason)
     }
 
     enter: Transition {
@@ -311,6 +321,7 @@ Popup {
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: false
         model: routePalette.routeModel
+        onCurrentIndexChanged: routePalette.showCurrent(ListView.Contain)
         section.property: "group"
         section.criteria: ViewSection.FullString
         section.delegate: Item {

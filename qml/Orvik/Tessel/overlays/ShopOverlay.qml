@@ -77,6 +77,8 @@ Popup {
                 background: Rectangle {
                     radius: 18
                     color: closeButton.hovered ? Theme.softFill : "transparent"
+                    border.width: closeButton.visualFocus ? 2 : 0
+                    border.color: Theme.focus
                 }
                 onClicked: overlay.close()
             }
@@ -155,25 +157,14 @@ Popup {
 
         Item { Layout.fillHeight: true }
 
-        Button {
+        FormButton {
             id: checkout
             objectName: "checkoutButton"
             Layout.fillWidth: true
             Layout.preferredHeight: 40
+            fontSize: 14
             enabled: !overlay.account.shopBusy && (overlay.selectedPlan.id ?? 0) > 0
             text: overlay.account.shopBusy ? "请稍候…" : "去支付  " + (overlay.selectedPlan.priceLabel ?? "")
-            contentItem: Text {
-                text: checkout.text
-                horizontalAlignment: Text.AlignHCenter
-                verticalAlignment: Text.AlignVCenter
-                color: Theme.background
-                font.pixelSize: 14
-                font.weight: Font.DemiBold
-            }
-            background: Rectangle {
-                radius: 10
-                color: checkout.enabled ? Theme.textPrimary : Theme.softFill
-            }
             onClicked: overlay.account.buyPlan(overlay.selectedPlan.id, overlay.selectedPlan.period)
         }
     }
@@ -188,8 +179,8 @@ Popup {
         background: Rectangle {
             radius: 12
             color: Theme.surface
-            border.width: card.selected ? 2 : 1
-            border.color: card.selected ? Theme.warmLight : Theme.hairline
+            border.width: card.selected || card.visualFocus ? 2 : 1
+            border.color: card.visualFocus ? Theme.focus : card.selected ? Theme.warmLight : Theme.hairline
         }
         contentItem: Column {
             spacing: 8
