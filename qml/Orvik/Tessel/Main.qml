@@ -239,13 +239,17 @@ ApplicationWindow {
                 previewRequested: primaryButton.hovered || primaryButton.visualFocus
             }
 
+            // Read as one line: the state and what it means.
             Column {
                 id: status
+                objectName: "status"
                 anchors.horizontalCenter: parent.horizontalCenter
                 y: scene.y + scene.height - 11
                 width: stage.contentWidth
                 height: window.compact ? 92 : 103
                 spacing: 9
+                Accessible.role: Accessible.StaticText
+                Accessible.name: window.displayStatusTitle + (window.displayStatusCopy !== "" ? "，" + window.displayStatusCopy : "")
 
                 Text {
                     objectName: "statusTitle"
@@ -257,6 +261,7 @@ ApplicationWindow {
                     font.pixelSize: window.compact ? 27 : 30
                     font.weight: Font.Medium
                     font.letterSpacing: -0.35
+                    Accessible.ignored: true
                     color: window.controller.visualState === "fault" ? Theme.fault : Theme.textPrimary
                     Behavior on color { ColorAnimation { duration: Theme.duration(150) } }
                 }
@@ -268,6 +273,7 @@ ApplicationWindow {
                     elide: Text.ElideRight
                     font.family: Theme.textFont
                     font.pixelSize: 12
+                    Accessible.ignored: true
                     color: Theme.textSecondary
                 }
             }
@@ -280,6 +286,8 @@ ApplicationWindow {
                 text: window.primaryLabel
                 visualState: window.controller.visualState
                 enabled: window.controller.visualState !== "extinguishing"
+                // A reader on the button hears the state change with its label.
+                Accessible.description: status.Accessible.name
                 onClicked: window.runPrimaryAction()
             }
 
@@ -296,6 +304,7 @@ ApplicationWindow {
                 hoverEnabled: true
                 text: window.controller.elapsedText + " · 连接详情"
                 Accessible.name: "连接时长 " + window.controller.elapsedText + "，查看连接详情"
+                Accessible.ignored: !visible
                 onClicked: window.openDiagnostics(connectionTime)
                 contentItem: Text {
                     text: connectionTime.text

@@ -13,6 +13,8 @@ T.Button {
     implicitWidth: implicitContentWidth + 24
     implicitHeight: 40
     hoverEnabled: true
+    Accessible.name: text
+    Accessible.ignored: !visible
 
     contentItem: Text {
         text: control.text

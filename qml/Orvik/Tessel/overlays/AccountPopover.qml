@@ -4,8 +4,9 @@ import QtQuick.Templates as T
 import Orvik.Style
 
 // Membership facts, the way to the shop, and logout.
-Popup {
+T.Dialog {
     id: popover
+    title: "会员信息"  // the name a screen reader gives the popup
 
     property string membershipTier: "PRO"
     property string email: ""
@@ -35,6 +36,8 @@ Popup {
         property alias valueWeight: valueText.font.weight
         width: parent ? parent.width : 0
         height: Math.max(labelText.height, valueText.height)
+        Accessible.role: Accessible.StaticText
+        Accessible.name: label + "：" + value
         Text {
             id: labelText
             anchors.verticalCenter: parent.verticalCenter
@@ -107,6 +110,10 @@ Popup {
                 id: facts
                 width: dot.x - 10
                 spacing: 3
+                // Read as one line: the plan, the account and how the membership stands.
+                Accessible.role: Accessible.StaticText
+                Accessible.name: "Velora " + popover.membershipTier + (popover.email !== "" ? "，" + popover.email : "")
+                                 + "，" + status.text
                 Text {
                     width: parent.width
                     text: "Velora %1".arg(popover.membershipTier)
@@ -126,6 +133,7 @@ Popup {
                     color: Theme.textSecondary
                 }
                 Text {
+                    id: status
                     objectName: "status"
                     width: parent.width
                     text: popover.membershipActive ? "当前会员有效" : popover.remainingLabel
@@ -198,6 +206,9 @@ Popup {
             width: parent.width
             visible: popover.deviceError !== ""
             text: popover.deviceError
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
+            Accessible.ignored: !visible
             wrapMode: Text.Wrap
             font.family: Theme.textFont
             font.pixelSize: 10

@@ -1,11 +1,13 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Templates as T
 import Orvik.Style
 import Orvik.Tessel
 
 // A short health summary of the connection.
-Popup {
+T.Dialog {
     id: popover
+    title: "连接诊断"  // the name a screen reader gives the popup
 
     required property ConnectionController controller
 
@@ -18,6 +20,9 @@ Popup {
         property string valueText: ""
         width: parent ? parent.width : 0
         height: visible ? 30 : 0
+        Accessible.role: Accessible.StaticText
+        Accessible.name: labelText + "：" + valueText
+        Accessible.ignored: !visible
         Text {
             anchors.left: parent.left
             anchors.right: value.left
@@ -84,6 +89,9 @@ Popup {
                 text: popover.controller.country !== "" && popover.controller.city !== ""
                       ? popover.controller.country + " · " + popover.controller.city
                       : popover.controller.country + popover.controller.city
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.ignored: text === ""
                 elide: Text.ElideRight
                 font.family: Theme.textFont
                 font.pixelSize: 10
@@ -120,6 +128,9 @@ Popup {
                 visible: popover.failed
                 topPadding: 10
                 text: popover.controller.errorMessage
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.ignored: !visible
                 wrapMode: Text.Wrap
                 lineHeight: 1.25
                 font.family: Theme.textFont

@@ -1,12 +1,14 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Templates as T
 import QtQuick.Layouts
 import Orvik.Style
 import Orvik.Tessel
 
 // Sign-in and registration form.
-Popup {
+T.Dialog {
     id: overlay
+    title: registerMode ? "注册" : "登录"  // the name a screen reader gives the popup
     required property AccountController account
     property bool registerMode: false
     property int emailCooldown: 0
@@ -102,6 +104,8 @@ Popup {
         selectionColor: Theme.warmLight
         selectedTextColor: Theme.darkMode ? Theme.background : "#090906"
         font.family: Theme.textFont
+        Accessible.name: placeholderText
+        Accessible.ignored: !visible
         palette.text: Theme.textPrimary
         palette.highlightedText: Theme.textPrimary
         palette.base: Theme.surface
@@ -142,6 +146,8 @@ Popup {
             color: Theme.textSecondary
             font.family: Theme.textFont
             font.pixelSize: 12
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
 
         // Every field is read-only while a request runs.
@@ -210,6 +216,9 @@ Popup {
             visible: text !== ""
             text: overlay.formError !== "" ? overlay.formError : overlay.account.errorMessage
             wrapMode: Text.Wrap
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
+            Accessible.ignored: !visible
             color: Theme.fault
             font.family: Theme.textFont
             font.pixelSize: 11
@@ -236,6 +245,8 @@ Popup {
             Layout.preferredHeight: 28
             visible: overlay.account.remotePanel
             text: overlay.registerMode ? "已有账号？去登录" : "没有账号？去注册"
+            Accessible.name: text
+            Accessible.ignored: !visible
             contentItem: Text {
                 text: modeSwitch.text
                 horizontalAlignment: Text.AlignHCenter

@@ -1,13 +1,15 @@
 pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Templates as T
 import QtQuick.Layouts
 import Orvik.Style
 import Orvik.Tessel
 
 // The plan picker with one checkout button.
-Popup {
+T.Dialog {
     id: overlay
+    title: "选择套餐"  // the name a screen reader gives the popup
     required property AccountController account
     property int selectedIndex: 0
     readonly property var selectedPlan: selectedIndex >= 0 && selectedIndex < account.shopPlans.length
@@ -67,6 +69,7 @@ Popup {
                 Layout.preferredWidth: 36
                 Layout.preferredHeight: 36
                 hoverEnabled: true
+                Accessible.name: "关闭套餐选择"
                 contentItem: Text {
                     text: "×"
                     horizontalAlignment: Text.AlignHCenter
@@ -90,6 +93,9 @@ Popup {
             visible: text !== ""
             text: overlay.account.shopMessage
             wrapMode: Text.Wrap
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: !visible
             color: Theme.textSecondary
             font.family: Theme.textFont
             font.pixelSize: 12
@@ -151,6 +157,9 @@ Popup {
             objectName: "deviceLine"
             visible: (overlay.selectedPlan.deviceLimit ?? 0) > 0
             text: "该档可同时使用 %1 台电脑".arg(overlay.selectedPlan.deviceLimit)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: !visible
             color: Theme.textTertiary
             font.pixelSize: 12
         }
@@ -175,6 +184,11 @@ Popup {
         required property var plan
         required property bool selected
         padding: 12
+        Accessible.role: Accessible.RadioButton
+        Accessible.name: [plan.durationLabel || plan.periodLabel, plan.dailyLabel, plan.priceLabel, plan.trafficLabel, plan.badge]
+                         .filter(part => part !== "").join("，")
+        Accessible.checkable: true
+        Accessible.checked: selected
 
         background: Rectangle {
             radius: 12
