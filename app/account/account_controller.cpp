@@ -74,6 +74,14 @@ QString AccountController::remainingLabel() const {
     return account_texts::remainingLabel(signedIn_, membershipActive_, remainingDays_, expireAt_);
 }
 
+QString AccountController::badgeLabel() const {
+    return account_texts::badgeLabel(signedIn_, membershipActive_, remainingDays_, expireAt_);
+}
+
+QString AccountController::remainingTimeLabel() const {
+    return account_texts::remainingTimeLabel(signedIn_, membershipActive_, remainingDays_, expireAt_);
+}
+
 void AccountController::setBusy(bool busy) {
     if (busy_ == busy) return;
     busy_ = busy;

@@ -38,6 +38,8 @@ class AccountController : public QObject {
     Q_PROPERTY(QString membershipTier READ membershipTier NOTIFY accountChanged)
     Q_PROPERTY(int remainingDays READ remainingDays NOTIFY accountChanged)
     Q_PROPERTY(QString remainingLabel READ remainingLabel NOTIFY accountChanged)
+    Q_PROPERTY(QString badgeLabel READ badgeLabel NOTIFY accountChanged)
+    Q_PROPERTY(QString remainingTimeLabel READ remainingTimeLabel NOTIFY accountChanged)
     Q_PROPERTY(bool membershipActive READ membershipActive NOTIFY accountChanged)
     Q_PROPERTY(int usedDevices READ usedDevices NOTIFY accountChanged)
     Q_PROPERTY(int deviceLimit READ deviceLimit NOTIFY accountChanged)
@@ -81,6 +83,8 @@ public:
     QString membershipTier() const;
     int remainingDays() const { return remainingDays_; }
     QString remainingLabel() const;
+    QString badgeLabel() const;
+    QString remainingTimeLabel() const;
     bool membershipActive() const { return membershipActive_; }
     int usedDevices() const { return usedDevices_; }
     int deviceLimit() const { return deviceLimit_; }

@@ -20,6 +20,17 @@ inline QString remainingLabel(bool signedIn, bool active, int remainingDays, con
     return expiry.isEmpty() ? QStringLiteral("尚未开通套餐") : QStringLiteral("会员已到期");
 }
 
+// Beside the tier in the header's badge: signed out the tier ("未登录") says it all.
+inline QString badgeLabel(bool signedIn, bool active, int remainingDays, const QString& expiry) {
+    return signedIn ? remainingLabel(signedIn, active, remainingDays, expiry) : QString();
+}
+
+// The account popover's "剩余时间": a plan that never was has not expired either.
+inline QString remainingTimeLabel(bool signedIn, bool active, int remainingDays, const QString& expiry) {
+    if (signedIn && active) return remainingLabel(signedIn, active, remainingDays, expiry);
+    return signedIn && !expiry.isEmpty() ? QStringLiteral("已到期") : QStringLiteral("—");
+}
+
 // Days from `today` to the date that `expiry` begins with ("yyyy-MM-dd...", negative when
 // past); -1 (no end date) for a text shorter than a date; 0 when it is not a date.
 inline int remainingDays(const QString& expiry, const QDate& today) {

@@ -5,8 +5,8 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
+#include <QStyleHints>
 #include <QSystemTrayIcon>
-#include <QTimer>
 #include <QWindow>
 
 #include "app/connection/connection_controller.h"
@@ -22,6 +22,11 @@ TrayHost::TrayHost(ConnectionController* controller, Options options, QObject* p
     // this a machine without a tray would always wait for the fallback.
     if (controller_) connect(controller_, &ConnectionController::readyToQuit, this, &TrayHost::completeQuit);
     if (available_ && controller_) createTrayIcon();
+    pendingHide_.setSingleShot(true);
+    pendingHide_.setInterval(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+    connect(&pendingHide_, &QTimer::timeout, this, [this] {
+        if (windowShown()) window_->hide();
+    });
 }
 
 TrayHost::~TrayHost() {
@@ -58,15 +63,23 @@ void TrayHost::activated(int reason) {
         openMenu();
         break;
     case QSystemTrayIcon::Trigger:
-    case QSystemTrayIcon::DoubleClick:
-        if (window_ && window_->isVisible() && window_->visibility() != QWindow::Minimized)
-            window_->hide();
+        if (windowShown())
+            pendingHide_.start();
         else
             showWindow();
+        break;
+    case QSystemTrayIcon::DoubleClick:
+        // Its first click came as a Trigger: together they open the window, whatever it did.
+        pendingHide_.stop();
+        showWindow();
         break;
     default:
         break;
     }
+}
+
+bool TrayHost::windowShown() const {
+    return window_ && window_->isVisible() && window_->visibility() != QWindow::Minimized;
 }
 
 void TrayHost::choose(unsigned menuId) {

@@ -7,6 +7,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -64,6 +65,7 @@ private:
     void createTrayIcon();
     void updateTray();
     void activated(int reason);
+    bool windowShown() const;
     void choose(unsigned menuId);
     void completeQuit();
 
@@ -79,6 +81,8 @@ private:
     QPointer<QWindow> window_;
     QSystemTrayIcon* trayIcon_ = nullptr;
     std::unique_ptr<QMenu> menu_;
+    // A click hides the window only once it is not the first of a double-click, which opens.
+    QTimer pendingHide_;
     tray::Status status_;
     bool available_ = false;
     bool quitting_ = false;

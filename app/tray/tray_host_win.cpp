@@ -36,9 +36,10 @@ void TrayHost::adoptWindowFrame() {
 
 bool TrayHost::nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) {
     if (!window_ || (eventType != "windows_generic_MSG" && eventType != "windows_dispatcher_MSG")) return false;
-    switch (frame::decide(handleOf(window_), *static_cast<MSG*>(message))) {
-    case frame::Decision::clientAreaOnly:
-        *result = 0;
+    const MSG& msg = *static_cast<MSG*>(message);
+    switch (frame::decide(handleOf(window_), msg)) {
+    case frame::Decision::clientArea:
+        *result = frame::calculateClientArea(msg.hwnd, msg.wParam, msg.lParam);
         return true;
     case frame::Decision::minimize:
         window_->showMinimized();

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 
 #include "app/native/raise_window.h"
 #include "app/native/tray_menu_win.h"
@@ -39,51 +40,63 @@ private:
     HWND hwnd_ = nullptr;
 };
 
-TEST(WindowFrameWin, AddsTheNativeFrameStylesAndKeepsTheOthers) {
-    TestWindow window;
-    ASSERT_NE(window.get(), nullptr) << "no window driver (wine_prepare selects the null one)";
-    const LONG_PTR before = GetWindowLongPtrW(window.get(), GWL_STYLE);
-    frame::applyNativeFrameStyles(window.get());
-    const LONG_PTR after = GetWindowLongPtrW(window.get(), GWL_STYLE);
-    const LONG_PTR added = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
-    EXPECT_EQ(after & added, added);
-    EXPECT_EQ(after & before, before);
-    EXPECT_NE(before & WS_POPUP, 0);
-}
-
 struct DecideCase {
     const char* name;
-    bool maximised;
     bool toOtherWindow;
     UINT message;
     WPARAM wParam;
     frame::Decision decision;
 };
 
-TEST(WindowFrameWin, DecidesByMessageAndWindowState) {
+TEST(WindowFrameWin, DecidesByMessage) {
     using frame::Decision;
     const DecideCase cases[] = {
-        // Normal rows first: the window is maximised for the last one.
-        {"frame calculation", false, false, WM_NCCALCSIZE, 0, Decision::clientAreaOnly},
-        {"minimise with low bits", false, false, WM_SYSCOMMAND, SC_MINIMIZE | 2, Decision::minimize},
-        {"other command", false, false, WM_SYSCOMMAND, SC_MAXIMIZE, Decision::pass},
-        {"other window", false, true, WM_NCCALCSIZE, 0, Decision::pass},
-        {"frame calculation, maximised", true, false, WM_NCCALCSIZE, 0, Decision::pass},
+        {"minimise with low bits", false, WM_SYSCOMMAND, SC_MINIMIZE | 2, Decision::minimize},
+        {"other command", false, WM_SYSCOMMAND, SC_MAXIMIZE, Decision::pass},
+        {"other window", true, WM_NCCALCSIZE, 0, Decision::pass},
     };
     TestWindow window;
     TestWindow other;
     ASSERT_NE(window.get(), nullptr);
     ASSERT_NE(other.get(), nullptr);
-    frame::applyNativeFrameStyles(window.get());
     for (const DecideCase& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.maximised && !IsZoomed(window.get())) ShowWindow(window.get(), SW_MAXIMIZE);
-        ASSERT_EQ(IsZoomed(window.get()) != FALSE, c.maximised);
         MSG message{};
         message.hwnd = c.toOtherWindow ? other.get() : window.get();
         message.message = c.message;
         message.wParam = c.wParam;
         EXPECT_EQ(frame::decide(window.get(), message), c.decision);
+    }
+}
+
+// The frame messages answered as the client's tray host answers them.
+LRESULT CALLBACK framelessProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (frame::decide(window, MSG{window, message, wParam, lParam, 0, {}}) == frame::Decision::clientArea)
+        return frame::calculateClientArea(window, wParam, lParam);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The frame styles are added to the window's own, and the caption among them draws no strip: the
+// client area is the whole window, and while maximised exactly the monitor's work area, which the
+// system's maximised frame overhangs.
+TEST(WindowFrameWin, TheAddedFrameStylesDrawNothingNormalOrMaximised) {
+    TestWindow window;
+    ASSERT_NE(window.get(), nullptr) << "no window driver (wine_prepare selects the null one)";
+    SetWindowLongPtrW(window.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(framelessProc));
+    frame::applyNativeFrameStyles(window.get());
+    const LONG_PTR added = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+    EXPECT_EQ(GetWindowLongPtrW(window.get(), GWL_STYLE) & (added | WS_POPUP), added | WS_POPUP);
+    MONITORINFO monitor{sizeof(MONITORINFO), {}, {}, 0};
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window.get(), MONITOR_DEFAULTTONEAREST), &monitor));
+    for (const int show : {SW_HIDE, SW_MAXIMIZE, SW_RESTORE}) {
+        ShowWindow(window.get(), show);
+        RECT client{}, bounds{};
+        GetClientRect(window.get(), &client);
+        MapWindowPoints(window.get(), nullptr, reinterpret_cast<POINT*>(&client), 2);
+        GetWindowRect(window.get(), &bounds);
+        const RECT& expected = show == SW_MAXIMIZE ? monitor.rcWork : bounds;
+        EXPECT_EQ(std::tuple(client.left, client.top, client.right, client.bottom),
+                  std::tuple(expected.left, expected.top, expected.right, expected.bottom)) << "ShowWindow " << show;
     }
 }
 

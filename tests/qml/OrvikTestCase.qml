@@ -51,8 +51,19 @@ TestCase {
         tryVerify(() => sameColor(findChild(window, "surface").color, Theme.background))
     }
 
-    // What a person looks at, saved under build/<preset>/shots.
+    // What a person looks at, saved under build/<preset>/shots once settled: the same picture twice,
+    // 400 ms apart, long enough for the slowest fade to move a colour step.
     function shot(item, name) {
-        grabImage(item).save(shotsDirectory + "/" + name + ".png")
+        let previous = null
+        for (let waited = 0; waited <= 10000; waited += 400) {
+            const image = grabImage(item)
+            if (previous && image.equals(previous)) {
+                image.save(shotsDirectory + "/" + name + ".png")
+                return image
+            }
+            previous = image
+            wait(400)
+        }
+        fail(name + " never settles")
     }
 }

@@ -122,10 +122,12 @@ QVariantMap AppFixture::objects(const QVariantMap& options) {
     world_ = std::make_unique<World>();
     World& w = *world_;
     const int port = w.panel.port();  // something answers there, so the nodes measure as available
-    w.panel.on("GET", panel::kSubscription,
-               panel::subscription({panel::vlessLink("日本·东京", "127.0.0.1", port),
-                                    panel::vlessLink("新加坡·新加坡", "127.0.0.1", 9),  // nothing listens
-                                    panel::vlessLink("美国·洛杉矶", "127.0.0.1", port)}));
+    std::vector<std::string> nodes{panel::vlessLink("日本·东京", "127.0.0.1", port),
+                                   panel::vlessLink("新加坡·新加坡", "127.0.0.1", 9),  // nothing listens
+                                   panel::vlessLink("美国·洛杉矶", "127.0.0.1", port)};
+    for (int n = 4; n <= options.value(QStringLiteral("routes")).toInt(); ++n)
+        nodes.push_back(panel::vlessLink("德国·城市" + std::to_string(n), "127.0.0.1", port));
+    w.panel.on("GET", panel::kSubscription, panel::subscription(nodes));
     w.panel.on("GET", panel::kGuestConfig,
                panel::success(panel::guestConfig(option(options, "emailVerify"), option(options, "invite"),
                                                  option(options, "recaptcha"))));

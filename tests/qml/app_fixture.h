@@ -21,8 +21,9 @@ public:
 
     // Keys: "panel" (scripted panel instead of the local account), "signedIn", "invite",
     // "emailVerify", "recaptcha" (the panel's registration options), "tray" (the tray shows),
-    // "update" (the manifest offers a newer version). Returns the objects by their property
-    // names in the window: controller, account, routeModel, preferences, tray, updater.
+    // "update" (the manifest offers a newer version), "routes" (the panel lists that many). Returns
+    // the objects by their property names in the window: controller, account, routeModel,
+    // preferences, tray, updater.
     Q_INVOKABLE QVariantMap objects(const QVariantMap& options = {});
     // The panel's reply to METHOD PATH from now on (`body` is the JSON text of the reply).
     Q_INVOKABLE void panelReply(const QString& method, const QString& path, int status, const QString& body);

@@ -9,6 +9,7 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
+#include <QStyleHints>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include "tests/qml/app_fixture.h"
@@ -35,7 +36,10 @@ class QmlTestSetup : public QObject {
   Q_OBJECT
 
  public slots:
-  void applicationAvailable() { QQuickStyle::setStyle(QStringLiteral("Basic")); }
+  void applicationAvailable() {
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    QGuiApplication::styleHints()->setCursorFlashTime(0);  // pictures wait to settle; a blinking caret never does
+  }
 
   void cleanupTestCase() { app_.release(); }
 

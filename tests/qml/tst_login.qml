@@ -107,12 +107,20 @@ Rectangle {
             verify(send.enabled && !timer.running && overlay.emailCooldown === 0)
         }
 
-        // The login form, then the registration form with a message, light and dark.
+        // The login form with a panel's message of three lines, which makes the card taller (the last
+        // control stays inside it), then the registration form with a message, light and dark.
         function test_shots_data() { return [{ tag: "light", dark: false }, { tag: "dark", dark: true }] }
         function test_shots(row) {
             Theme.darkMode = row.dark
             const overlay = openOverlay({ invite: true, emailVerify: true }, false)
             tryVerify(() => overlay.account.inviteRequired)
+            const message = "面板暂时无法处理这次请求，请稍后再试。".repeat(4)
+            app.panelReply("POST", "/api/v1/passport/auth/login", 500, JSON.stringify({ status: "fail", message: message }))
+            fill(overlay, { emailField: "new@example.com", passwordField: "password-1" })
+            mouseClick(part(overlay, "mainButton"))
+            tryVerify(() => part(overlay, "errorLine").text === message && part(overlay, "errorLine").lineCount >= 3)
+            const last = part(overlay, "modeSwitch")
+            verify(last.y + last.height <= overlay.availableHeight, last.y + last.height + " below " + overlay.availableHeight)
             shot(root.Window.window.contentItem, "login-login-" + row.tag)
             mouseClick(part(overlay, "modeSwitch"))
             fill(overlay, { emailField: "new@example.com", passwordField: "password-1", confirmField: "password-2" })

@@ -20,13 +20,16 @@ Item {
         readonly property string singapore: "新加坡·新加坡"  // its node's port is closed
         readonly property string losAngeles: "美国·洛杉矶"
 
-        // The palette opened by its shortcut over the three panel nodes (all coded "XB"), measured.
-        function openPalette(dark) {
-            const objects = app.objects({ panel: true, signedIn: true })
+        // The palette opened by its shortcut over the panel's nodes (all coded "XB"; three, or `routes`
+        // with the last one chosen), measured.
+        function openPalette(dark, routes) {
+            const objects = app.objects({ panel: true, signedIn: true, routes: routes || 3 })
             const window = createTemporaryObject(mainComponent, root, objects)
             window.requestActivate()
             const model = objects.routeModel
-            tryVerify(() => window.active && model.count === 3 && !model.get(model.visibleIndexOf(singapore)).available, 5000)
+            tryVerify(() => window.active && model.count === (routes || 3) && !model.get(model.visibleIndexOf(singapore)).available, 5000)
+            if (routes)
+                objects.controller.selectRoute(model.get(routes - 1).routeId, "", "", 0)
             if (dark)
                 darken(objects.preferences, window)
             keySequence("Ctrl+K")
@@ -37,8 +40,8 @@ Item {
         }
 
         // The filter follows the search text and its first match becomes current. Return or a click
-        // chooses an available route (focus to the primary action); else Escape closes (focus to the
-        // readout). The filter is cleared, and the next opening starts on the current route.
+        // chooses an available route (focus to the primary action, ringed after keys only); else Escape
+        // closes (focus to the readout). The filter is cleared, and the next opening starts on the current route.
         function test_keysAndChoice_data() {
             return [
                 { tag: "down onto an unavailable route", steps: [Qt.Key_Down], row: 1 },
@@ -70,10 +73,25 @@ Item {
             compare(spy.count, data.chosen ? 1 : 0)
             const current = data.chosen || tokyo
             compare(p.controller.routeId + "|" + p.model.filterText, current + "|")
-            verify(findChild(p.window, data.chosen ? "primaryButton" : "readout").activeFocus)
+            const focused = findChild(p.window, data.chosen ? "primaryButton" : "readout")
+            verify(focused.activeFocus && focused.visualFocus === !(data.click && data.chosen))
             keySequence("Ctrl+K")
             tryVerify(() => p.palette.opened && !p.palette.acceptedSelection)
             compare(p.search.text + "|" + p.list.currentIndex, "|" + p.model.visibleIndexOf(current))
+        }
+
+        // With more routes than fit, the current row stays in sight: on opening with the chosen route
+        // far down (and its "当前"), after each key, and so the row Return chooses.
+        function test_currentRowInSight() {
+            const p = openPalette(false, 30)
+            verify(itemAt(p.list, 29).selected)
+            for (const [keys, row] of [[[], 29], [[Qt.Key_Home], 0], [Array(20).fill(Qt.Key_Down), 20], [[Qt.Key_End], 29], [[Qt.Key_Up], 28]]) {
+                keys.forEach(key => keyClick(key))
+                const item = itemAt(p.list, row)
+                verify(p.list.currentIndex === row && item.y >= p.list.contentY && item.y + item.height <= p.list.contentY + p.list.height, row)
+            }
+            keyClick(Qt.Key_Return)
+            compare(p.controller.routeId, "德国·城市29")
         }
 
         function test_row_data() {
@@ -103,8 +121,7 @@ Item {
         function test_shots(data) {
             const p = openPalette(data.dark)
             p.search.insert(0, data.filter)
-            const image = grabImage(p.window.contentItem.parent)
-            image.save(shotsDirectory + "/palette-" + data.tag + ".png")
+            const image = shot(p.window.contentItem.parent, "palette-" + data.tag)
             if (p.model.count === 0)
                 return
             const current = itemAt(p.list, 0)

@@ -9,12 +9,13 @@ Item {
     height: 400
 
     Component { id: mainComponent; Main {} }
-    Component { id: accountComponent; AccountPopover { remainingLabel: "剩余 7 天" } }
+    Component { id: accountComponent; AccountPopover {} }
 
     OrvikTestCase {
         name: "Popovers"
 
-        // A signed-in window whose connection reached `state` (the service answers after `delay` ms, or fails).
+        // A window (signed in unless told, else with its login closed) whose connection reached
+        // `state` (the service answers after `delay` ms, or fails).
         function makeWindow(options, state, delay, error) {
             const objects = app.objects(Object.assign({ signedIn: true }, options))
             const window = createTemporaryObject(mainComponent, root, objects)
@@ -22,7 +23,8 @@ Item {
             app.serviceAnswers(delay || 0, error || "")
             if (state && state !== "off")
                 objects.controller.primaryAction()
-            tryVerify(() => window.active && objects.controller.visualState === (state || "off"), 5000)
+            tryVerify(() => window.active && !objects.account.restoring && objects.controller.visualState === (state || "off"), 5000)
+            findChild(window, "loginOverlay").close()
             return { window: window, objects: objects, header: findChild(window, "header") }
         }
 
@@ -46,18 +48,20 @@ Item {
         function test_accountFacts(data) {
             const popover = createTemporaryObject(accountComponent, root, { remainingDays: data.days,
                 membershipActive: data.active !== false, usedDevices: data.used, deviceLimit: data.limit })
-            const remaining = findChild(part(popover, "remaining"), "value")
-            compare(remaining.text, data.active === false ? "已到期" : "剩余 7 天")
-            compare(remaining.color, data.warn ? Theme.fault : Theme.textPrimary)
+            compare(findChild(part(popover, "remaining"), "value").color, data.warn ? Theme.fault : Theme.textPrimary)
             compare(findChild(part(popover, "devices"), "value").text, data.devices)
         }
 
-        // The account's buttons close it and open the shop or sign out (Tab stays on its close button);
-        // the rows of "more" keep it open and act; with an update available the update row downloads.
+        // The account's buttons, reached by Tab round its close button, close it and open the shop or
+        // sign out; the rows of "more" keep it open and act, and with an update available the update
+        // row downloads. A second click on the badge or "⋯" closes its popover, and the focus back on
+        // it shows no ring after a click.
         function test_buttons_data() {
             return [
-                { tag: "shop", popover: "account", button: "shopButton", shop: true },
-                { tag: "logout", popover: "account", button: "logoutButton", signedOut: true },
+                { tag: "shop", popover: "account", key: Qt.Key_Tab, button: "shopButton", shop: true },
+                { tag: "logout", popover: "account", key: Qt.Key_Backtab, button: "logoutButton", signedOut: true },
+                { tag: "badge again", popover: "account", button: "accountControl" },
+                { tag: "more again", popover: "more", button: "moreControl" },
                 { tag: "appearance", popover: "more", button: "appearanceRow", clicks: 2, shows: "深色 | Velora 0.1.0 | 0" },
                 { tag: "motion", popover: "more", button: "motionRow", shows: "开启 | Velora 0.1.0 | 0" },
                 { tag: "check", popover: "more", button: "updateRow", clicks: 2, shows: "› | Velora 0.1.0  ·  已是最新版本 0.1.0 | 0" },
@@ -67,35 +71,39 @@ Item {
         function test_buttons(data) {
             const w = makeWindow({ update: data.update === true })
             const popover = openPopover(w, data.popover)
-            const close = part(popover, "closeButton")
-            if (close) {
-                keyClick(Qt.Key_Tab)
-                verify(close.activeFocus)
+            const opener = w.header[data.button]
+            const button = opener || part(popover, data.button)
+            if (data.key) {
+                tryVerify(() => part(popover, "closeButton").activeFocus)
+                keyClick(data.key)
+                verify(button.activeFocus)
+                keyClick(Qt.Key_Space)
             }
-            const button = part(popover, data.button)
-            for (let i = 0; i < (data.clicks || 1); ++i) {
+            for (let i = 0; i < (data.key ? 0 : data.clicks || 1); ++i) {
                 mouseClick(button)
                 tryVerify(() => !w.objects.updater.busy)
             }
-            tryCompare(popover, "visible", data.popover === "more")
+            tryCompare(popover, "visible", data.popover === "more" && !opener)
+            verify(!opener || button.activeFocus && !button.visualFocus, "focus back, without a ring")
             tryCompare(findChild(w.window, "shopOverlay"), "visible", data.shop === true)
             tryCompare(w.objects.account, "loggedIn", data.signedOut !== true)
             if (data.shows)  // the row's value | the version line | pages opened
                 compare([findChild(button, "side").text, part(popover, "version").text, app.openedPages().length].join(" | "), data.shows)
         }
 
-        // Tab runs round the "more" rows; "连接诊断" opens the diagnostics once "more" has closed. Height
-        // and rows follow the state; "完成" keeps the focus and gives it back to the "more" button.
+        // Tab runs round the "more" rows; "连接诊断" opens the diagnostics once "more" has closed. Height,
+        // route and rows follow the state; "完成" keeps the focus and gives it back, ring and all, to "⋯".
         function test_diagnostics_data() {
             return [
-                { tag: "off", state: "off", shown: /^292\|等待连接\|未检测\|未运行$/ },
-                { tag: "igniting", state: "igniting", delay: 2000, shown: /^292\|等待连接\|未检测\|未运行$/ },
-                { tag: "lit", state: "lit", shown: /^318\|正常\|\d+ ms\|已通过\|\d\d:\d\d:\d\d$/ },
-                { tag: "fault", state: "fault", error: "节点拒绝了连接", shown: /^330\|等待连接\|未响应\|未运行\|节点拒绝了连接$/ }
+                { tag: "signed out", signedIn: false, state: "off", shown: /^292\|\|等待连接\|未检测\|未运行$/ },
+                { tag: "off", state: "off", shown: /^292\|日本 · 东京\|等待连接\|未检测\|未运行$/ },
+                { tag: "igniting", state: "igniting", delay: 2000, shown: /^292\|日本 · 东京\|等待连接\|未检测\|未运行$/ },
+                { tag: "lit", state: "lit", shown: /^318\|日本 · 东京\|正常\|\d+ ms\|已通过\|\d\d:\d\d:\d\d$/ },
+                { tag: "fault", state: "fault", error: "节点拒绝了连接", shown: /^330\|日本 · 东京\|等待连接\|未响应\|未运行\|节点拒绝了连接$/ }
             ]
         }
         function test_diagnostics(data) {
-            const w = makeWindow({}, data.state, data.delay, data.error)
+            const w = makeWindow({ signedIn: data.signedIn !== false }, data.state, data.delay, data.error)
             const more = openPopover(w, "more")
             tryVerify(() => part(more, "appearanceRow").activeFocus)
             for (const [key, name] of [[Qt.Key_Backtab, "quitRow"], [Qt.Key_Tab, "appearanceRow"],
@@ -107,12 +115,12 @@ Item {
             keyClick(Qt.Key_Space)
             const diagnostics = findChild(w.window, "diagnosticsPopover")
             tryVerify(() => diagnostics.opened && !more.visible)
-            const items = ["clientRow", "targetRow", "configRow", "durationRow", "error"].map(name => part(diagnostics, name))
+            const items = ["destination", "clientRow", "targetRow", "configRow", "durationRow", "error"].map(name => part(diagnostics, name))
             const shown = [diagnostics.height].concat(items.filter(item => item.visible).map(item => item.valueText || item.text)).join("|")
             verify(data.shown.test(shown), shown)
             keyClick(Qt.Key_Tab)  // stays on "完成"
             keyClick(Qt.Key_Space)
-            tryVerify(() => !diagnostics.visible && w.header.moreControl.activeFocus)
+            tryVerify(() => !diagnostics.visible && w.header.moreControl.visualFocus)
         }
 
         // Each popover in light and dark, after a failed connect.

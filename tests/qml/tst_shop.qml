@@ -70,12 +70,22 @@ Rectangle {
         function test_shots_data() {
             const more = [root.plan(1, "标准版", { month_price: 3000, quarter_price: 8100, year_price: 18000 }, 3),
                           root.plan(2, "轻量版", { month_price: 1500, onetime_price: 6600 }, 1)]
-            return [{ tag: "light", plans: root.twoPlans }, { tag: "scrolling-dark", dark: true, plans: more }, { tag: "empty-light", plans: [] }]
+            return [{ tag: "light", plans: root.twoPlans }, { tag: "scrolling-dark", dark: true, plans: more },
+                    { tag: "empty-light", plans: [] }, { tag: "empty-dark", dark: true, plans: [] }]
         }
+        // Without plans the disabled checkout's label still stands out from its fill (contrast 3 or more).
         function test_shots(row) {
             Theme.darkMode = row.dark === true
-            openShop(row.plans)
-            shot(root.Window.window.contentItem, "shop-" + row.tag)
+            const checkout = part(openShop(row.plans), "checkoutButton")
+            const image = shot(root.Window.window.contentItem, "shop-" + row.tag)
+            const at = checkout.mapToItem(null, 0, 0)
+            const luminance = (x, y) => [image.pixel(at.x + x, at.y + y)].map(c => 0.2126 * c.r ** 2.2 + 0.7152 * c.g ** 2.2 + 0.0722 * c.b ** 2.2)[0]
+            const fill = luminance(6, checkout.height / 2)
+            let contrast = 1
+            for (let x = 12; x < checkout.width - 12 && row.plans.length === 0; ++x)
+                for (let y = 8; y < checkout.height - 8; ++y)
+                    contrast = Math.max(contrast, (Math.max(luminance(x, y), fill) + 0.05) / (Math.min(luminance(x, y), fill) + 0.05))
+            verify(row.plans.length > 0 || contrast >= 3, "contrast " + contrast)
         }
     }
 }

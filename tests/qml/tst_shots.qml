@@ -45,7 +45,7 @@ Item {
                             stageIndex: 1
                             membershipTier: "PRO"
                             remainingDays: index * 3
-                            remainingLabel: "剩余 " + index * 3 + " 天"
+                            remainingLabel: index === 4 ? "会员已到期" : "剩余 " + index * 3 + " 天"
                             membershipActive: index !== 4
                         }
                         PrimaryAction {

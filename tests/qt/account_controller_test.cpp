@@ -84,6 +84,7 @@ private slots:
         QVERIFY(!account->loggedIn() && !account->membershipActive() && account->nodeEndpoints().isEmpty());
         QCOMPARE(account->remainingDays() + account->usedDevices() + account->deviceLimit(), 0);
         QVERIFY(account->email().isEmpty() && account->expireAt().isEmpty() && account->nodeNames().isEmpty());
+        QCOMPARE(account->badgeLabel() + account->remainingTimeLabel(), qs("—"));  // no badge text, no time
         QCOMPARE(account->errorMessage(), qs("kept"));
         QCOMPARE(world.interactive(), QVariant(false));
         QTRY_VERIFY_WITH_TIMEOUT(!world.dir.exists("session.json") && world.probe->inside == 0, kWait);
@@ -129,20 +130,22 @@ private slots:
             data.update(changes);
             return success(data);
         };
+        // The label, then the header badge's and the popover's "剩余时间" forms of it.
         const struct {
             HttpReply reply;
-            const char* label;
+            const char* labels;
             int days, nodes;
-        } cases[] = {{with({{"expired_at", nullptr}}), "长期有效", -1, 2},  // -1: no end date
-                     {with({{"expired_at", now() - 86400}}), "会员已到期", 0, 0},
-                     {with({{"plan_id", nullptr}, {"expired_at", nullptr}}), "尚未开通套餐", 0, 0}};
+        } cases[] = {{with({{"expired_at", nullptr}}), "长期有效|长期有效|长期有效", -1, 2},  // -1: no end date
+                     {with({{"expired_at", now() - 86400}}), "会员已到期|会员已到期|已到期", 0, 0},
+                     {with({{"plan_id", nullptr}, {"expired_at", nullptr}}), "尚未开通套餐|尚未开通套餐|—", 0, 0}};
         QSignalSpy changed(account.get(), &AccountController::accountChanged);
         for (const auto& c : cases) {
             panel.on("GET", kGetSubscribe, c.reply);
             account->refresh(true);
             QVERIFY(changed.wait(kWait));
             QVERIFY(account->loggedIn() && account->errorMessage().isEmpty());
-            QCOMPARE(account->remainingLabel(), qs(c.label));
+            QCOMPARE(QStringList({account->remainingLabel(), account->badgeLabel(), account->remainingTimeLabel()}).join('|'),
+                     qs(c.labels));
             QCOMPARE(account->membershipActive(), c.nodes > 0);
             QCOMPARE(account->remainingDays(), c.days);
             QCOMPARE(account->nodeNames().size(), c.nodes);

@@ -32,6 +32,12 @@ ApplicationWindow {
                                       || diagnosticsPopover.visible || loginOverlay.visible || shopOverlay.visible
     property Item diagnosticsFocusReturn: primaryButton
     property bool diagnosticsPendingFromMore: false
+    // Focus the window moves by itself shows its ring only after keys. Read from the start, so that
+    // the input is watched before the first popup closes.
+    readonly property int focusReturnReason: InputModality.focusReason
+    // Where focus goes back when the login or the shop closes: where it was when they opened.
+    property Item loginFocusReturn: null
+    property Item shopFocusReturn: null
 
     readonly property string primaryLabel: {
         switch (controller.visualState) {
@@ -88,6 +94,17 @@ ApplicationWindow {
     function openDiagnostics(returnItem) {
         diagnosticsFocusReturn = returnItem || primaryButton
         diagnosticsPopover.open()
+    }
+
+    function returnFocus(item) {
+        if (item)
+            item.forceActiveFocus(focusReturnReason)
+    }
+
+    // The item that has the focus, unless it is the window itself or inside a popup.
+    function focusedControl() {
+        const item = window.activeFocusItem
+        return item && item !== window.contentItem && !popupOpen ? item : null
     }
 
     function runPrimaryAction() {
@@ -161,10 +178,12 @@ ApplicationWindow {
         border.color: window.surfaceBorder
         Behavior on color { ColorAnimation { duration: Theme.duration(700) } }
 
-        AmbienceCanvas {
+        AmbienceLight {
             anchors.fill: parent
             connected: window.connected
+            dark: Theme.darkMode
             cornerRadius: window.surfaceRadius
+            headerHeight: Theme.topBarHeight
         }
 
         MinimalHeader {
@@ -180,8 +199,10 @@ ApplicationWindow {
             sweepDuration: window.controller.connectionSweepDuration
             membershipTier: window.membershipTier
             remainingDays: window.membershipRemainingDays
-            remainingLabel: window.membershipRemainingLabel
+            remainingLabel: window.account.badgeLabel
             membershipActive: window.membershipActive
+            accountOpen: accountPopover.visible
+            moreOpen: morePopover.visible
             onAccountRequested: window.signedIn ? accountPopover.open() : loginOverlay.open()
             onMoreRequested: morePopover.open()
         }
@@ -218,13 +239,17 @@ ApplicationWindow {
                 previewRequested: primaryButton.hovered || primaryButton.visualFocus
             }
 
+            // Read as one line: the state and what it means.
             Column {
                 id: status
+                objectName: "status"
                 anchors.horizontalCenter: parent.horizontalCenter
                 y: scene.y + scene.height - 11
                 width: stage.contentWidth
                 height: window.compact ? 92 : 103
                 spacing: 9
+                Accessible.role: Accessible.StaticText
+                Accessible.name: window.displayStatusTitle + (window.displayStatusCopy !== "" ? "，" + window.displayStatusCopy : "")
 
                 Text {
                     objectName: "statusTitle"
@@ -236,6 +261,7 @@ ApplicationWindow {
                     font.pixelSize: window.compact ? 27 : 30
                     font.weight: Font.Medium
                     font.letterSpacing: -0.35
+                    Accessible.ignored: true
                     color: window.controller.visualState === "fault" ? Theme.fault : Theme.textPrimary
                     Behavior on color { ColorAnimation { duration: Theme.duration(150) } }
                 }
@@ -247,6 +273,7 @@ ApplicationWindow {
                     elide: Text.ElideRight
                     font.family: Theme.textFont
                     font.pixelSize: 12
+                    Accessible.ignored: true
                     color: Theme.textSecondary
                 }
             }
@@ -259,6 +286,8 @@ ApplicationWindow {
                 text: window.primaryLabel
                 visualState: window.controller.visualState
                 enabled: window.controller.visualState !== "extinguishing"
+                // A reader on the button hears the state change with its label.
+                Accessible.description: status.Accessible.name
                 onClicked: window.runPrimaryAction()
             }
 
@@ -275,6 +304,7 @@ ApplicationWindow {
                 hoverEnabled: true
                 text: window.controller.elapsedText + " · 连接详情"
                 Accessible.name: "连接时长 " + window.controller.elapsedText + "，查看连接详情"
+                Accessible.ignored: !visible
                 onClicked: window.openDiagnostics(connectionTime)
                 contentItem: Text {
                     text: connectionTime.text
@@ -365,6 +395,7 @@ ApplicationWindow {
         deviceLimit: window.membershipDeviceLimit
         membershipActive: window.membershipActive
         deviceError: window.account.errorMessage
+        remainingTimeLabel: window.account.remainingTimeLabel
         onShopRequested: {
             close()
             shopOverlay.open()
@@ -374,7 +405,7 @@ ApplicationWindow {
             window.account.logout()
             close()
         }
-        onClosed: header.accountControl.forceActiveFocus(Qt.TabFocusReason)
+        onClosed: window.returnFocus(header.accountControl)
     }
     MorePopover {
         id: morePopover
@@ -394,7 +425,7 @@ ApplicationWindow {
                 window.diagnosticsPendingFromMore = false
                 window.openDiagnostics(header.moreControl)
             } else {
-                header.moreControl.forceActiveFocus(Qt.TabFocusReason)
+                window.returnFocus(header.moreControl)
             }
         }
     }
@@ -402,16 +433,21 @@ ApplicationWindow {
         id: diagnosticsPopover
         objectName: "diagnosticsPopover"
         controller: window.controller
-        onClosed: window.diagnosticsFocusReturn.forceActiveFocus(Qt.TabFocusReason)
+        onClosed: window.returnFocus(window.diagnosticsFocusReturn)
     }
     LoginOverlay {
         id: loginOverlay
         objectName: "loginOverlay"
         account: window.account
+        onAboutToShow: window.loginFocusReturn = window.focusedControl()
+        // Opened with nothing focused (at start), it leaves the focus on what comes next.
+        onClosed: window.returnFocus(window.loginFocusReturn || primaryButton)
     }
     ShopOverlay {
         id: shopOverlay
         objectName: "shopOverlay"
         account: window.account
+        onAboutToShow: window.shopFocusReturn = window.focusedControl() || header.accountControl
+        onClosed: window.returnFocus(window.shopFocusReturn)
     }
 }

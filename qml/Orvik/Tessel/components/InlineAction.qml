@@ -13,6 +13,7 @@ T.AbstractButton {
     hoverEnabled: true
     focusPolicy: visible ? Qt.TabFocus : Qt.NoFocus
     Accessible.name: text
+    Accessible.ignored: !visible
 
     contentItem: Text {
         text: control.text

@@ -17,6 +17,9 @@ Item {
     property int remainingDays: 0
     property string remainingLabel: ""
     property bool membershipActive: true
+    // Whether the popover each button opens is showing: a second click closes it instead.
+    property bool accountOpen: false
+    property bool moreOpen: false
     readonly property alias accountControl: badge
     readonly property alias moreControl: moreButton
 
@@ -27,6 +30,7 @@ Item {
     readonly property int cornerRadius: maximised ? 0 : Theme.windowRadius
     // Unlimited memberships report days below 0 and never warn.
     readonly property bool remainingWarning: !membershipActive || (remainingDays >= 0 && remainingDays <= 7)
+    readonly property string accountName: "查看会员信息，" + membershipTier + (remainingLabel !== "" ? "，" + remainingLabel : "")
 
     implicitHeight: 58
 
@@ -39,6 +43,29 @@ Item {
             maximised ? hostWindow.showNormal() : hostWindow.showMaximized()
         else if (action === "close")
             hostWindow.close()
+    }
+
+    // Opens its popover, or closes it when it showed at the press: the release outside the
+    // popover closes it before this button's click arrives.
+    component PopoverButton: T.AbstractButton {
+        id: popoverButton
+        property bool popoverOpen: false
+        property bool openAtPress: false
+        signal requested()
+        height: 38
+        focusPolicy: Qt.TabFocus
+        hoverEnabled: true
+        onPressed: openAtPress = popoverOpen
+        onClicked: {
+            if (!openAtPress)
+                requested()
+        }
+        background: Rectangle {
+            radius: 11
+            color: popoverButton.hovered ? Theme.softFill : "transparent"
+            border.width: popoverButton.visualFocus ? 2 : 0
+            border.color: Theme.focus
+        }
     }
 
     component HeaderButton: T.AbstractButton {
@@ -131,18 +158,14 @@ Item {
         anchors.verticalCenter: parent.verticalCenter
         spacing: 6
 
-        T.AbstractButton {
+        PopoverButton {
             id: badge
-            height: 38
             leftPadding: 10
             rightPadding: 10
             implicitWidth: implicitContentWidth + 20
-            focusPolicy: Qt.TabFocus
-            hoverEnabled: true
-            Accessible.name: header.membershipActive
-                             ? "查看会员信息，" + header.membershipTier + "，" + header.remainingLabel
-                             : "查看会员信息，会员已到期"
-            onClicked: header.accountRequested()
+            popoverOpen: header.accountOpen
+            Accessible.name: header.accountName
+            onRequested: header.accountRequested()
             contentItem: Row {
                 spacing: 8
                 Rectangle {
@@ -163,28 +186,21 @@ Item {
                 Text {
                     objectName: "remaining"
                     anchors.verticalCenter: parent.verticalCenter
-                    text: header.membershipActive ? header.remainingLabel : "会员已到期"
+                    visible: text !== ""
+                    text: header.remainingLabel
                     color: header.remainingWarning ? Theme.fault : Theme.textSecondary
                     font.family: Theme.textFont
                     font.pixelSize: 11
                 }
             }
-            background: Rectangle {
-                radius: 11
-                color: badge.hovered ? Theme.softFill : "transparent"
-                border.width: badge.visualFocus ? 2 : 0
-                border.color: Theme.focus
-            }
         }
 
-        T.AbstractButton {
+        PopoverButton {
             id: moreButton
             width: 38
-            height: 38
-            focusPolicy: Qt.TabFocus
-            hoverEnabled: true
+            popoverOpen: header.moreOpen
             Accessible.name: "打开更多选项"
-            onClicked: header.moreRequested()
+            onRequested: header.moreRequested()
             contentItem: Item {
                 Row {
                     anchors.centerIn: parent
@@ -194,12 +210,6 @@ Item {
                         Rectangle { width: 3; height: 3; radius: 1.5; color: Theme.textTertiary }
                     }
                 }
-            }
-            background: Rectangle {
-                radius: 11
-                color: moreButton.hovered ? Theme.softFill : "transparent"
-                border.width: moreButton.visualFocus ? 2 : 0
-                border.color: Theme.focus
             }
         }
 

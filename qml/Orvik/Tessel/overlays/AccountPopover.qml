@@ -4,13 +4,16 @@ import QtQuick.Templates as T
 import Orvik.Style
 
 // Membership facts, the way to the shop, and logout.
-Popup {
+T.Dialog {
     id: popover
+    title: "会员信息"  // the name a screen reader gives the popup
 
     property string membershipTier: "PRO"
     property string email: ""
     property int remainingDays: 0
     property string remainingLabel: ""
+    // "剩余时间": the remaining label while active, else whether a plan expired.
+    property string remainingTimeLabel: ""
     property int usedDevices: 0
     property int deviceLimit: 0
     property bool membershipActive: true
@@ -33,6 +36,8 @@ Popup {
         property alias valueWeight: valueText.font.weight
         width: parent ? parent.width : 0
         height: Math.max(labelText.height, valueText.height)
+        Accessible.role: Accessible.StaticText
+        Accessible.name: label + "：" + value
         Text {
             id: labelText
             anchors.verticalCenter: parent.verticalCenter
@@ -58,7 +63,7 @@ Popup {
         width: parent ? parent.width : 0
         height: 36
         hoverEnabled: true
-        focusPolicy: Qt.NoFocus
+        focusPolicy: Qt.TabFocus
         Accessible.name: text
         contentItem: Text {
             text: button.text
@@ -71,8 +76,8 @@ Popup {
         background: Rectangle {
             radius: 10
             color: button.hovered ? Theme.softFill : "transparent"
-            border.width: button.bordered ? 1 : 0
-            border.color: Theme.hairline
+            border.width: button.activeFocus ? 2 : button.bordered ? 1 : 0
+            border.color: button.activeFocus ? Theme.focus : Theme.hairline
         }
     }
 
@@ -84,6 +89,8 @@ Popup {
     padding: 20
     modal: false
     focus: true
+    // On release, so that a second click on the badge that opened it closes it for good.
+    closePolicy: Popup.CloseOnEscape | Popup.CloseOnReleaseOutside
 
     background: Rectangle {
         radius: Theme.panelRadius
@@ -103,6 +110,10 @@ Popup {
                 id: facts
                 width: dot.x - 10
                 spacing: 3
+                // Read as one line: the plan, the account and how the membership stands.
+                Accessible.role: Accessible.StaticText
+                Accessible.name: "Velora " + popover.membershipTier + (popover.email !== "" ? "，" + popover.email : "")
+                                 + "，" + status.text
                 Text {
                     width: parent.width
                     text: "Velora %1".arg(popover.membershipTier)
@@ -122,6 +133,7 @@ Popup {
                     color: Theme.textSecondary
                 }
                 Text {
+                    id: status
                     objectName: "status"
                     width: parent.width
                     text: popover.membershipActive ? "当前会员有效" : popover.remainingLabel
@@ -151,8 +163,8 @@ Popup {
                 focus: true
                 hoverEnabled: true
                 Accessible.name: "关闭会员信息"
-                Keys.onTabPressed: event => event.accepted = true
-                Keys.onBacktabPressed: event => event.accepted = true
+                KeyNavigation.tab: shopButton
+                KeyNavigation.backtab: logoutButton
                 onClicked: popover.close()
                 contentItem: Text {
                     text: "×"
@@ -179,7 +191,7 @@ Popup {
         FactRow {
             objectName: "remaining"
             label: "剩余时间"
-            value: popover.membershipActive ? popover.remainingLabel : "已到期"
+            value: popover.remainingTimeLabel
             valueWeight: Font.DemiBold
             valueColor: popover.remainingNormal ? Theme.textPrimary : Theme.fault
         }
@@ -194,6 +206,9 @@ Popup {
             width: parent.width
             visible: popover.deviceError !== ""
             text: popover.deviceError
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
+            Accessible.ignored: !visible
             wrapMode: Text.Wrap
             font.family: Theme.textFont
             font.pixelSize: 10
@@ -214,15 +229,21 @@ Popup {
             color: Theme.textTertiary
         }
         ActionButton {
+            id: shopButton
             objectName: "shopButton"
             text: "购买套餐"
             bordered: true
+            KeyNavigation.tab: logoutButton
+            KeyNavigation.backtab: closeButton
             onClicked: popover.shopRequested()
         }
         ActionButton {
+            id: logoutButton
             objectName: "logoutButton"
             text: "退出登录"
             textColor: Theme.textSecondary
+            KeyNavigation.tab: closeButton
+            KeyNavigation.backtab: shopButton
             onClicked: popover.logoutRequested()
         }
     }

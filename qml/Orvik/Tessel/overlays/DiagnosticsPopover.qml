@@ -1,11 +1,13 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Templates as T
 import Orvik.Style
 import Orvik.Tessel
 
 // A short health summary of the connection.
-Popup {
+T.Dialog {
     id: popover
+    title: "连接诊断"  // the name a screen reader gives the popup
 
     required property ConnectionController controller
 
@@ -18,6 +20,9 @@ Popup {
         property string valueText: ""
         width: parent ? parent.width : 0
         height: visible ? 30 : 0
+        Accessible.role: Accessible.StaticText
+        Accessible.name: labelText + "：" + valueText
+        Accessible.ignored: !visible
         Text {
             anchors.left: parent.left
             anchors.right: value.left
@@ -52,6 +57,9 @@ Popup {
 
     Overlay.modal: Rectangle { color: Theme.overlay }
 
+    // Its ring shows when the keyboard opened the popover.
+    onOpened: doneButton.forceActiveFocus(InputModality.focusReason)
+
     background: Rectangle {
         radius: Theme.panelRadius
         color: Theme.elevatedSurface
@@ -59,7 +67,9 @@ Popup {
         border.color: Theme.hairline
     }
 
-    contentItem: Item {
+    Item {
+        anchors.fill: parent
+
         Column {
             width: parent.width
 
@@ -72,9 +82,16 @@ Popup {
                 color: Theme.textPrimary
             }
             Text {
+                objectName: "destination"
                 width: parent.width
                 topPadding: 5
-                text: popover.controller.country + " · " + popover.controller.city
+                // Signed out there is no route: an empty line, not a lone dot.
+                text: popover.controller.country !== "" && popover.controller.city !== ""
+                      ? popover.controller.country + " · " + popover.controller.city
+                      : popover.controller.country + popover.controller.city
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.ignored: text === ""
                 elide: Text.ElideRight
                 font.family: Theme.textFont
                 font.pixelSize: 10
@@ -111,6 +128,9 @@ Popup {
                 visible: popover.failed
                 topPadding: 10
                 text: popover.controller.errorMessage
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+                Accessible.ignored: !visible
                 wrapMode: Text.Wrap
                 lineHeight: 1.25
                 font.family: Theme.textFont
@@ -120,6 +140,7 @@ Popup {
         }
 
         PrimaryAction {
+            id: doneButton
             objectName: "doneButton"
             anchors.right: parent.right
             anchors.bottom: parent.bottom

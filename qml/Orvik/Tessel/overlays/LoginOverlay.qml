@@ -1,12 +1,14 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Templates as T
 import QtQuick.Layouts
 import Orvik.Style
 import Orvik.Tessel
 
 // Sign-in and registration form.
-Popup {
+T.Dialog {
     id: overlay
+    title: registerMode ? "注册" : "登录"  // the name a screen reader gives the popup
     required property AccountController account
     property bool registerMode: false
     property int emailCooldown: 0
@@ -20,7 +22,9 @@ Popup {
     parent: Overlay.overlay
     anchors.centerIn: parent
     width: Math.min(360, (parent ? parent.width : 0) - 48)
-    height: Math.min(registerMode ? 470 : 300, (parent ? parent.height : 0) - 48)
+    // Taller when the form needs it, as with a panel's message of several lines.
+    height: Math.min(Math.max(registerMode ? 470 : 300, implicitContentHeight + topPadding + bottomPadding),
+                     (parent ? parent.height : 0) - 48)
     modal: true
     focus: true
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
@@ -100,6 +104,8 @@ Popup {
         selectionColor: Theme.warmLight
         selectedTextColor: Theme.darkMode ? Theme.background : "#090906"
         font.family: Theme.textFont
+        Accessible.name: placeholderText
+        Accessible.ignored: !visible
         palette.text: Theme.textPrimary
         palette.highlightedText: Theme.textPrimary
         palette.base: Theme.surface
@@ -140,6 +146,8 @@ Popup {
             color: Theme.textSecondary
             font.family: Theme.textFont
             font.pixelSize: 12
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
 
         // Every field is read-only while a request runs.
@@ -190,10 +198,11 @@ Popup {
                     placeholderText: "邮箱验证码"
                     onAccepted: overlay.advance([])
                 }
-                Button {
+                FormButton {
                     objectName: "sendButton"
                     Layout.preferredWidth: 88
                     Layout.preferredHeight: 40
+                    filled: false
                     enabled: !overlay.busy && overlay.emailCooldown <= 0 && emailField.text !== ""
                     text: overlay.emailCooldown > 0 ? overlay.emailCooldown + "s" : "发送"
                     onClicked: overlay.sendCode()
@@ -207,12 +216,15 @@ Popup {
             visible: text !== ""
             text: overlay.formError !== "" ? overlay.formError : overlay.account.errorMessage
             wrapMode: Text.Wrap
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
+            Accessible.ignored: !visible
             color: Theme.fault
             font.family: Theme.textFont
             font.pixelSize: 11
         }
 
-        Button {
+        FormButton {
             id: mainButton
             objectName: "mainButton"
             Layout.fillWidth: true
@@ -233,13 +245,16 @@ Popup {
             Layout.preferredHeight: 28
             visible: overlay.account.remotePanel
             text: overlay.registerMode ? "已有账号？去登录" : "没有账号？去注册"
+            Accessible.name: text
+            Accessible.ignored: !visible
             contentItem: Text {
                 text: modeSwitch.text
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
-                color: Theme.textSecondary
+                color: modeSwitch.visualFocus ? Theme.textPrimary : Theme.textSecondary
                 font.family: Theme.textFont
                 font.pixelSize: 12
+                font.underline: modeSwitch.visualFocus
             }
             onClicked: {
                 overlay.registerMode = !overlay.registerMode

@@ -6,8 +6,9 @@ import Orvik.Tessel
 
 // Appearance, motion, the tunnel's leak protection, diagnostics, update and quit. Tab cycles
 // through the rows.
-Popup {
+T.Dialog {
     id: popover
+    title: "更多选项"  // the name a screen reader gives the popup
 
     required property Preferences preferences
     required property UpdateController updater
@@ -65,6 +66,8 @@ Popup {
     padding: 8
     modal: false
     focus: true
+    // On release, so that a second click on "⋯" closes it for good.
+    closePolicy: Popup.CloseOnEscape | Popup.CloseOnReleaseOutside
 
     onAboutToShow: appearanceRow.focus = true
 
@@ -142,7 +145,7 @@ Popup {
             text: popover.updater.updateAvailable ? "下载更新" : "检查更新"
             value: popover.updater.busy ? "…" : ""
             mark: popover.updater.busy ? "" : "›"
-            Accessible.name: "检查更新"
+            Accessible.name: text
             KeyNavigation.tab: quitRow
             KeyNavigation.backtab: diagnosticsRow
             onClicked: popover.updater.updateAvailable ? popover.updater.openDownload() : popover.updater.check(false)
@@ -173,6 +176,8 @@ Popup {
             text: popover.updater.statusText !== ""
                   ? "Velora %1  ·  %2".arg(popover.updater.currentVersion).arg(popover.updater.statusText)
                   : "Velora %1".arg(popover.updater.currentVersion)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             font.family: Theme.textFont
             font.pixelSize: 9
             color: Theme.textTertiary

@@ -6,8 +6,9 @@ import Orvik.Tessel
 
 // Searchable, keyboard-driven list of routes. The search field keeps the focus; the arrow keys
 // move the current row and Return chooses it.
-Popup {
+T.Dialog {
     id: routePalette
+    title: "选择方向"  // the name a screen reader gives the popup
 
     required property RouteListModel routeModel
     property string selectedRouteId: ""
@@ -128,6 +129,14 @@ Popup {
         close()
     }
 
+    // The current row stays in sight, with its section header when it is the first one.
+    function showCurrent(mode) {
+        if (list.currentIndex === 0)
+            list.positionViewAtBeginning()
+        else if (list.currentIndex > 0)
+            list.positionViewAtIndex(list.currentIndex, mode)
+    }
+
     function moveCurrent(key) {
         const last = routeModel.count - 1
         if (key === Qt.Key_Down)
@@ -154,13 +163,15 @@ Popup {
         search.text = ""
         acceptedSelection = false
         list.currentIndex = Math.max(0, routeModel.visibleIndexOf(selectedRouteId))
+        list.forceLayout()
+        showCurrent(ListView.Center)
         search.focus = true
     }
     onClosed: {
         routeModel.filterText = ""
         const target = acceptedSelection ? acceptedFocusItem : focusReturnItem
         if (target)
-            target.forceActiveFocus(Qt.TabFocusReason)
+            target.forceActiveFocus(InputModality.focusReason)
     }
 
     enter: Transition {
@@ -262,6 +273,9 @@ Popup {
         rightPadding: 16
         focus: true
         placeholderText: "输入城市或国家"
+        Accessible.name: "搜索国家、城市或线路代码"
+        // The row that Return would choose, for a reader that stays in the field.
+        Accessible.description: list.currentItem ? list.currentItem.Accessible.name : "没有找到这条方向"
         placeholderTextColor: Theme.textTertiary
         color: Theme.textPrimary
         selectionColor: Theme.warmLight
@@ -311,6 +325,9 @@ Popup {
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: false
         model: routePalette.routeModel
+        Accessible.role: Accessible.List
+        Accessible.name: "线路"
+        onCurrentIndexChanged: routePalette.showCurrent(ListView.Contain)
         section.property: "group"
         section.criteria: ViewSection.FullString
         section.delegate: Item {

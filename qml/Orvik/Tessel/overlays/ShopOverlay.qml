@@ -1,13 +1,15 @@
 pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Templates as T
 import QtQuick.Layouts
 import Orvik.Style
 import Orvik.Tessel
 
 // The plan picker with one checkout button.
-Popup {
+T.Dialog {
     id: overlay
+    title: "选择套餐"  // the name a screen reader gives the popup
     required property AccountController account
     property int selectedIndex: 0
     readonly property var selectedPlan: selectedIndex >= 0 && selectedIndex < account.shopPlans.length
@@ -67,6 +69,7 @@ Popup {
                 Layout.preferredWidth: 36
                 Layout.preferredHeight: 36
                 hoverEnabled: true
+                Accessible.name: "关闭套餐选择"
                 contentItem: Text {
                     text: "×"
                     horizontalAlignment: Text.AlignHCenter
@@ -77,6 +80,8 @@ Popup {
                 background: Rectangle {
                     radius: 18
                     color: closeButton.hovered ? Theme.softFill : "transparent"
+                    border.width: closeButton.visualFocus ? 2 : 0
+                    border.color: Theme.focus
                 }
                 onClicked: overlay.close()
             }
@@ -88,6 +93,9 @@ Popup {
             visible: text !== ""
             text: overlay.account.shopMessage
             wrapMode: Text.Wrap
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: !visible
             color: Theme.textSecondary
             font.family: Theme.textFont
             font.pixelSize: 12
@@ -149,31 +157,23 @@ Popup {
             objectName: "deviceLine"
             visible: (overlay.selectedPlan.deviceLimit ?? 0) > 0
             text: "该档可同时使用 %1 台电脑".arg(overlay.selectedPlan.deviceLimit)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: !visible
             color: Theme.textTertiary
             font.pixelSize: 12
         }
 
         Item { Layout.fillHeight: true }
 
-        Button {
+        FormButton {
             id: checkout
             objectName: "checkoutButton"
             Layout.fillWidth: true
             Layout.preferredHeight: 40
+            fontSize: 14
             enabled: !overlay.account.shopBusy && (overlay.selectedPlan.id ?? 0) > 0
             text: overlay.account.shopBusy ? "请稍候…" : "去支付  " + (overlay.selectedPlan.priceLabel ?? "")
-            contentItem: Text {
-                text: checkout.text
-                horizontalAlignment: Text.AlignHCenter
-                verticalAlignment: Text.AlignVCenter
-                color: Theme.background
-                font.pixelSize: 14
-                font.weight: Font.DemiBold
-            }
-            background: Rectangle {
-                radius: 10
-                color: checkout.enabled ? Theme.textPrimary : Theme.softFill
-            }
             onClicked: overlay.account.buyPlan(overlay.selectedPlan.id, overlay.selectedPlan.period)
         }
     }
@@ -184,12 +184,17 @@ Popup {
         required property var plan
         required property bool selected
         padding: 12
+        Accessible.role: Accessible.RadioButton
+        Accessible.name: [plan.durationLabel || plan.periodLabel, plan.dailyLabel, plan.priceLabel, plan.trafficLabel, plan.badge]
+                         .filter(part => part !== "").join("，")
+        Accessible.checkable: true
+        Accessible.checked: selected
 
         background: Rectangle {
             radius: 12
             color: Theme.surface
-            border.width: card.selected ? 2 : 1
-            border.color: card.selected ? Theme.warmLight : Theme.hairline
+            border.width: card.selected || card.visualFocus ? 2 : 1
+            border.color: card.visualFocus ? Theme.focus : card.selected ? Theme.warmLight : Theme.hairline
         }
         contentItem: Column {
             spacing: 8
