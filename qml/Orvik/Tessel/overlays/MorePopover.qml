@@ -62,7 +62,7 @@ T.Dialog {
     x: parent ? Math.max(16, parent.width - width - 24) : 0
     y: 62
     width: parent ? Math.min(260, parent.width - 32) : 260
-    height: 440
+    height: 378
     padding: 8
     modal: false
     focus: true
