@@ -1,9 +1,13 @@
-// The tunnel follows the machine: with the real service in a machine of two uplinks, a move of
-// the default route to the other uplink takes the host route and Xray's binding along, no
-// route at all makes the tunnel wait, and a change that leaves the best route alone does nothing.
+// The tunnel follows the machine: with the real service in a machine of two uplinks, a killed
+// tool is started again, a move of the default route to the other uplink takes the host route
+// and Xray's binding along, no route at all makes the tunnel wait, and a change that leaves the
+// best route alone does nothing.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "tests/support/environment.h"
@@ -54,6 +58,16 @@ TEST_F(FollowNetwork, TheTunnelMovesWithTheDefaultRouteAndWaitsWithoutOne) {
                                                lab.root() + "/out.txt");
             ASSERT_TRUE(orvik_test::waitForPipe(pipe, 20000)) << lab.read("out.txt");
             ASSERT_EQ(ask("{\"op\":\"connect\"}"), kUp);
+            // Each tool killed in turn is started again within the backoff, and the status says so.
+            for (const std::string tool : {"xray", "tun2socks"}) {
+                for (const long pid : lab.runningTools()) {
+                    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+                    std::string name;
+                    if (std::getline(comm, name) && name.starts_with(tool)) ::kill(static_cast<pid_t>(pid), SIGKILL);
+                }
+                EXPECT_NE(statusBecomes("\"phase\":\"recovering\"").find(tool + " 意外退出"), std::string::npos) << tool;
+                EXPECT_EQ(statusBecomes(kUp), kUp) << tool;
+            }
             const std::vector<long> tools = lab.runningTools();
 
             // Neither a route of another interface nor our own changes move anything.

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -113,6 +114,22 @@ TEST_F(ProcessRunnerTest, JobProcessesRunWhereToldUntilTerminatedOrTheJobEnds) {
     ASSERT_TRUE(sleeper) << error;
     job.reset();
     EXPECT_TRUE(waitUntil([&] { return !sleeper->isRunning(); }));
+}
+
+// A process's end is told once, by its watch, when it ends on its own; a watch ended first
+// tells nothing (the tunnel ends its watches before it ends the tools on purpose).
+TEST_F(ProcessRunnerTest, AnEndIsToldByItsWatchOnlyWhileWatched) {
+    auto dying = job->launch(kHelper, kSleep, "", error);
+    auto stopped = job->launch(kHelper, kSleep, "", error);
+    ASSERT_TRUE(dying && stopped) << error;
+    std::atomic<int> dyingEnds{0}, stoppedEnds{0};
+    const auto dyingWatch = dying->watchExit([&] { ++dyingEnds; });
+    auto stoppedWatch = stopped->watchExit([&] { ++stoppedEnds; });
+    stoppedWatch.reset();
+    stopped->terminate(10000);
+    dying->terminate(10000);  // as another program would end it
+    EXPECT_TRUE(waitUntil([&] { return dyingEnds == 1; }));
+    EXPECT_EQ(stoppedEnds, 0);
 }
 
 // Only processes this test started, under a random name part no other process has; names
