@@ -18,7 +18,8 @@ public:
         connected,  // `connection` holds the next client
         retry,      // this attempt failed or was woken: check the stop flag and try again
         pause,      // the pipe cannot be created now: check the stop flag, wait 500 ms, retry
-        nameTaken,  // another process holds the pipe's name: serving is impossible, give up
+        nameTaken,  // another process holds the pipe's name, or (Linux) the socket's folder is
+                    // not the service's own: serving is impossible, give up
     };
 
     virtual ~PipeListener() = default;
