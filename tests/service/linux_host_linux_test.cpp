@@ -3,16 +3,21 @@
 // state it reads for the user who asks (found by the socket's peer credentials) and its log.
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "app/engine/engine_client.h"
+#include "service/pkexec_start.h"
 #include "service/service_log.h"
 #include "service/systemd_unit_linux.h"
 #include "tests/service/service_fixture.h"
+#include "tests/support/process_probe.h"
 #include "vpn/service_pipe.h"
 #include "vpn/state_location.h"
 
@@ -194,6 +199,70 @@ TEST_F(ServiceState, BadStatesAreRefusedAtOnce) {
     std::filesystem::remove_all(folder);
     linkTo(runtime.file("elsewhere"), folder);  // even to a folder of root's with a good session in it
     EXPECT_EQ(connect(), failed("cannot open the state folder " + folder));
+}
+
+// A start through pkexec: the client's own daemon start of the installation and nothing
+// else; the refusal names what it refused.
+TEST(PkexecStart, TakesOnlyTheClientsDaemonStartOfTheInstallation) {
+    const std::string installed = "/opt/orvik/runtime";
+    EXPECT_EQ(service::pkexecRefusal(engine::serviceLaunchArguments(installed, 4242), installed), "");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused{
+        {{"--daemon", "--runtime", "/home/eve/runtime"}, "--runtime /home/eve/runtime"},
+        {{"--daemon", "--runtime", installed + "/../../../home/eve"}, "--runtime " + installed + "/../../../home/eve"},
+        {{"--daemon", "--pipe", "/home/eve/dir/s"}, "--pipe"},
+        {{"--daemon", "--panel-url", "https://eve.example"}, "--panel-url"},
+        {{"--daemon", "--install"}, "--install"},
+        {{"--console"}, "--console"},
+        {{"--runtime", installed}, "a start without --daemon"},
+        {{"--daemon", "--owner-pid"}, "--owner-pid"},
+    };
+    for (const auto& [arguments, named] : refused) {
+        const std::string text = service::pkexecRefusal(arguments, installed);
+        EXPECT_TRUE(text.ends_with("refused: " + named)) << text;
+    }
+}
+
+// The real program as pkexec starts it, copied to stand for an installation: another start is refused
+// (standard error, the installation's log) and makes nothing; the client's own serves on the
+// installed socket (in namespaces of the test's own), 0666 in a 0755 folder of root's.
+TEST(PkexecStart, TheRealServiceServesOnlyItsInstallation) {
+    if (::geteuid() != 0) GTEST_SKIP() << "namespaces need root";
+    orvik_test::TempDir installation, elsewhere;
+    const std::string program = installation.file("orvik_service");
+    std::filesystem::copy_file(ORVIK_SERVICE_EXE, program);
+    ASSERT_EQ(::mkdir(installation.file("runtime").c_str(), 0755), 0);
+    orvik_test::ScopedEnvironment pkexec{"PKEXEC_UID", "65534"};
+    orvik_test::ScopedEnvironment pipe{"ORVIK_PIPE", elsewhere.file("pipe")};  // not the client's word either
+    const auto run = orvik_test::runCaptured(program, {"--daemon", "--runtime", elsewhere.path()}, 20000);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.starts_with("user 65534 started through pkexec,")) << run.err;
+    EXPECT_TRUE(run.err.ends_with("; refused: --runtime " + elsewhere.path() + "\n")) << run.err;
+    EXPECT_EQ(installation.read("runtime/orvik-service.log"), run.err);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+
+    std::vector<std::string> words = engine::serviceLaunchArguments(installation.file("runtime"), ::getpid());
+    words.insert(words.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t service = ::fork();
+    if (service == 0) {
+        const bool apart = ::unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
+                           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                           ::mount("tmpfs", "/run", "tmpfs", 0, nullptr) == 0 &&
+                           ::mount("tmpfs", "/var/lib", "tmpfs", 0, nullptr) == 0;  // its kill-switch state
+        if (apart) ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    const std::string run_orvik = "/proc/" + std::to_string(service) + "/root/run/orvik";
+    EXPECT_EQ(orvik_test::request(run_orvik + "/OrvikService.sock", kStatus, 20000), kIdle);
+    EXPECT_EQ(modeOf(run_orvik + "/OrvikService.sock") & 07777, 0666u);
+    EXPECT_EQ(modeOf(run_orvik) & 07777, 0755u);
+    EXPECT_EQ(orvik_test::request(run_orvik + "/OrvikService.sock", kShutdown), kIdle);
+    const bool ended = orvik_test::waitProcessGone(service, 10000);
+    if (!ended) ::kill(service, SIGKILL), orvik_test::waitProcessGone(service, 10000);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
 }
 
 TEST(ServiceLogLinux, AFifoOrLinkInTheLogsPlaceTakesNoLineAndBlocksNothing) {
