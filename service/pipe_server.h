@@ -39,6 +39,9 @@ std::unique_ptr<PipeListener> makePipeListener(const std::string& name);
 // At most this many connections are served at once; each has the client deadline of the
 // request handler, so a slot held by a silent client frees within seconds.
 inline constexpr int kMaxConcurrentClients = 16;
+// At most this many of them from one user (where the platform knows the caller's user): a
+// connection beyond it is closed at once, so one user cannot keep the others out.
+inline constexpr int kMaxClientsPerUser = 4;
 
 // Serves clients, each connection on a thread of its own, until the stop flag is set; then
 // waits for the connections in progress and stops the tunnel. The current directory becomes

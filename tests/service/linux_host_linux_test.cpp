@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/engine/engine_client.h"
@@ -159,16 +160,20 @@ public:
     }
     std::string connect() { return orvik_test::request(pipe, kConnect, kReplyWaitMs).value_or("none"); }
 
-    // True when a connect sent from a child process running as `user` is accepted.
-    bool acceptedFor(uid_t user) {
+    // True when `body`, run in a child process as `user`, returns true.
+    static bool asUser(uid_t user, const std::function<bool()>& body) {
         const pid_t child = ::fork();
         if (child == 0) {
             if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) ::_exit(2);
-            ::_exit(connect() == kAccepted ? 0 : 1);
+            ::_exit(body() ? 0 : 1);
         }
         int status = 1;
         ::waitpid(child, &status, 0);
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    // True when a connect sent as `user` is accepted.
+    bool acceptedFor(uid_t user) {
+        return asUser(user, [this] { return connect() == kAccepted; });
     }
 };
 
@@ -199,6 +204,27 @@ TEST_F(ServiceState, BadStatesAreRefusedAtOnce) {
     std::filesystem::remove_all(folder);
     linkTo(runtime.file("elsewhere"), folder);  // even to a folder of root's with a good session in it
     EXPECT_EQ(connect(), failed("cannot open the state folder " + folder));
+}
+
+// One user keeps no other out: their fifth connection is closed at once while another user is
+// served, and their requests log no more than their allowance while the other's still go in.
+TEST_F(ServiceState, OneUserCrowdsOutNoOther) {
+    std::vector<std::unique_ptr<orvik_test::ServiceClient>> held;
+    for (int i = 0; i < service::kMaxClientsPerUser; ++i) held.push_back(std::make_unique<orvik_test::ServiceClient>(pipe));
+    orvik_test::ServiceClient beyond(pipe);
+    ASSERT_TRUE(beyond.connected());
+    EXPECT_EQ(beyond.receiveUntilClosed(2000), std::string()) << "closed at once, not at its deadline";
+    EXPECT_TRUE(asUser(kNobody, [this] { return orvik_test::request(pipe, kStatus, 2000) == kIdle; }));
+    held.clear();
+    EXPECT_TRUE(asUser(kNobody, [this] {
+        for (int i = 0; i < 50; ++i)
+            if (orvik_test::request(pipe, kStatus, kReplyWaitMs) != kIdle) return false;
+        return true;
+    }));
+    connect();  // root's own request, in root's own allowance
+    const std::string text = log();
+    EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 36) << "51 requests of nobody's:\n" << text;
+    EXPECT_NE(text.find("ipc op=connect\n"), std::string::npos) << text;
 }
 
 // A start through pkexec: the client's own daemon start of the installation and nothing
