@@ -6,6 +6,8 @@
 #include <mutex>
 #include <thread>
 
+#include "vpn/state_location.h"
+
 namespace service {
 namespace {
 
@@ -64,9 +66,13 @@ private:
 // Serves one connection on a thread of its own, so that a client that takes its time (up to
 // its deadline) delays nobody else. A "shutdown" that ended the service wakes the loop, which
 // is waiting for the next client meanwhile.
-void serveDetached(std::unique_ptr<ByteStream> connection, const Caller& caller, RequestContext& context,
-                   PipeListener& listener, ClientSlots& slots) {
-    std::thread([connection = std::move(connection), caller, &context, &listener, &slots]() mutable {
+void serveDetached(std::unique_ptr<ByteStream> connection, const Caller& caller, const std::string& runtimeDirectory,
+                   RequestContext& context, PipeListener& listener, ClientSlots& slots) {
+    std::thread([connection = std::move(connection), caller, &runtimeDirectory, &context, &listener, &slots]() mutable {
+        if (caller.known) {
+            const std::string taken = vpn::claimUserFolder(runtimeDirectory, caller.userId, caller.groupId);
+            if (!taken.empty()) context.log.write(taken);
+        }
         handleRequest(*connection, caller, context);
         connection.reset();
         if (context.stopRequested) listener.wake();
@@ -88,7 +94,7 @@ bool runPipeServer(const std::string& runtimeDirectory, PipeListener& listener, 
         // A stop request's own wake-up connection arrives with the flag already set.
         if (result == PipeListener::Result::connected && !context.stopRequested) {
             if (slots.admit(caller)) {
-                serveDetached(std::move(connection), caller, context, listener, slots);
+                serveDetached(std::move(connection), caller, runtimeDirectory, context, listener, slots);
                 continue;
             }
             connection.reset();  // that user's fifth: closed unread

@@ -45,7 +45,8 @@ inline constexpr int kMaxClientsPerUser = 4;
 
 // Serves clients, each connection on a thread of its own, until the stop flag is set; then
 // waits for the connections in progress and stops the tunnel. The current directory becomes
-// `runtimeDirectory` first. False when the listener found its name held by another process.
+// `runtimeDirectory` first. Each known caller's state folder there is made theirs before the
+// request (vpn::claimUserFolder). False when the listener found its name held by another process.
 bool runPipeServer(const std::string& runtimeDirectory, PipeListener& listener, RequestContext& context);
 
 // Makes `directory` the process's current directory; false when it cannot.

@@ -179,7 +179,7 @@ public:
             ::close(fd);
             return Result::retry;
         }
-        caller = {true, static_cast<uint32_t>(credentials.uid)};
+        caller = {true, static_cast<uint32_t>(credentials.uid), static_cast<uint32_t>(credentials.gid)};
         connection = std::make_unique<SocketConnection>(fd);
         return Result::connected;
     }

@@ -151,9 +151,10 @@ public:
     }
 
     std::string userFolder(uid_t user) const { return runtime.file("state/" + std::to_string(user)); }
-    // The user's folder and session file, owned by the user as their client makes them.
+    // The user's folder (the service makes it when the user first asks) and session file,
+    // owned by the user as their client makes them.
     void signIn(uid_t user) {
-        ASSERT_EQ(::mkdir(userFolder(user).c_str(), 0700), 0);
+        ASSERT_TRUE(::mkdir(userFolder(user).c_str(), 0700) == 0 || errno == EEXIST);
         runtime.write("state/" + std::to_string(user) + "/session.json", kSession);
         chownTo(userFolder(user) + "/session.json", user);
         chownTo(userFolder(user), user);
@@ -171,16 +172,12 @@ public:
         ::waitpid(child, &status, 0);
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
-    // True when a connect sent as `user` is accepted.
-    bool acceptedFor(uid_t user) {
-        return asUser(user, [this] { return connect() == kAccepted; });
-    }
 };
 
 TEST_F(ServiceState, EachCallerConnectsWithTheStateInTheirOwnFolder) {
     signIn(kNobody);
-    EXPECT_TRUE(acceptedFor(kNobody));
-    EXPECT_EQ(connect(), failed("请先在Velora登录")) << "root has no folder: nobody's state is not root's";
+    EXPECT_TRUE(asUser(kNobody, [this] { return connect() == kAccepted; }));
+    EXPECT_EQ(connect(), kNotSignedIn) << "root's own folder, with no session: nobody's state is not root's";
     signIn(0);
     EXPECT_EQ(connect(), kAccepted);
 }
@@ -198,12 +195,37 @@ TEST_F(ServiceState, BadStatesAreRefusedAtOnce) {
     ASSERT_EQ(::mkfifo(session.c_str(), 0600), 0);
     EXPECT_EQ(connect(), kNotSignedIn) << "a fifo";
     ASSERT_EQ(::unlink(session.c_str()), 0);
-    runtime.write("state/0/session.json", kSession);
-    chownTo(folder, kNobody);
-    EXPECT_EQ(connect(), failed("the state folder " + folder + " does not belong to user 0"));
-    std::filesystem::remove_all(folder);
-    linkTo(runtime.file("elsewhere"), folder);  // even to a folder of root's with a good session in it
-    EXPECT_EQ(connect(), failed("cannot open the state folder " + folder));
+}
+
+// What another user put in a user's place before their first sign-in (a folder with a session
+// and a link, or a link to a folder) goes, following no link, once the user asks anything: its
+// session is never read, the user's own folder replaces it, and sign-in and connect then work.
+TEST_F(ServiceState, WhatAnotherUserPutInAUsersPlaceGoesWhenTheUserAsks) {
+    constexpr uid_t kIntruder = 65533;
+    const std::string folder = userFolder(kNobody);
+    runtime.write("elsewhere/session.json", kSession);
+    for (const bool link : {false, true}) {
+        if (link) {
+            linkTo(runtime.file("elsewhere"), folder);
+        } else {
+            runtime.write("state/65534/deep/session.json", kSession);
+            linkTo(runtime.file("elsewhere/session.json"), folder + "/session.json");
+            ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+        }
+        chownTo(folder, kIntruder);
+        EXPECT_TRUE(asUser(kNobody, [this] { return connect() == kNotSignedIn; }));
+        struct stat info {};
+        ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode) && info.st_uid == kNobody && (info.st_mode & 07777) == 0700) << link;
+        const auto entries = std::filesystem::directory_iterator(runtime.file("state"));
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), 1) << "nothing else left";
+        EXPECT_EQ(runtime.read("elsewhere/session.json"), kSession);
+        EXPECT_TRUE(asUser(kNobody, [this] {
+            return vpn::writeSessionFile(vpn::sessionFilePath(runtime.path()), kSession) && connect() == kAccepted;
+        }));
+        std::filesystem::remove_all(folder);
+    }
+    EXPECT_NE(log().find("took away " + folder + ", made by user 65533\n"), std::string::npos) << log();
 }
 
 // One user keeps no other out: their fifth connection is closed at once while another user is
