@@ -84,6 +84,7 @@ Section "Uninstall"
     ; What the service and the client wrote into runtime\; tools and settings placed there by
     ; hand stay, and with them the folder.
     Delete "$INSTDIR\runtime\orvik-service.log"
+    Delete "$INSTDIR\runtime\orvik-service.log.1"
     Delete "$INSTDIR\runtime\session.json.xray.json"
     Delete "$INSTDIR\runtime\session.json"
     RMDir "$INSTDIR\runtime"

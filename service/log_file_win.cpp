@@ -16,18 +16,31 @@ bool isPlainDiskFile(HANDLE file) {
     return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-}  // namespace
-
-bool appendLogLine(const std::string& path, const std::string& line) {
+// The file at `path` with its size; INVALID_HANDLE_VALUE when no plain file opens there.
+HANDLE openLogFile(const std::string& path, LARGE_INTEGER& size) {
     HANDLE file = CreateFileW(vpn::widen(path).c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    if (!isPlainDiskFile(file)) {
-        CloseHandle(file);
-        return false;
-    }
+    if (file == INVALID_HANDLE_VALUE) return file;
+    if (isPlainDiskFile(file) && GetFileSizeEx(file, &size)) return file;
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+bool appendLogLine(const std::string& path, const std::string& line, size_t maxBytes) {
     const std::string bytes = line + "\n";
+    LARGE_INTEGER size{};
+    HANDLE file = openLogFile(path, size);
+    if (file != INVALID_HANDLE_VALUE && size.QuadPart > 0 &&
+        static_cast<unsigned long long>(size.QuadPart) + bytes.size() > maxBytes) {
+        CloseHandle(file);
+        const bool rotated = MoveFileExW(vpn::widen(path).c_str(), vpn::widen(path + ".1").c_str(),
+                                         MOVEFILE_REPLACE_EXISTING) != 0;
+        file = rotated ? openLogFile(path, size) : INVALID_HANDLE_VALUE;
+    }
+    if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);

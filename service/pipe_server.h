@@ -18,7 +18,8 @@ public:
         connected,  // `connection` holds the next client
         retry,      // this attempt failed or was woken: check the stop flag and try again
         pause,      // the pipe cannot be created now: check the stop flag, wait 500 ms, retry
-        nameTaken,  // another process holds the pipe's name: serving is impossible, give up
+        nameTaken,  // another process holds the pipe's name, or (Linux) the socket's folder is
+                    // not the service's own: serving is impossible, give up
     };
 
     virtual ~PipeListener() = default;
@@ -38,10 +39,14 @@ std::unique_ptr<PipeListener> makePipeListener(const std::string& name);
 // At most this many connections are served at once; each has the client deadline of the
 // request handler, so a slot held by a silent client frees within seconds.
 inline constexpr int kMaxConcurrentClients = 16;
+// At most this many of them from one user (where the platform knows the caller's user): a
+// connection beyond it is closed at once, so one user cannot keep the others out.
+inline constexpr int kMaxClientsPerUser = 4;
 
 // Serves clients, each connection on a thread of its own, until the stop flag is set; then
 // waits for the connections in progress and stops the tunnel. The current directory becomes
-// `runtimeDirectory` first. False when the listener found its name held by another process.
+// `runtimeDirectory` first. Each known caller's state folder there is made theirs before the
+// request (vpn::claimUserFolder). False when the listener found its name held by another process.
 bool runPipeServer(const std::string& runtimeDirectory, PipeListener& listener, RequestContext& context);
 
 // Makes `directory` the process's current directory; false when it cannot.

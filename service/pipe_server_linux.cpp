@@ -1,9 +1,13 @@
 // The service pipe on Linux: a Unix stream socket, 0666 in a 0755 directory, so that any
-// local user can reach it (like the Windows pipe's security descriptor). A socket file that
-// is already there is replaced only when nobody answers on it; any other file is left alone
-// and the service waits for it to go.
+// local user can reach it (like the Windows pipe's security descriptor). The directory is the
+// service's own: made by it, or one of its user that nobody else may write, opened without
+// following a link; what the service removes or looks at in it goes through that descriptor,
+// and the socket's mode is set on the socket itself, never on a path. A socket file that is
+// already there is replaced only when nobody answers on it; any other file is left alone and
+// the service waits for it to go.
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -13,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "service/pipe_server.h"
 
@@ -45,12 +50,45 @@ bool someoneListens(const std::string& path) {
     return answered;
 }
 
-// Creates the socket's directory (0755) when it is missing; an existing one is left as it is.
-void ensureDirectory(const std::string& path) {
+std::string parentOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) return;
-    const std::string directory = path.substr(0, slash);
-    if (::mkdir(directory.c_str(), 0755) == 0) ::chmod(directory.c_str(), 0755);
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+std::string nameIn(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// The socket's directory, opened without following a link in its place: made 0755 when it is
+// missing; an existing one must be this user's and closed to other users' writes. -1 otherwise.
+int openSocketDirectory(const std::string& socketPath) {
+    const std::string directory = parentOf(socketPath);
+    if (directory == "/") return ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int above = ::open(parentOf(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (above < 0) return -1;
+    const std::string name = nameIn(directory);
+    const bool made = ::mkdirat(above, name.c_str(), 0755) == 0;
+    const int fd = ::openat(above, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(above);
+    if (fd < 0) return -1;
+    struct stat info {};
+    bool ours = ::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (ours && made) ours = ::fchmod(fd, 0755) == 0;  // mkdir applied the umask
+    if (ours) return fd;
+    ::close(fd);
+    return -1;
+}
+
+// bind() gives the socket file the socket's mode less the umask. The umask belongs to the
+// whole process, and other threads may create files meanwhile: the bind runs on a thread
+// with a file-system context (and umask) of its own.
+bool bindOpenToAll(int fd, const sockaddr_un& address) {
+    if (::fchmod(fd, 0666) != 0) return false;
+    bool bound = false;
+    std::thread([&] {
+        if (::unshare(CLONE_FS) != 0) return;
+        ::umask(0);
+        bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }).join();
+    return bound;
 }
 
 class SocketConnection : public ByteStream {
@@ -113,20 +151,21 @@ private:
 class SocketListener : public PipeListener {
 public:
     explicit SocketListener(std::string path)
-        : path_(std::move(path)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+        : path_(std::move(path)), name_(nameIn(path_)), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
     ~SocketListener() override {
         if (listening_ >= 0) {
             ::close(listening_);
             removeOurSocketFile();
         }
+        if (directory_ >= 0) ::close(directory_);
         if (wake_ >= 0) ::close(wake_);
     }
     SocketListener(const SocketListener&) = delete;
     SocketListener& operator=(const SocketListener&) = delete;
 
     Result accept(std::unique_ptr<ByteStream>& connection, Caller& caller) override {
-        if (listening_ < 0 && !listen()) return Result::pause;
+        if (listening_ < 0 && !listen()) return directory_ < 0 ? Result::nameTaken : Result::pause;
         pollfd entries[2] = {{listening_, POLLIN, 0}, {wake_, POLLIN, 0}};
         if (::poll(entries, wake_ >= 0 ? 2 : 1, -1) < 0) return Result::retry;
         if (entries[1].revents != 0) return Result::retry;  // stays readable: every later wait returns too
@@ -140,7 +179,7 @@ public:
             ::close(fd);
             return Result::retry;
         }
-        caller = {true, static_cast<uint32_t>(credentials.uid)};
+        caller = {true, static_cast<uint32_t>(credentials.uid), static_cast<uint32_t>(credentials.gid)};
         connection = std::make_unique<SocketConnection>(fd);
         return Result::connected;
     }
@@ -153,12 +192,13 @@ public:
     }
 
 private:
+    // False with directory_ still -1 when the socket's directory is not the service's own.
     bool listen() {
         sockaddr_un address;
         if (!fillAddress(path_, address)) return false;
-        ensureDirectory(path_);
+        if (directory_ < 0 && (directory_ = openSocketDirectory(path_)) < 0) return false;
         struct stat existing;
-        if (::lstat(path_.c_str(), &existing) == 0) {
+        if (::fstatat(directory_, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
             if (existing.st_ino == liveInode_ && Clock::now() - liveSeen_ < kLiveProbeInterval) return false;
             if (!S_ISSOCK(existing.st_mode)) return false;  // not ours to remove
             if (someoneListens(path_)) {  // another service serves it
@@ -166,34 +206,38 @@ private:
                 liveSeen_ = Clock::now();
                 return false;
             }
-            ::unlink(path_.c_str());
+            ::unlinkat(directory_, name_.c_str(), 0);
         }
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) return false;
-        struct stat bound;
-        if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-            ::chmod(path_.c_str(), 0666) != 0 || ::listen(fd, kBacklog) != 0 || ::lstat(path_.c_str(), &bound) != 0) {
+        // bind() follows no link in the socket's own place; the path's folders are the
+        // administrator's (the socket's own was checked above), and the socket file must be
+        // found in the folder opened then.
+        struct stat bound, atPath;
+        if (!bindOpenToAll(fd, address) || ::listen(fd, kBacklog) != 0 ||
+            ::fstatat(directory_, name_.c_str(), &bound, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::lstat(path_.c_str(), &atPath) != 0 || atPath.st_ino != bound.st_ino || atPath.st_dev != bound.st_dev) {
             ::close(fd);
             return false;
         }
         listening_ = fd;
         inode_ = bound.st_ino;
-        device_ = bound.st_dev;
         return true;
     }
 
     // Removes the socket file unless somebody has replaced it since.
     void removeOurSocketFile() {
         struct stat now;
-        if (::lstat(path_.c_str(), &now) == 0 && now.st_ino == inode_ && now.st_dev == device_)
-            ::unlink(path_.c_str());
+        if (::fstatat(directory_, name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_ino == inode_)
+            ::unlinkat(directory_, name_.c_str(), 0);
     }
 
     std::string path_;
+    std::string name_;
     int wake_;
+    int directory_ = -1;
     int listening_ = -1;
     ino_t inode_ = 0;
-    dev_t device_ = 0;
     ino_t liveInode_ = 0;
     Clock::time_point liveSeen_{};
 };

@@ -59,10 +59,11 @@ void handleRequest(ByteStream& stream, const Caller& caller, RequestContext& con
         return;
     }
     const Request request = parseRequest(payload);
-    context.log.write("ipc op=" + logSafe(request.op, kLoggedOpBytes));
+    // Within the caller's allowance: where the platform does not know the user, all share one.
+    context.log.writeFor(caller.userId, "ipc op=" + logSafe(request.op, kLoggedOpBytes));
     std::string error;
     const bool ok = performGuarded(request, caller, context, error);
-    if (!error.empty()) context.log.write("ipc error=" + logSafe(error, kLoggedErrorBytes));
+    if (!error.empty()) context.log.writeFor(caller.userId, "ipc error=" + logSafe(error, kLoggedErrorBytes));
     const bool running = flagGuarded(context.engine, &Engine::running);
     const bool blocked = flagGuarded(context.engine, &Engine::blocked);
     TunnelState state;

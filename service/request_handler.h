@@ -22,6 +22,7 @@ inline constexpr int kClientTimeoutMs = 5000;
 struct Caller {
     bool known = false;    // Linux: the socket's peer credentials
     uint32_t userId = 0;   // valid when known
+    uint32_t groupId = 0;  // valid when known
 };
 
 // How the user wants the tunnel's leak protection (the client's preferences).

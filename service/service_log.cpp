@@ -1,12 +1,17 @@
 #include "service/service_log.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace service {
 namespace {
 
 constexpr auto kRateWindow = std::chrono::minutes(1);
 constexpr int kRateLimitedLinesPerWindow = 10;
+// Allowances kept at once; idle ones are forgotten first, and past it the users share one.
+constexpr size_t kTrackedUsers = 64;
+constexpr uint32_t kSharedAllowance = 0xFFFFFFFF;
 
 }  // namespace
 
@@ -22,7 +27,7 @@ void ServiceLog::write(const std::string& message) {
 
 void ServiceLog::writeRateLimited(const std::string& message) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = now_();
     if (now - windowStart_ >= kRateWindow) {
         windowStart_ = now;
         windowLines_ = 0;
@@ -37,6 +42,34 @@ void ServiceLog::writeRateLimited(const std::string& message) {
         dropped_ = 0;
     }
     writeLocked(message);
+}
+
+void ServiceLog::writeFor(uint32_t userId, const std::string& message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Clock::time_point now = now_();
+    Allowance& allowance = allowanceOf(userId, now);
+    if (allowance.next - now > (kUserLineBurst - 1) * kUserLineInterval) {
+        ++allowance.dropped;
+        return;
+    }
+    allowance.next = std::max(allowance.next, now) + kUserLineInterval;
+    if (allowance.dropped > 0) {
+        writeLocked("(" + std::to_string(allowance.dropped) + " lines of user " + std::to_string(userId) +
+                    " dropped)");
+        allowance.dropped = 0;
+    }
+    writeLocked(message);
+}
+
+ServiceLog::Allowance& ServiceLog::allowanceOf(uint32_t userId, Clock::time_point now) {
+    if (users_.size() >= kTrackedUsers && users_.count(userId) == 0) {
+        for (auto entry = users_.begin(); entry != users_.end();) {
+            const bool idle = entry->second.next <= now && entry->second.dropped == 0;
+            entry = idle ? users_.erase(entry) : std::next(entry);
+        }
+        if (users_.size() >= kTrackedUsers) userId = kSharedAllowance;
+    }
+    return users_[userId];
 }
 
 void ServiceLog::writeLocked(const std::string& message) {

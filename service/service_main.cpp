@@ -1,11 +1,13 @@
 #include "service/service_main.h"
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
 #include "service/command_line.h"
 #include "service/connect_node.h"
+#include "service/pkexec_start.h"
 #include "service/tunnel_supervisor.h"
 #include "service/service_context.h"
 #include "service/tunnel/leak_guard.h"
@@ -84,13 +86,32 @@ int runMode(Mode mode, ServiceContext& context) {
     return code;
 }
 
+// Started by pkexec for `user`: the installation's daemon or nothing (see pkexec_start.h).
+int runForPkexec(const std::vector<std::string>& arguments, const std::string& user, ServiceContext& context) {
+    const std::string installed = installedRuntimeDirectory();
+    setRuntimeDirectory(context, installed);
+    const std::string refusal = pkexecRefusal(arguments, installed);
+    if (!refusal.empty()) {
+        const std::string line = "user " + logSafe(user, 16) + " " + refusal;
+        context.log.write(line);
+        std::fprintf(stderr, "%s\n", line.c_str());
+        return 1;
+    }
+    context.ownerPid = parseCommandLine(arguments).ownerPid;
+    context.pipeName = vpn::defaultServicePipeName();
+    vpn::setEnvironmentVariable(vpn::kPanelUrlVariable, "");  // panel.json alone names the panel
+    return runMode(Mode::daemon, context);
+}
+
 }  // namespace
 
 int runService(const std::vector<std::string>& arguments) {
     prepareConsole();
-    const CommandLine line = parseCommandLine(arguments);
     ServiceContext context;
     setRuntimeDirectory(context, builtInRuntimeDirectory());
+    if (const std::optional<std::string> user = vpn::environmentVariable(kPkexecUserVariable))
+        return runForPkexec(arguments, *user, context);
+    const CommandLine line = parseCommandLine(arguments);
     setRuntimeDirectory(context, chooseRuntimeDirectory(line));
     context.ownerPid = line.ownerPid;
     context.pipeName = line.pipeName.empty() ? servicePipeName() : vpn::servicePipeName(line.pipeName);

@@ -19,7 +19,8 @@ void setRuntimeDirectory(ServiceContext& context, const std::string& directory) 
 bool serve(ServiceContext& context) {
     RequestContext requests{context.log, *context.engine, context.stopRequested, context.shutdownEndsProcess};
     if (runPipeServer(context.runtimeDirectory, *context.listener, requests)) return true;
-    context.log.write("pipe " + context.pipeName + " is held by another process; not serving");
+    context.log.write("pipe " + context.pipeName +
+                      " is held by another process or lies in a folder others can change; not serving");
     return false;
 }
 

@@ -21,6 +21,13 @@ bool writeSessionFile(const std::string& path, const std::string& bytes);
 // privileged service does this at start, so that users can add their folders. Windows: nothing.
 void createStateFolder(const std::string& runtimeDirectory);
 
+// The privileged service, for each user who talks to it: makes <runtime>/state/<uid> that
+// user's own (mode 0700) when it is missing, and first takes away whatever another user put
+// there in its place, so that nobody can keep another from signing in. Never follows a link.
+// Acts only as root on a "state" folder of root's. Returns what it took away, for the log
+// (empty when nothing). Windows: nothing.
+std::string claimUserFolder(const std::string& runtimeDirectory, uint32_t userId, uint32_t groupId);
+
 // The state of one user, held open while the privileged service reads it. Linux: the folder
 // <runtime>/state/<uid> is opened without following a link and must be a directory owned by
 // that user or by root; the session path then goes through the open folder, so renaming

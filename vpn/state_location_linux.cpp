@@ -1,11 +1,14 @@
 // Per-user state folders below the runtime directory on Linux.
 #include "vpn/state_location.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <mutex>
 
 #include "vpn/files.h"
 #include "vpn/system.h"
@@ -40,7 +43,87 @@ bool ownFolder(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
 }
 
+// What another user put in a user's place is removed in at most this many steps; the rest
+// stays under a hidden name.
+constexpr int kRemovalSteps = 1000;
+constexpr int kRemovalDepth = 8;
+constexpr int kClaimAttempts = 3;
+
+// Removes the folder `name` in `parent` with its content, following no link, within `steps`.
+bool removeTree(int parent, const std::string& name, int& steps, int depth) {
+    const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* listing = ::fdopendir(fd);
+    if (!listing) {
+        ::close(fd);
+        return false;
+    }
+    bool emptied = true;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string child = entry->d_name;
+        if (child == "." || child == "..") continue;
+        if (--steps < 0) {
+            emptied = false;
+            break;
+        }
+        if (::unlinkat(fd, child.c_str(), 0) == 0) continue;
+        if (errno == EISDIR && depth < kRemovalDepth && removeTree(fd, child, steps, depth + 1)) continue;
+        emptied = false;
+    }
+    ::closedir(listing);
+    return emptied && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+// Takes `name` out of `state`: a file or link is removed, a folder first renamed out of the
+// way (its owner may keep adding to it), then removed.
+bool takeAway(int state, const std::string& name, const struct stat& info) {
+    if (!S_ISDIR(info.st_mode)) return ::unlinkat(state, name.c_str(), 0) == 0;
+    const std::string hidden = ".taken-" + name + "-" + std::to_string(info.st_ino);
+    if (::renameat2(state, name.c_str(), state, hidden.c_str(), RENAME_NOREPLACE) != 0) return false;
+    int steps = kRemovalSteps;
+    removeTree(state, hidden, steps, 0);
+    return true;
+}
+
+// Makes `name` in `state` a folder of the user's; root makes it, so in the sticky "state"
+// nobody else can replace it before it is handed over.
+bool makeUserFolder(int state, const std::string& name, uint32_t userId, uint32_t groupId) {
+    if (::mkdirat(state, name.c_str(), kUserFolderMode) != 0) return false;
+    const int folder = ::openat(state, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const bool handed = folder >= 0 && ::fchown(folder, userId, groupId) == 0 && ::fchmod(folder, kUserFolderMode) == 0;
+    if (folder >= 0) ::close(folder);
+    return handed;
+}
+
 }  // namespace
+
+std::string claimUserFolder(const std::string& runtimeDirectory, uint32_t userId, uint32_t groupId) {
+    if (::geteuid() != 0) return {};
+    const std::string statePath = joinPath(runtimeDirectory, kStateFolder);
+    const int state = ::open(statePath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (state < 0) return {};
+    static std::mutex oneAtATime;  // two connections of one user must not take each other's folder away
+    const std::lock_guard<std::mutex> lock(oneAtATime);
+    const std::string name = std::to_string(userId);
+    std::string taken;
+    struct stat info {};
+    const bool roots = ::fstat(state, &info) == 0 && info.st_uid == 0;
+    for (int attempt = 0; roots && attempt < kClaimAttempts; ++attempt) {
+        if (::fstatat(state, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT || makeUserFolder(state, name, userId, groupId)) break;
+            if (errno == EEXIST) continue;  // somebody made it meanwhile: look again
+            break;
+        }
+        if (S_ISDIR(info.st_mode) && info.st_uid == userId) break;
+        if (!takeAway(state, name, info)) {
+            taken = "cannot take away " + joinPath(statePath, name) + " of user " + std::to_string(info.st_uid);
+            break;
+        }
+        taken = "took away " + joinPath(statePath, name) + ", made by user " + std::to_string(info.st_uid);
+    }
+    ::close(state);
+    return taken;
+}
 
 std::string sessionFilePath(const std::string& runtimeDirectory) {
     return joinPath(userFolder(runtimeDirectory, ::getuid()), kSessionFile);

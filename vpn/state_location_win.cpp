@@ -13,6 +13,8 @@ bool writeSessionFile(const std::string& path, const std::string& bytes) { retur
 
 void createStateFolder(const std::string&) {}
 
+std::string claimUserFolder(const std::string&, uint32_t, uint32_t) { return {}; }
+
 UserState::~UserState() = default;
 
 UserState::Result UserState::open(const std::string& runtimeDirectory, uint32_t, std::string&) {

@@ -7,6 +7,8 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 
+#include <cstdio>
+
 #include "app/account/account_controller.h"
 #include "app/connection/connection_controller.h"
 #include "app/native/raise_window.h"
@@ -43,7 +45,12 @@ int runClient(int argc, char** argv, const QUrl& root) {
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/brand/orvik.ico")));
 
     SingleInstance instance;
-    if (!instance.acquire()) {
+    const SingleInstance::Claim claim = instance.acquire();
+    if (claim == SingleInstance::Claim::failed) {
+        std::fprintf(stderr, "%s\n", instance.error().toLocal8Bit().constData());
+        return 1;
+    }
+    if (claim == SingleInstance::Claim::second) {
         instance.knock();  // the first client comes forward, whether or not it answers in time
         desktop::raiseWindowTitled("Velora");
         return 0;

@@ -1,26 +1,17 @@
 #include "app/shell/single_instance.h"
 
-#include <QDir>
 #include <QLocalSocket>
-#include <QStandardPaths>
+
+#include "app/shell/user_folder.h"
 
 namespace {
 
 const QString kKey = QStringLiteral("OrvikTessel.SingleInstance");
 
-QString defaultDirectory() {
-#ifdef Q_OS_WIN
-    return QDir::tempPath();
-#else
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    return runtime.isEmpty() ? QDir::tempPath() : runtime;
-#endif
-}
-
 }  // namespace
 
 SingleInstance::SingleInstance(const QString& directory)
-    : directory_(directory.isEmpty() ? defaultDirectory() : directory) {}
+    : directory_(directory.isEmpty() ? userOnlyFolder(error_) : directory) {}
 
 QString SingleInstance::serverName() const {
 #ifdef Q_OS_WIN
@@ -30,15 +21,20 @@ QString SingleInstance::serverName() const {
 #endif
 }
 
-bool SingleInstance::acquire() {
+SingleInstance::Claim SingleInstance::acquire() {
+    if (directory_.isEmpty()) return Claim::failed;
     lock_ = std::make_unique<QLockFile>(lockPath());
     lock_->setStaleLockTime(2000);
-    if (!lock_->tryLock(200)) return false;
+    if (!lock_->tryLock(200)) {
+        if (lock_->error() == QLockFile::LockFailedError) return Claim::second;
+        error_ = QStringLiteral("Velora无法启动：无法创建单实例锁 %1").arg(lockPath());
+        return Claim::failed;
+    }
     QLocalServer::removeServer(serverName());  // left by a client that crashed
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     server_->listen(serverName());  // without it a later start only finds no one to knock on
-    return true;
+    return Claim::first;
 }
 
 bool SingleInstance::knock() {

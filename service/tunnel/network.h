@@ -35,7 +35,8 @@ public:
     // True when added or already present; "unknown interface A", "invalid IPv4 route D via N"
     // or the system's failure otherwise.
     virtual bool addRoute(const RouteSpec& route, std::string& error) = 0;
-    // Removes the route when present; never fails the caller.
+    // Removes the route when present; never fails the caller. Linux: only a route of ours (our
+    // route protocol, and this metric when it is not 0), never an administrator's alike.
     virtual void deleteRoute(const RouteSpec& route) = 0;
     // True when the IPv4 table holds a route with this interface, destination and prefix.
     virtual bool routeExists(const std::string& alias, const std::string& destination, uint8_t prefixLength) = 0;

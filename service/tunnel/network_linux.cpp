@@ -128,8 +128,10 @@ public:
         netlink::Link link;
         std::string ignored;
         if (!parseRouteAddresses(route, false, addresses, ignored) || !findLink(route.interfaceAlias, link)) return;
+        // Only the route we added: an administrator's own to the same place, through the same
+        // gateway and interface, carries another protocol (and mostly another metric).
         netlink::deleteRoute({addresses.destination, route.prefixLength, link.index, gatewayFor(addresses, link.index),
-                              0, 0, 0});
+                              route.metric, netlink::kTunnelRouteProtocol, 0});
     }
 
     bool routeExists(const std::string& alias, const std::string& destination, uint8_t prefixLength) override {

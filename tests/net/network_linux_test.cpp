@@ -141,6 +141,21 @@ TEST_F(NetworkOpsLinux, HostRouteIsOursCheckedAndDeleted) {
     });
 }
 
+// An administrator's own route to the node alike outlives ours: beside it, or in its place.
+TEST_F(NetworkOpsLinux, AnAdministratorsHostRouteAlikeIsNeverDeleted) {
+    const tunnel::RouteSpec host{"uplink0", "198.18.200.7", 32, "198.18.1.1", 1};
+    for (const std::string metric : {"50", "1"}) {
+        ip({"route", "add", "198.18.200.7/32", "via", "198.18.1.1", "dev", "uplink0", "metric", metric});
+        inMachine([&](tunnel::NetworkOps& ops) {
+            std::string error;
+            EXPECT_TRUE(ops.addRoute(host, error)) << error;
+            for (int i = 0; i < 2; ++i) ops.deleteRoute(host);  // and the next session's clean-up before its own
+        });
+        EXPECT_EQ(lab.ip({"route", "show", "198.18.200.7/32"}), "198.18.200.7 via 198.18.1.1 dev uplink0 metric " + metric + " \n");
+        ip({"route", "del", "198.18.200.7/32", "metric", metric});
+    }
+}
+
 TEST_F(NetworkOpsLinux, TunGetsItsAddressLinkUpAndTheSplitRoutes) {
     inMachine([&](tunnel::NetworkOps& ops) {
         std::string error;

@@ -54,10 +54,11 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 policy=$(grep '^/usr/share/polkit-1/actions/.*\.policy$' <<<"$contents")
 [ "$(sed -n 's|.*"org.freedesktop.policykit.exec.path">\([^<]*\)<.*|\1|p' "$policy")" = "$home/orvik_service" ] ||
     fail "the polkit action does not name $home/orvik_service"
+! grep -q auth_admin_keep "$policy" || fail "the polkit action keeps an authorisation for later starts"
 
 # What use leaves behind, which a purge removes too: a user's sign-in and the service's log.
 install -d -m 0700 -o nobody "$home/runtime/state/65534"
-touch "$home/runtime/state/65534/session.json" "$home/runtime/orvik-service.log"
+touch "$home/runtime/state/65534/session.json" "$home/runtime/orvik-service.log" "$home/runtime/orvik-service.log.1"
 
 # A kill switch's block left standing goes with the package: the removal runs in a network
 # namespace of the test's own, where the service's table stands in for one.

@@ -1,5 +1,8 @@
 // The start-up's own logic: the account synchronisation (the controller's session and route
 // follow the account) and the tray host.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -17,11 +20,14 @@
 #include "app/engine/service_launcher.h"
 #include "app/routes/route_list_model.h"
 #include "app/shell/account_sync.h"
+#include "app/shell/single_instance.h"
 #include "app/tray/tray_host.h"
 #include "service/ipc_message.h"
 #include "tests/qt/account_fixture.h"
 #include "tests/support/fake_service.h"
+#include "tests/support/environment.h"
 #include "tests/support/service_client.h"
+#include "tests/support/temp_dir.h"
 
 using namespace account_test;
 using namespace orvik_test::panel;
@@ -197,6 +203,43 @@ private slots:
             emit tray.trayIcon()->activated(QSystemTrayIcon::Trigger);
             QTRY_VERIFY(!window.isVisible());
         }
+    }
+
+    // The lock and socket go only to a folder of the user's own: the runtime folder when it is
+    // theirs and closed, else one made 0700 in the cache or home, never the shared temporary
+    // folder; with no folder of one's own the start fails, saying so.
+    void singleInstanceKeepsToTheUsersOwnFolder() {
+        if (::geteuid() != 0) QSKIP("other users' folders need root");
+        orvik_test::TempDir home;
+        const orvik_test::ScopedEnvironment homeVariable{"HOME", home.path()};
+        const orvik_test::ScopedEnvironment cacheVariable{"XDG_CACHE_HOME", std::nullopt};
+        const orvik_test::ScopedEnvironment tmp{"TMPDIR", home.file("tmp")};
+        home.write("tmp/runtime-root/keep", "");  // Qt's fallback runtime folder, taken by another user
+        QVERIFY(::chown(home.file("tmp/runtime-root").c_str(), 65534, 65534) == 0);
+        QVERIFY(::chmod(home.file("tmp").c_str(), 01777) == 0);  // shared, like /tmp
+        const QString cache = QString::fromStdString(home.file(".cache/orvik-tessel"));
+        const std::pair<std::optional<std::string>, QString> cases[] = {
+            {std::nullopt, cache}, {home.file("tmp"), cache},  // then the cache's folder another user's:
+            {home.file(".cache/orvik-tessel"), QString::fromStdString(home.file(".orvik-tessel"))}};
+        for (const auto& [runtime, folder] : cases) {
+            const orvik_test::ScopedEnvironment runtimeVariable{"XDG_RUNTIME_DIR", runtime};
+            if (runtime && *runtime == cache.toStdString()) QVERIFY(::chown(runtime->c_str(), 65534, 65534) == 0);
+            SingleInstance instance;
+            QCOMPARE(instance.acquire(), SingleInstance::Claim::first);
+            QCOMPARE(instance.lockPath(), folder + QStringLiteral("/orvik-tessel.lock"));
+            QVERIFY(QFileInfo(instance.serverName()).exists());
+            struct stat info {};
+            QVERIFY(::lstat(folder.toLocal8Bit().constData(), &info) == 0);
+            QVERIFY(S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 07777) == 0700);
+            QCOMPARE(QDir(QString::fromStdString(home.file("tmp"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                     QStringList{QStringLiteral("runtime-root")});
+        }
+        const orvik_test::ScopedEnvironment noHome{"HOME", home.file("gone/home")};
+        const orvik_test::ScopedEnvironment noRuntime{"XDG_RUNTIME_DIR", std::nullopt};
+        SingleInstance homeless;
+        QCOMPARE(homeless.acquire(), SingleInstance::Claim::failed);
+        QVERIFY2(homeless.error().contains(QString::fromStdString(home.file("gone/home/.cache/orvik-tessel"))),
+                 qPrintable(homeless.error()));
     }
 };
 

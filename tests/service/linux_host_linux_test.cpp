@@ -3,16 +3,22 @@
 // state it reads for the user who asks (found by the socket's peer credentials) and its log.
 #include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
+#include "app/engine/engine_client.h"
+#include "service/pkexec_start.h"
 #include "service/service_log.h"
 #include "service/systemd_unit_linux.h"
 #include "tests/service/service_fixture.h"
+#include "tests/support/process_probe.h"
 #include "vpn/service_pipe.h"
 #include "vpn/state_location.h"
 
@@ -145,21 +151,22 @@ public:
     }
 
     std::string userFolder(uid_t user) const { return runtime.file("state/" + std::to_string(user)); }
-    // The user's folder and session file, owned by the user as their client makes them.
+    // The user's folder (the service makes it when the user first asks) and session file,
+    // owned by the user as their client makes them.
     void signIn(uid_t user) {
-        ASSERT_EQ(::mkdir(userFolder(user).c_str(), 0700), 0);
+        ASSERT_TRUE(::mkdir(userFolder(user).c_str(), 0700) == 0 || errno == EEXIST);
         runtime.write("state/" + std::to_string(user) + "/session.json", kSession);
         chownTo(userFolder(user) + "/session.json", user);
         chownTo(userFolder(user), user);
     }
     std::string connect() { return orvik_test::request(pipe, kConnect, kReplyWaitMs).value_or("none"); }
 
-    // True when a connect sent from a child process running as `user` is accepted.
-    bool acceptedFor(uid_t user) {
+    // True when `body`, run in a child process as `user`, returns true.
+    static bool asUser(uid_t user, const std::function<bool()>& body) {
         const pid_t child = ::fork();
         if (child == 0) {
             if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) ::_exit(2);
-            ::_exit(connect() == kAccepted ? 0 : 1);
+            ::_exit(body() ? 0 : 1);
         }
         int status = 1;
         ::waitpid(child, &status, 0);
@@ -169,8 +176,8 @@ public:
 
 TEST_F(ServiceState, EachCallerConnectsWithTheStateInTheirOwnFolder) {
     signIn(kNobody);
-    EXPECT_TRUE(acceptedFor(kNobody));
-    EXPECT_EQ(connect(), failed("请先在Velora登录")) << "root has no folder: nobody's state is not root's";
+    EXPECT_TRUE(asUser(kNobody, [this] { return connect() == kAccepted; }));
+    EXPECT_EQ(connect(), kNotSignedIn) << "root's own folder, with no session: nobody's state is not root's";
     signIn(0);
     EXPECT_EQ(connect(), kAccepted);
 }
@@ -188,12 +195,122 @@ TEST_F(ServiceState, BadStatesAreRefusedAtOnce) {
     ASSERT_EQ(::mkfifo(session.c_str(), 0600), 0);
     EXPECT_EQ(connect(), kNotSignedIn) << "a fifo";
     ASSERT_EQ(::unlink(session.c_str()), 0);
-    runtime.write("state/0/session.json", kSession);
-    chownTo(folder, kNobody);
-    EXPECT_EQ(connect(), failed("the state folder " + folder + " does not belong to user 0"));
-    std::filesystem::remove_all(folder);
-    linkTo(runtime.file("elsewhere"), folder);  // even to a folder of root's with a good session in it
-    EXPECT_EQ(connect(), failed("cannot open the state folder " + folder));
+}
+
+// What another user put in a user's place before their first sign-in (a folder with a session
+// and a link, or a link to a folder) goes, following no link, once the user asks anything: its
+// session is never read, the user's own folder replaces it, and sign-in and connect then work.
+TEST_F(ServiceState, WhatAnotherUserPutInAUsersPlaceGoesWhenTheUserAsks) {
+    constexpr uid_t kIntruder = 65533;
+    const std::string folder = userFolder(kNobody);
+    runtime.write("elsewhere/session.json", kSession);
+    for (const bool link : {false, true}) {
+        if (link) {
+            linkTo(runtime.file("elsewhere"), folder);
+        } else {
+            runtime.write("state/65534/deep/session.json", kSession);
+            linkTo(runtime.file("elsewhere/session.json"), folder + "/session.json");
+            ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+        }
+        chownTo(folder, kIntruder);
+        EXPECT_TRUE(asUser(kNobody, [this] { return connect() == kNotSignedIn; }));
+        struct stat info {};
+        ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode) && info.st_uid == kNobody && (info.st_mode & 07777) == 0700) << link;
+        const auto entries = std::filesystem::directory_iterator(runtime.file("state"));
+        EXPECT_EQ(std::distance(begin(entries), end(entries)), 1) << "nothing else left";
+        EXPECT_EQ(runtime.read("elsewhere/session.json"), kSession);
+        EXPECT_TRUE(asUser(kNobody, [this] {
+            return vpn::writeSessionFile(vpn::sessionFilePath(runtime.path()), kSession) && connect() == kAccepted;
+        }));
+        std::filesystem::remove_all(folder);
+    }
+    EXPECT_NE(log().find("took away " + folder + ", made by user 65533\n"), std::string::npos) << log();
+}
+
+// One user keeps no other out: their fifth connection is closed at once while another user is
+// served, and their requests log no more than their allowance while the other's still go in.
+TEST_F(ServiceState, OneUserCrowdsOutNoOther) {
+    std::vector<std::unique_ptr<orvik_test::ServiceClient>> held;
+    for (int i = 0; i < service::kMaxClientsPerUser; ++i) held.push_back(std::make_unique<orvik_test::ServiceClient>(pipe));
+    orvik_test::ServiceClient beyond(pipe);
+    ASSERT_TRUE(beyond.connected());
+    EXPECT_EQ(beyond.receiveUntilClosed(2000), std::string()) << "closed at once, not at its deadline";
+    EXPECT_TRUE(asUser(kNobody, [this] { return orvik_test::request(pipe, kStatus, 2000) == kIdle; }));
+    held.clear();
+    EXPECT_TRUE(asUser(kNobody, [this] {
+        for (int i = 0; i < 50; ++i)
+            if (orvik_test::request(pipe, kStatus, kReplyWaitMs) != kIdle) return false;
+        return true;
+    }));
+    connect();  // root's own request, in root's own allowance
+    const std::string text = log();
+    EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 36) << "51 requests of nobody's:\n" << text;
+    EXPECT_NE(text.find("ipc op=connect\n"), std::string::npos) << text;
+}
+
+// A start through pkexec: the client's own daemon start of the installation and nothing
+// else; the refusal names what it refused.
+TEST(PkexecStart, TakesOnlyTheClientsDaemonStartOfTheInstallation) {
+    const std::string installed = "/opt/orvik/runtime";
+    EXPECT_EQ(service::pkexecRefusal(engine::serviceLaunchArguments(installed, 4242), installed), "");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused{
+        {{"--daemon", "--runtime", "/home/eve/runtime"}, "--runtime /home/eve/runtime"},
+        {{"--daemon", "--runtime", installed + "/../../../home/eve"}, "--runtime " + installed + "/../../../home/eve"},
+        {{"--daemon", "--pipe", "/home/eve/dir/s"}, "--pipe"},
+        {{"--daemon", "--panel-url", "https://eve.example"}, "--panel-url"},
+        {{"--daemon", "--install"}, "--install"},
+        {{"--console"}, "--console"},
+        {{"--runtime", installed}, "a start without --daemon"},
+        {{"--daemon", "--owner-pid"}, "--owner-pid"},
+    };
+    for (const auto& [arguments, named] : refused) {
+        const std::string text = service::pkexecRefusal(arguments, installed);
+        EXPECT_TRUE(text.ends_with("refused: " + named)) << text;
+    }
+}
+
+// The real program as pkexec starts it, copied to stand for an installation: another start is refused
+// (standard error, the installation's log) and makes nothing; the client's own serves on the
+// installed socket (in namespaces of the test's own), 0666 in a 0755 folder of root's.
+TEST(PkexecStart, TheRealServiceServesOnlyItsInstallation) {
+    if (::geteuid() != 0) GTEST_SKIP() << "namespaces need root";
+    orvik_test::TempDir installation, elsewhere;
+    const std::string program = installation.file("orvik_service");
+    std::filesystem::copy_file(ORVIK_SERVICE_EXE, program);
+    ASSERT_EQ(::mkdir(installation.file("runtime").c_str(), 0755), 0);
+    orvik_test::ScopedEnvironment pkexec{"PKEXEC_UID", "65534"};
+    orvik_test::ScopedEnvironment pipe{"ORVIK_PIPE", elsewhere.file("pipe")};  // not the client's word either
+    const auto run = orvik_test::runCaptured(program, {"--daemon", "--runtime", elsewhere.path()}, 20000);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.starts_with("user 65534 started through pkexec,")) << run.err;
+    EXPECT_TRUE(run.err.ends_with("; refused: --runtime " + elsewhere.path() + "\n")) << run.err;
+    EXPECT_EQ(installation.read("runtime/orvik-service.log"), run.err);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
+
+    std::vector<std::string> words = engine::serviceLaunchArguments(installation.file("runtime"), ::getpid());
+    words.insert(words.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t service = ::fork();
+    if (service == 0) {
+        const bool apart = ::unshare(CLONE_NEWNS | CLONE_NEWNET) == 0 &&
+                           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                           ::mount("tmpfs", "/run", "tmpfs", 0, nullptr) == 0 &&
+                           ::mount("tmpfs", "/var/lib", "tmpfs", 0, nullptr) == 0;  // its kill-switch state
+        if (apart) ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    const std::string run_orvik = "/proc/" + std::to_string(service) + "/root/run/orvik";
+    EXPECT_EQ(orvik_test::request(run_orvik + "/OrvikService.sock", kStatus, 20000), kIdle);
+    EXPECT_EQ(modeOf(run_orvik + "/OrvikService.sock") & 07777, 0666u);
+    EXPECT_EQ(modeOf(run_orvik) & 07777, 0755u);
+    EXPECT_EQ(orvik_test::request(run_orvik + "/OrvikService.sock", kShutdown), kIdle);
+    const bool ended = orvik_test::waitProcessGone(service, 10000);
+    if (!ended) ::kill(service, SIGKILL), orvik_test::waitProcessGone(service, 10000);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));
 }
 
 TEST(ServiceLogLinux, AFifoOrLinkInTheLogsPlaceTakesNoLineAndBlocksNothing) {

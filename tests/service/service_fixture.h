@@ -53,18 +53,19 @@ struct LocalConnect {
     bool serve() {
         serverLog.setPath(runtime.file("orvik-service.log"));
         listener = service::makePipeListener(pipe);
-        // The server makes its runtime directory current: keep this process's own.
-        const std::string here = vpn::fullPathName(".").value_or(".");
-        served = std::async(std::launch::async, service::runPipeServer, here, std::ref(*listener), std::ref(requests));
+        served = std::async(std::launch::async, service::runPipeServer, runtime.path(), std::ref(*listener),
+                            std::ref(requests));
         return orvik_test::waitForPipe(pipe, 10000);
     }
     void stop() {
         stopRequested = true;
         if (listener) listener->wake();
         EXPECT_TRUE(!served.valid() || served.wait_for(std::chrono::seconds(10)) == std::future_status::ready);
+        service::setCurrentDirectory(here);  // the server made the runtime directory current
     }
     std::string log() const { return runtime.read("orvik-service.log"); }
 
+    const std::string here = vpn::fullPathName(".").value_or(".");
     orvik_test::TempDir runtime;
     orvik_test::FakeMachine machine;
     tunnel::Tunnel tunnel{{machine, machine, machine, [](int) {}}};
