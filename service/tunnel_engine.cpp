@@ -1,6 +1,8 @@
 #include "service/tunnel_engine.h"
 
 #include "service/tunnel_supervisor.h"
+#include "vpn/files.h"
+#include "vpn/system.h"
 
 namespace service {
 
@@ -9,6 +11,7 @@ void TunnelEngine::takeOver() {
         std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
         system_.tunnel.removeEarlierRunsChanges();
         system_.guard.reconcile(true);
+        removeXrayConfig();  // a killed service's, with its user's credentials
     });
 }
 
@@ -21,6 +24,10 @@ void TunnelEngine::newSession(std::optional<vpn::NodeRecord> node, const Connect
     shown_ = state;
 }
 
+void TunnelEngine::removeXrayConfig() {
+    vpn::removeFile(vpn::joinPath(system_.runtimeDirectory, kXrayConfigName));
+}
+
 bool TunnelEngine::connect(const std::string& node, const ConnectOptions& options, const Caller& caller,
                            std::string& error) {
     takeOver();
@@ -31,6 +38,7 @@ bool TunnelEngine::connect(const std::string& node, const ConnectOptions& option
     if (!startOnNode(system_, chosen, options, error)) {
         newSession(std::nullopt, options, {});
         system_.guard.tunnelLost();
+        removeXrayConfig();
         return false;
     }
     newSession(chosen, options, {});
@@ -45,6 +53,7 @@ void TunnelEngine::disconnect() {
     std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
     system_.tunnel.stop();
     system_.guard.release();
+    removeXrayConfig();
 }
 
 void TunnelEngine::stop() {
@@ -53,6 +62,7 @@ void TunnelEngine::stop() {
     std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
     system_.tunnel.stop();
     system_.guard.tunnelLost();
+    removeXrayConfig();
 }
 
 bool TunnelEngine::running() {
@@ -128,6 +138,7 @@ void TunnelEngine::giveUp(uint64_t id, const std::string& reason) {
         std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
         system_.tunnel.stop();
         system_.guard.tunnelLost();
+        removeXrayConfig();
     }
     std::lock_guard<std::mutex> lock(state_);
     if (id == session_) shown_ = {"failed", reason};

@@ -47,6 +47,8 @@ private:
     // (a standing kill switch stays). Only the service that serves the pipe gets here.
     void takeOver();
     void newSession(std::optional<vpn::NodeRecord> node, const ConnectOptions& options, const TunnelState& state);
+    // The configuration holds the user's credentials: it lives only as long as the tunnel.
+    void removeXrayConfig();
 
     ConnectSystem system_;
     std::once_flag takenOver_;

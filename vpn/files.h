@@ -17,7 +17,9 @@ bool readWholeFile(const std::string& path, std::string& bytes);
 // Writes `bytes` to a temporary file in the same directory, flushes it and renames it over
 // `path`, so readers see the old content or the new, never a half-written file. On failure
 // the temporary file is removed and `path` is unchanged.
-bool writeFileAtomically(const std::string& path, const std::string& bytes);
+// With `ownerOnly` only the writing user may read it (Linux: mode 0600; Windows: the folder's
+// inherited access, which for the installed runtime directory is the administrators').
+bool writeFileAtomically(const std::string& path, const std::string& bytes, bool ownerOnly = false);
 
 // Deletes the file; true when it is gone afterwards (a missing file is no error).
 bool removeFile(const std::string& path);

@@ -33,13 +33,13 @@ std::string directoryOf(const std::string& path) {
 
 // Creates a new file beside `path` under a name no other writer uses (process id, a
 // counter and a random number; O_EXCL settles any remaining collision).
-int createTemporary(const std::string& path, std::string& temporary) {
+int createTemporary(const std::string& path, std::string& temporary, mode_t mode) {
     static std::atomic<unsigned> counter{0};
     thread_local std::mt19937 random{std::random_device{}()};
     for (int attempt = 0; attempt < 16; ++attempt) {
         temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" +
                     std::to_string(counter++) + "-" + std::to_string(random());
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -80,9 +80,9 @@ bool readWholeFile(const std::string& path, std::string& bytes) {
     return ok;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& bytes) {
+bool writeFileAtomically(const std::string& path, const std::string& bytes, bool ownerOnly) {
     std::string temporary;
-    const int fd = createTemporary(path, temporary);
+    const int fd = createTemporary(path, temporary, ownerOnly ? 0600 : 0666);
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;

@@ -151,7 +151,7 @@ bool readWholeFile(const std::string& path, std::string& bytes) {
 }
 
 // The POSIX rename by handle first; where the system lacks it, ReplaceFileW by name.
-bool writeFileAtomically(const std::string& path, const std::string& bytes) {
+bool writeFileAtomically(const std::string& path, const std::string& bytes, bool) {
     const std::wstring target = fullPath(widen(path));
     std::wstring temporary;
     Handle file(createTemporary(target, temporary));

@@ -114,7 +114,8 @@ std::string buildXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& 
 
 bool writeXrayConfig(const vpn::NodeRecord& node, const PhysicalGateway& gateway, uint32_t socketMark,
                      const std::string& path, std::string& error) {
-    if (vpn::writeFileAtomically(path, buildXrayConfig(node, gateway, socketMark))) return true;
+    // It holds the user's credentials: root's alone.
+    if (vpn::writeFileAtomically(path, buildXrayConfig(node, gateway, socketMark), true)) return true;
     error = "cannot write generated xray config";
     return false;
 }

@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -243,6 +244,9 @@ TEST_F(LeakCapture, NothingLeavesOutsideTheTunnelAndTheKillSwitchHoldsThroughACr
             EXPECT_EQ(seenAfter([] {}), every()) << "disconnected: the capture sees every probe";
             EXPECT_EQ(seenAfter([&] { EXPECT_EQ(ask(connect(false, true)), kUp); }),
                       (std::set<std::string>{kLanHost, kXrayToNode}));
+            EXPECT_EQ(std::filesystem::status(lab.configPath()).permissions(),
+                      std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+                << "the configuration with the user's credentials";
             EXPECT_EQ(seenAfter([&] { EXPECT_EQ(ask(connect(false, false)), kUp); }),
                       (std::set<std::string>{kXrayToNode}))
                 << "a switch to LAN access off";
@@ -263,6 +267,7 @@ TEST_F(LeakCapture, NothingLeavesOutsideTheTunnelAndTheKillSwitchHoldsThroughACr
             EXPECT_EQ(seenAfter([&] { EXPECT_EQ(ask("{\"op\":\"disconnect\"}"), kIdle); }), every());
             EXPECT_EQ(ask("{\"op\":\"shutdown\"}"), kIdle);
             EXPECT_EQ(service->wait(10000), 0);
+            EXPECT_FALSE(std::filesystem::exists(lab.configPath())) << "the credentials outlived the tunnel";
             EXPECT_EQ(lab.leftOver(), "");
         },
         true))

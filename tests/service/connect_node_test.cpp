@@ -107,6 +107,7 @@ TEST_P(TunnelLoss, TheFirewallStaysExactlyWhileTheKillSwitchHoldsIt) {
     engine.disconnect();
     EXPECT_FALSE(machine.firewallUp);
     EXPECT_FALSE(engine.blocked());
+    EXPECT_FALSE(runtime.exists(service::kXrayConfigName)) << "the user's credentials outlived the tunnel";
     EXPECT_FALSE(runtime.exists("kill-switch.json"));
 }
 

@@ -252,6 +252,7 @@ ApplicationWindow {
                 Accessible.name: window.displayStatusTitle + (window.displayStatusCopy !== "" ? "，" + window.displayStatusCopy : "")
 
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "statusTitle"
                     width: parent.width
                     text: window.displayStatusTitle
@@ -266,6 +267,7 @@ ApplicationWindow {
                     Behavior on color { ColorAnimation { duration: Theme.duration(150) } }
                 }
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "statusCopy"
                     width: parent.width
                     text: window.displayStatusCopy

@@ -32,6 +32,7 @@ Item {
     }
 
     Text {
+        textFormat: Text.PlainText
         id: label
         x: 30
         anchors.verticalCenter: parent.verticalCenter

@@ -22,6 +22,7 @@ T.AbstractButton {
     contentItem: Row {
         spacing: 10
         Text {
+            textFormat: Text.PlainText
             width: control.availableWidth - 46 - 12 - 2 * 10
             anchors.verticalCenter: parent.verticalCenter
             text: control.destinationText
@@ -33,6 +34,7 @@ T.AbstractButton {
             font.weight: Font.Medium
         }
         Text {
+            textFormat: Text.PlainText
             width: 46
             anchors.verticalCenter: parent.verticalCenter
             text: control.latencyText
@@ -41,6 +43,7 @@ T.AbstractButton {
             font.pixelSize: 11
         }
         Text {
+            textFormat: Text.PlainText
             width: 12
             anchors.verticalCenter: parent.verticalCenter
             text: "⌄"

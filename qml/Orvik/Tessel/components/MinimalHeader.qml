@@ -176,6 +176,7 @@ Item {
                     color: Theme.warmLight
                 }
                 Text {
+                    textFormat: Text.PlainText
                     anchors.verticalCenter: parent.verticalCenter
                     text: header.membershipTier
                     color: Theme.textPrimary
@@ -184,6 +185,7 @@ Item {
                     font.weight: Font.Medium
                 }
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "remaining"
                     anchors.verticalCenter: parent.verticalCenter
                     visible: text !== ""

@@ -41,6 +41,7 @@ T.AbstractButton {
             anchors.centerIn: parent
             spacing: 9
             Text {
+                textFormat: Text.PlainText
                 anchors.verticalCenter: parent.verticalCenter
                 text: "↑"
                 color: control.foregroundColor
@@ -49,6 +50,7 @@ T.AbstractButton {
                 Behavior on color { ColorAnimation { duration: Theme.duration(140) } }
             }
             Text {
+                textFormat: Text.PlainText
                 anchors.verticalCenter: parent.verticalCenter
                 text: control.text
                 color: control.foregroundColor

@@ -231,6 +231,7 @@ Item {
             Behavior on border.color { enabled: !scene.motionReduced; ColorAnimation { duration: 350 } }
         }
         Text {
+            textFormat: Text.PlainText
             objectName: "stageText"
             x: 240; width: 150
             anchors.verticalCenter: parent.verticalCenter

@@ -39,6 +39,7 @@ T.Dialog {
         Accessible.role: Accessible.StaticText
         Accessible.name: label + "：" + value
         Text {
+            textFormat: Text.PlainText
             id: labelText
             anchors.verticalCenter: parent.verticalCenter
             font.family: Theme.textFont
@@ -46,6 +47,7 @@ T.Dialog {
             color: Theme.textTertiary
         }
         Text {
+            textFormat: Text.PlainText
             id: valueText
             objectName: "value"
             anchors.right: parent.right
@@ -115,6 +117,7 @@ T.Dialog {
                 Accessible.name: "Velora " + popover.membershipTier + (popover.email !== "" ? "，" + popover.email : "")
                                  + "，" + status.text
                 Text {
+                    textFormat: Text.PlainText
                     width: parent.width
                     text: "Velora %1".arg(popover.membershipTier)
                     elide: Text.ElideRight
@@ -124,6 +127,7 @@ T.Dialog {
                     color: Theme.textPrimary
                 }
                 Text {
+                    textFormat: Text.PlainText
                     width: parent.width
                     visible: popover.email !== ""
                     text: popover.email
@@ -133,6 +137,7 @@ T.Dialog {
                     color: Theme.textSecondary
                 }
                 Text {
+                    textFormat: Text.PlainText
                     id: status
                     objectName: "status"
                     width: parent.width
@@ -203,6 +208,7 @@ T.Dialog {
         }
         Item { width: 1; height: 8; visible: popover.deviceError !== "" }
         Text {
+            textFormat: Text.PlainText
             width: parent.width
             visible: popover.deviceError !== ""
             text: popover.deviceError
@@ -220,6 +226,7 @@ T.Dialog {
         anchors.bottom: parent.bottom
         width: parent.width
         Text {
+            textFormat: Text.PlainText
             width: parent.width
             bottomPadding: 8
             text: "详细账户管理将在会员中心中打开"

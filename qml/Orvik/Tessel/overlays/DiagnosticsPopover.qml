@@ -24,6 +24,7 @@ T.Dialog {
         Accessible.name: labelText + "：" + valueText
         Accessible.ignored: !visible
         Text {
+            textFormat: Text.PlainText
             anchors.left: parent.left
             anchors.right: value.left
             anchors.rightMargin: 12
@@ -35,6 +36,7 @@ T.Dialog {
             color: Theme.textTertiary
         }
         Text {
+            textFormat: Text.PlainText
             id: value
             anchors.right: parent.right
             anchors.verticalCenter: parent.verticalCenter
@@ -74,6 +76,7 @@ T.Dialog {
             width: parent.width
 
             Text {
+                textFormat: Text.PlainText
                 width: parent.width
                 text: "连接诊断"
                 font.family: Theme.displayFont
@@ -82,6 +85,7 @@ T.Dialog {
                 color: Theme.textPrimary
             }
             Text {
+                textFormat: Text.PlainText
                 objectName: "destination"
                 width: parent.width
                 topPadding: 5
@@ -123,6 +127,7 @@ T.Dialog {
                 visible: popover.connected
             }
             Text {
+                textFormat: Text.PlainText
                 objectName: "error"
                 width: parent.width
                 visible: popover.failed

@@ -129,6 +129,7 @@ T.Dialog {
         spacing: 10
 
         Text {
+            textFormat: Text.PlainText
             objectName: "title"
             text: overlay.registerMode ? "注册" : "登录"
             color: Theme.textPrimary
@@ -137,6 +138,7 @@ T.Dialog {
             font.weight: Font.DemiBold
         }
         Text {
+            textFormat: Text.PlainText
             objectName: "subtitle"
             Layout.fillWidth: true
             text: !overlay.account.remotePanel ? "测试账号 " + overlay.localEmail + " / " + overlay.localPassword
@@ -211,6 +213,7 @@ T.Dialog {
         }
 
         Text {
+            textFormat: Text.PlainText
             objectName: "errorLine"
             Layout.fillWidth: true
             visible: text !== ""

@@ -29,6 +29,7 @@ T.Dialog {
             width: row.availableWidth
             height: row.height
             Text {
+                textFormat: Text.PlainText
                 anchors.left: parent.left
                 anchors.right: side.left
                 anchors.rightMargin: 8
@@ -40,6 +41,7 @@ T.Dialog {
                 color: Theme.textPrimary
             }
             Text {
+                textFormat: Text.PlainText
                 id: side
                 objectName: "side"
                 anchors.right: parent.right
@@ -168,6 +170,7 @@ T.Dialog {
             color: Theme.hairline
         }
         Text {
+            textFormat: Text.PlainText
             objectName: "version"
             x: 12
             width: parent.width - 24

@@ -57,6 +57,7 @@ T.Dialog {
                 border.width: 1
                 border.color: Theme.hairline
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "code"
                     anchors.centerIn: parent
                     text: row.code
@@ -71,6 +72,7 @@ T.Dialog {
                 width: row.availableWidth - 36 - 54 - (current.visible ? current.width + 12 : 0) - 24
                 spacing: 1
                 Text {
+                    textFormat: Text.PlainText
                     width: parent.width
                     text: row.country + " · " + row.city
                     elide: Text.ElideRight
@@ -80,6 +82,7 @@ T.Dialog {
                     color: Theme.textPrimary
                 }
                 Text {
+                    textFormat: Text.PlainText
                     width: parent.width
                     text: row.quality
                     elide: Text.ElideRight
@@ -89,6 +92,7 @@ T.Dialog {
                 }
             }
             Text {
+                textFormat: Text.PlainText
                 id: current
                 anchors.verticalCenter: parent.verticalCenter
                 visible: row.selected
@@ -99,6 +103,7 @@ T.Dialog {
                 color: Theme.connected
             }
             Text {
+                textFormat: Text.PlainText
                 objectName: "latency"
                 anchors.verticalCenter: parent.verticalCenter
                 width: 54
@@ -202,6 +207,7 @@ T.Dialog {
             width: Math.max(0, (shortcutHint.visible ? shortcutHint.x : closeButton.x) - 12 - x)
             spacing: 2
             Text {
+                textFormat: Text.PlainText
                 width: parent.width
                 text: "选择方向"
                 elide: Text.ElideRight
@@ -211,6 +217,7 @@ T.Dialog {
                 color: Theme.textPrimary
             }
             Text {
+                textFormat: Text.PlainText
                 width: parent.width
                 text: "搜索国家、城市或线路代码"
                 elide: Text.ElideRight
@@ -220,6 +227,7 @@ T.Dialog {
             }
         }
         Text {
+            textFormat: Text.PlainText
             id: shortcutHint
             anchors.right: closeButton.left
             anchors.rightMargin: 12
@@ -336,6 +344,7 @@ T.Dialog {
             width: ListView.view.width
             height: 28
             Text {
+                textFormat: Text.PlainText
                 x: 12
                 anchors.bottom: parent.bottom
                 anchors.bottomMargin: 6
@@ -361,6 +370,7 @@ T.Dialog {
         visible: list.count === 0
         spacing: 6
         Text {
+            textFormat: Text.PlainText
             anchors.horizontalCenter: parent.horizontalCenter
             text: "没有找到这条方向"
             font.family: Theme.textFont
@@ -368,6 +378,7 @@ T.Dialog {
             color: Theme.textSecondary
         }
         Text {
+            textFormat: Text.PlainText
             anchors.horizontalCenter: parent.horizontalCenter
             text: "换一个城市或国家试试"
             font.family: Theme.textFont

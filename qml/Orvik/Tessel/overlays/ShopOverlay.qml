@@ -56,6 +56,7 @@ T.Dialog {
         RowLayout {
             Layout.fillWidth: true
             Text {
+                textFormat: Text.PlainText
                 Layout.fillWidth: true
                 text: "选择套餐"
                 color: Theme.textPrimary
@@ -88,6 +89,7 @@ T.Dialog {
         }
 
         Text {
+            textFormat: Text.PlainText
             objectName: "message"
             Layout.fillWidth: true
             visible: text !== ""
@@ -101,6 +103,7 @@ T.Dialog {
             font.pixelSize: 12
         }
         Text {
+            textFormat: Text.PlainText
             visible: overlay.account.shopBusy
             text: "正在加载…"
             color: Theme.textTertiary
@@ -132,6 +135,7 @@ T.Dialog {
                 spacing: 6
 
                 Text {
+                    textFormat: Text.PlainText
                     width: parent.width
                     height: 18
                     text: column.modelData.badge
@@ -154,6 +158,7 @@ T.Dialog {
         }
 
         Text {
+            textFormat: Text.PlainText
             objectName: "deviceLine"
             visible: (overlay.selectedPlan.deviceLimit ?? 0) > 0
             text: "该档可同时使用 %1 台电脑".arg(overlay.selectedPlan.deviceLimit)
@@ -201,11 +206,13 @@ T.Dialog {
             Row {
                 spacing: 6
                 Text {
+                    textFormat: Text.PlainText
                     text: card.plan.durationLabel || card.plan.periodLabel
                     color: Theme.textSecondary
                     font.pixelSize: 13
                 }
                 Text {
+                    textFormat: Text.PlainText
                     visible: card.selected
                     text: "✓"
                     color: Theme.warmLight
@@ -213,6 +220,7 @@ T.Dialog {
                 }
             }
             Text {
+                textFormat: Text.PlainText
                 width: parent.width
                 text: card.plan.dailyLabel || card.plan.priceLabel
                 wrapMode: Text.Wrap
@@ -221,12 +229,14 @@ T.Dialog {
                 font.weight: Font.DemiBold
             }
             Text {
+                textFormat: Text.PlainText
                 visible: card.plan.dailyLabel !== ""
                 text: card.plan.priceLabel
                 color: Theme.textTertiary
                 font.pixelSize: 12
             }
             Text {
+                textFormat: Text.PlainText
                 width: parent.width
                 visible: text !== ""
                 text: card.plan.trafficLabel
