@@ -60,7 +60,9 @@ void handleRequest(ByteStream& stream, const Caller& caller, RequestContext& con
     }
     const Request request = parseRequest(payload);
     // Within the caller's allowance: where the platform does not know the user, all share one.
-    context.log.writeFor(caller.userId, "ipc op=" + logSafe(request.op, kLoggedOpBytes));
+    // A status changes nothing and a connected window asks for one every second: no line, so
+    // it neither fills the log nor spends the allowance the user's connects need.
+    if (request.op != "status") context.log.writeFor(caller.userId, "ipc op=" + logSafe(request.op, kLoggedOpBytes));
     std::string error;
     const bool ok = performGuarded(request, caller, context, error);
     if (!error.empty()) context.log.writeFor(caller.userId, "ipc error=" + logSafe(error, kLoggedErrorBytes));
