@@ -34,14 +34,22 @@ TunnelSupervisor::~TunnelSupervisor() {
 }
 
 void TunnelSupervisor::toolExited(const std::string& tool) {
+    // Said at once, before the recovery's thread gets to it: a status asked in between must
+    // not read as a tunnel that is simply gone.
+    const uint64_t session = engine_.session();
+    if (!tool.empty()) engine_.setState(session, {"recovering", recoveringText(tool)});
+    post(tool);
+}
+
+void TunnelSupervisor::networkChanged() { post({}); }
+
+void TunnelSupervisor::post(const std::string& event) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(tool);
+        events_.push_back(event);
     }
     wake_.notify_all();
 }
-
-void TunnelSupervisor::networkChanged() { toolExited({}); }
 
 void TunnelSupervisor::run() {
     for (;;) {
@@ -72,7 +80,10 @@ void TunnelSupervisor::handle(const std::string& event) {
         }
     }
     // A report about a tool of a session already started again is old news.
-    if (engine_.running()) return;
+    if (engine_.running()) {
+        engine_.setState(session, {});
+        return;
+    }
     log_("tunnel: " + event + " exited, recovering");
     recover(session, recoveringText(event), backoffMs_,
             [&event](const std::string& error) { return gaveUpText(event, error); });

@@ -31,6 +31,7 @@ public:
     void networkChanged();
 
 private:
+    void post(const std::string& event);
     void run();
     void handle(const std::string& event);
     // Tries `delaysMs.size()` times; gives up with `gaveUp` unless the network went away.
