@@ -96,12 +96,7 @@ void BM_ToolDeath(benchmark::State& state) {
     withConnectedService(state, [&](orvik_test::RouterLab& lab, const std::function<std::string()>& status) {
         double reported = 0, recovered = 0;
         for ([[maybe_unused]] auto _ : state) {
-            long xray = -1;
-            for (const long pid : lab.runningTools()) {
-                std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-                std::string name;
-                if (std::getline(comm, name) && name == "xray") xray = pid;
-            }
+            const long xray = lab.runningTool("xray");
             const auto begin = Clock::now();
             ::kill(static_cast<pid_t>(xray), SIGKILL);
             if (!waitFor([&] { return status().find("recovering") != std::string::npos; })) {

@@ -60,11 +60,7 @@ TEST_F(FollowNetwork, TheTunnelMovesWithTheDefaultRouteAndWaitsWithoutOne) {
             ASSERT_EQ(ask("{\"op\":\"connect\"}"), kUp);
             // Each tool killed in turn is started again within the backoff, and the status says so.
             for (const std::string tool : {"xray", "tun2socks"}) {
-                for (const long pid : lab.runningTools()) {
-                    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-                    std::string name;
-                    if (std::getline(comm, name) && name.starts_with(tool)) ::kill(static_cast<pid_t>(pid), SIGKILL);
-                }
+                ::kill(static_cast<pid_t>(lab.runningTool(tool)), SIGKILL);
                 EXPECT_NE(statusBecomes("\"phase\":\"recovering\"").find(tool + " 意外退出"), std::string::npos) << tool;
                 EXPECT_EQ(statusBecomes(kUp), kUp) << tool;
             }

@@ -203,18 +203,15 @@ protected:
     }
     // Kills the Xray double and waits until it has died (a zombie until the service reaps it).
     void killXray() {
-        for (const long pid : lab.runningTools()) {
-            const std::string proc = "/proc/" + std::to_string(pid);
-            std::ifstream comm(proc + "/comm");
-            std::string name;
-            if (!std::getline(comm, name) || name != "xray") continue;
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
-            for (int i = 0; i < 500; ++i) {
-                std::ifstream stat(proc + "/stat");
-                std::string line;
-                if (!std::getline(stat, line) || line.find(") Z") != std::string::npos) break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+        const long pid = lab.runningTool("xray");
+        if (pid < 0) return;
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+        const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+        for (int i = 0; i < 500; ++i) {
+            std::ifstream file(stat);
+            std::string line;
+            if (!std::getline(file, line) || line.find(") Z") != std::string::npos) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
     std::string nft(const std::vector<std::string>& args) {

@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -247,6 +248,15 @@ std::vector<long> RouterLab::runningTools() const {
         if (under(exe, xrayDirectory()) || under(exe, tun2socksDirectory())) found.push_back(pid);
     }
     return found;
+}
+
+long RouterLab::runningTool(const std::string& name) const {
+    for (long pid : runningTools()) {
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string line;
+        if (std::getline(comm, line) && line.starts_with(name)) return pid;
+    }
+    return -1;
 }
 
 std::vector<long> RouterLab::startStrays(const std::vector<std::string>& names) {

@@ -72,6 +72,8 @@ public:
 
     // Live processes running from the tool directories.
     std::vector<long> runningTools() const;
+    // The running tool whose process name begins with `name` ("xray", "tun2socks"); -1 for none.
+    long runningTool(const std::string& name) const;
     // Processes running a copy of sleep under each of `names`, each returned only once it
     // runs under its name; -1 for one that did not start.
     std::vector<long> startStrays(const std::vector<std::string>& names);
