@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <utility>
@@ -18,6 +19,13 @@ using Clock = std::chrono::steady_clock;
 
 constexpr long kConnectTimeoutMs = 4000;
 constexpr auto kStallLimit = std::chrono::seconds(12);  // WinHTTP's receive time-out
+constexpr long kNoLimit = 1L << 30;
+
+// The thread's HttpLimit as curl's total time-out (0: none).
+long totalTimeoutMs() {
+    const long left = HttpLimit::remainingMs(kNoLimit);
+    return left == kNoLimit ? 0 : std::max(left, 1L);
+}
 
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -106,6 +114,10 @@ size_t onHeader(char*, size_t size, size_t count, void* user) {
 // WinHTTP's time-out of each send and receive.
 int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
     Transfer& transfer = *static_cast<Transfer*>(user);
+    if (HttpLimit::reached()) {
+        transfer.stalled = true;
+        return 1;
+    }
     const Clock::time_point now = Clock::now();
     if (down != transfer.down || up != transfer.up) {
         transfer.down = down;
@@ -162,6 +174,7 @@ bool setOptions(CURL* curl, const Hop& hop, const Request& request, curl_slist* 
            curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs) == CURLE_OK &&
+           curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, totalTimeoutMs()) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers) == CURLE_OK &&
            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody) == CURLE_OK &&
@@ -177,6 +190,10 @@ bool setOptions(CURL* curl, const Hop& hop, const Request& request, curl_slist* 
 bool performHop(CURL* curl, const Hop& hop, const Request& request, std::string& response, long& status,
                 std::string& error) {
     response.clear();
+    if (HttpLimit::reached()) {
+        error = rules::kRequestFailed + std::to_string(static_cast<int>(CURLE_OPERATION_TIMEDOUT));
+        return false;
+    }
     HeaderList headers;
     Transfer transfer{response};
     if (!buildHeaders(hop, request, headers) || !setOptions(curl, hop, request, headers.get(), transfer)) {

@@ -6,9 +6,14 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cwchar>
 #include <iterator>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "vpn/http_rules.h"
@@ -80,7 +85,53 @@ std::wstring headerBlock(const Hop& hop, const Request& request) {
     return headers;
 }
 
-std::string requestFailure(DWORD code) { return rules::kRequestFailed + std::to_string(code); }
+// A time-out held to what is left of the thread's HttpLimit.
+int limited(int milliseconds) { return static_cast<int>(std::max(HttpLimit::remainingMs(milliseconds), 1L)); }
+
+// A failure's code, as a time-out when this thread's HttpLimit ended the exchange.
+std::string requestFailure(DWORD code) {
+    return rules::kRequestFailed + std::to_string(HttpLimit::reached() ? ERROR_WINHTTP_TIMEOUT : code);
+}
+
+// While this thread's HttpLimit holds, a watcher closes the request's handle once the limit is
+// spent: that ends any wait of WinHTTP's at once, so a cancel need not wait for a time-out.
+class LimitWatch {
+public:
+    explicit LimitWatch(InternetHandle& request) : request_(request), limit_(HttpLimit::current()) {
+        if (limit_ != nullptr) watcher_ = std::thread([this] { watch(); });
+    }
+    ~LimitWatch() {
+        if (!watcher_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        watcher_.join();
+        if (closed_) static_cast<void>(request_.release());  // the watcher closed it
+    }
+    LimitWatch(const LimitWatch&) = delete;
+    LimitWatch& operator=(const LimitWatch&) = delete;
+
+private:
+    void watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return done_; })) {
+            if (!limit_->spent()) continue;
+            WinHttpCloseHandle(request_.get());
+            closed_ = true;
+            return;
+        }
+    }
+
+    InternetHandle& request_;
+    const HttpLimit* limit_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    bool closed_ = false;
+    std::thread watcher_;
+};
 
 bool fail(std::string& error, std::string text) {
     error = std::move(text);
@@ -107,7 +158,7 @@ bool sendAndReceive(HINTERNET handle, const Hop& hop, const Request& request) {
     if (!WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy)) return false;
     // Waiting for the reply's headers has a time-out of its own (90 s on Windows, none under
     // wine); hold it to the receive time-out so a silent panel ends the request in 12 s.
-    DWORD responseTimeout = kReceiveMs;
+    DWORD responseTimeout = static_cast<DWORD>(limited(kReceiveMs));
     WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseTimeout, sizeof responseTimeout);
     const std::wstring headers = headerBlock(hop, request);
     const DWORD length = hop.withBody ? static_cast<DWORD>(request.body.size()) : 0;
@@ -150,6 +201,7 @@ bool nextHop(HINTERNET request, DWORD status, Hop& hop) {
 // Reads the whole body. A failed read is an error: a cut-off reply is never handed on.
 bool readBody(HINTERNET request, std::string& response, std::string& error) {
     for (;;) {
+        if (HttpLimit::reached()) return fail(error, requestFailure(ERROR_WINHTTP_TIMEOUT));
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) return fail(error, requestFailure(GetLastError()));
         if (available == 0) return true;
@@ -195,9 +247,14 @@ bool finish(HINTERNET request, const Hop& hop, DWORD status, std::string& respon
 // Sends the request and each redirect the rule follows, up to the redirect limit.
 bool runHops(HINTERNET session, Hop& hop, const Request& request, std::string& response, std::string& error) {
     for (int redirects = 0;; ++redirects) {
+        // Each wait of this exchange ends by the thread's deadline; between the reads of the
+        // body the limit is looked at again, so a trickling reply ends too.
+        if (HttpLimit::reached()) return fail(error, requestFailure(ERROR_WINHTTP_TIMEOUT));
+        WinHttpSetTimeouts(session, limited(kResolveMs), limited(kConnectMs), limited(kSendMs), limited(kReceiveMs));
         InternetHandle connection;
         InternetHandle handle;
         if (!openHop(session, hop, connection, handle, error)) return false;
+        const LimitWatch watch(handle);
         DWORD status = 0;
         if (!sendAndReceive(handle.get(), hop, request) || !queryStatus(handle.get(), status))
             return fail(error, requestFailure(GetLastError()));  // no status, no success
@@ -222,7 +279,6 @@ bool httpRequest(const std::string& method, const std::string& url, const std::s
     const InternetHandle session(WinHttpOpen(widen(agent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return fail(error, rules::kCannotInitialise);
-    WinHttpSetTimeouts(session.get(), kResolveMs, kConnectMs, kSendMs, kReceiveMs);
     return runHops(session.get(), hop, Request{token, body, contentType}, response, error);
 }
 

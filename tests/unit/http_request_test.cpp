@@ -2,12 +2,15 @@
 // which results and error texts come back, and the faults a server can inflict on it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/environment.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/service_process.h"
 #include "vpn/http.h"
 
 namespace {
@@ -147,6 +150,34 @@ TEST_F(HttpRequestTest, FaultsFailInBoundedTime) {
         EXPECT_EQ(outcome.response, "");
         EXPECT_GE(elapsed, std::chrono::seconds(fault.atLeastSeconds));
         EXPECT_LT(elapsed, std::chrono::seconds(20));
+    }
+}
+
+// The thread's limit ends a request that is still going (here a panel that never answers,
+// well within the 12 s stall time-out) at its deadline, or as soon as it is cancelled; while
+// it is spent, later requests fail without going out.
+TEST_F(HttpRequestTest, AThreadsLimitEndsItsRequestsAtTheDeadlineOrOnCancel) {
+    using namespace std::chrono_literals;
+    server.on("GET", "/slow", HttpReply{.neverAnswer = true});
+    for (const bool byCancel : {false, true}) {
+        std::atomic<bool> cancelled{false};
+        const auto started = std::chrono::steady_clock::now();
+        const vpn::HttpLimit limit(started + (byCancel ? 60s : 500ms), [&] { return cancelled.load(); });
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(500ms);
+            if (byCancel) cancelled = true;
+        });
+        const Outcome outcome = send("GET", url("/slow"));
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+        canceller.join();
+        EXPECT_TRUE(isRequestFailure(outcome)) << outcome.error;
+        EXPECT_GE(elapsed, 450ms) << byCancel;
+        // Wine does not end a waiting WinHTTP call when its handle is closed (Windows does):
+        // there a cancel takes effect at the wait's own time-out.
+        EXPECT_LT(elapsed, byCancel && orvik_test::underWine() ? 13s : 3s) << byCancel;
+        server.clearRequests();
+        EXPECT_TRUE(isRequestFailure(send("GET", url("/x"))));
+        EXPECT_TRUE(server.requests().empty()) << "a spent limit sends nothing";
     }
 }
 
