@@ -121,11 +121,8 @@ public:
         if (!job) return nullptr;
         return std::make_unique<TimedJob>(t_, std::move(job));
     }
-    void terminateByExactName(const std::string& name) override {
-        t_.time("terminateByExactName", [&] { inner_.terminateByExactName(name); });
-    }
-    void terminateByPrefix(const std::string& prefix) override {
-        t_.time("terminateByPrefix", [&] { inner_.terminateByPrefix(prefix); });
+    void terminateStrays(const std::vector<std::string>& executables) override {
+        t_.time("terminateStrays", [&] { inner_.terminateStrays(executables); });
     }
 
 private:

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "service/tunnel/command.h"
 
@@ -64,13 +65,12 @@ public:
                             std::string& error) = 0;
     // A new empty job; null with "CreateJobObject failed" / "SetInformationJobObject failed".
     virtual std::unique_ptr<Job> createJob(std::string& error) = 0;
-    // Ends every process on the machine whose executable name equals `name` (any case),
-    // except the caller, and waits up to kStrayExitWaitMs for them to be gone. Linux compares
-    // /proc/PID/comm and the base name of /proc/PID/exe. An empty name ends nothing.
-    virtual void terminateByExactName(const std::string& name) = 0;
-    // Ends every process whose executable name begins with `prefix` (any case), except the
-    // caller. An empty prefix ends nothing.
-    virtual void terminateByPrefix(const std::string& prefix) = 0;
+    // Ends every other process that runs one of `executables` (those very files) as the user
+    // this process runs as (root, SYSTEM), and waits up to kStrayExitWaitMs for them to be
+    // gone. A copy elsewhere, or the same file run by another user, is not ours to end.
+    // Linux: /proc/PID/exe and the real uid; Windows: the image path (any case) and the
+    // token's user.
+    virtual void terminateStrays(const std::vector<std::string>& executables) = 0;
 };
 
 std::unique_ptr<ProcessRunner> makeProcessRunner();

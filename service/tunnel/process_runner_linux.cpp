@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -237,38 +239,27 @@ private:
     SpawnThread spawner_;
 };
 
-std::string lowered(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string firstLine(const std::string& path) {
-    std::string bytes;
-    if (!vpn::readWholeFile(path, bytes)) return {};
-    return bytes.substr(0, bytes.find('\n'));
-}
-
-// The process's names as lower-case file names: its command name and its executable's base name.
-std::vector<std::string> processNames(pid_t pid) {
-    const std::string dir = "/proc/" + std::to_string(pid);
-    std::vector<std::string> names;
-    const std::string comm = firstLine(dir + "/comm");
-    if (!comm.empty()) names.push_back(lowered(comm));
+// The file the process runs, as the kernel names it; a file replaced since its start still
+// counts as the file at that path.
+std::string executableOf(pid_t pid) {
     char target[4096];
-    const ssize_t length = ::readlink((dir + "/exe").c_str(), target, sizeof target - 1);
-    if (length > 0) {
-        std::string exe(target, static_cast<size_t>(length));
-        const std::string deleted = " (deleted)";
-        if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
-        names.push_back(lowered(exe.substr(exe.find_last_of('/') + 1)));
-    }
-    return names;
+    const ssize_t length = ::readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target - 1);
+    if (length <= 0) return {};
+    std::string exe(target, static_cast<size_t>(length));
+    const std::string deleted = " (deleted)";
+    if (exe.size() > deleted.size() && exe.ends_with(deleted)) exe.resize(exe.size() - deleted.size());
+    return exe;
 }
 
-bool anyNameMatches(pid_t pid, const std::function<bool(const std::string&)>& matches) {
-    const std::vector<std::string> names = processNames(pid);
-    return std::any_of(names.begin(), names.end(), matches);
+// The real user id from /proc/PID/status ("Uid:\treal\teffective..."); -1 when unknown.
+long realUserOf(pid_t pid) {
+    std::string status;
+    if (!vpn::readWholeFile("/proc/" + std::to_string(pid) + "/status", status)) return -1;
+    const size_t line = status.find("\nUid:\t");
+    if (line == std::string::npos) return -1;
+    char* end = nullptr;
+    const long uid = std::strtol(status.c_str() + line + 6, &end, 10);
+    return end == status.c_str() + line + 6 ? -1 : uid;
 }
 
 pid_t processId(const char* entry) {
@@ -291,23 +282,20 @@ void waitUntilGone(const std::vector<int>& pidfds) {
     }
 }
 
-// SIGKILL to every other process with a matching name, then a wait for them to be gone (they
-// hold the TUN device until then). The name is checked again after the pidfd is opened, so a
-// pid reused in between is never hit.
-void terminateWhere(const std::function<bool(const std::string&)>& matches) {
+// SIGKILL to every other process that `ours` accepts, then a wait for them to be gone (they
+// hold the TUN device until then). The process is checked again after its pidfd is opened, so
+// a pid reused in between is never hit.
+void terminateWhere(const std::function<bool(pid_t)>& ours) {
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) return;
     const pid_t self = ::getpid();
     std::vector<int> killed;
     while (const dirent* entry = ::readdir(proc)) {
         const pid_t pid = processId(entry->d_name);
-        if (pid <= 0 || pid == self || !anyNameMatches(pid, matches)) continue;
+        if (pid <= 0 || pid == self || !ours(pid)) continue;
         const int pidfd = openPidfd(pid);
-        if (pidfd < 0) {
-            if (errno == ENOSYS) ::kill(pid, SIGKILL);
-            continue;
-        }
-        if (anyNameMatches(pid, matches) && ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0)
+        if (pidfd < 0) continue;
+        if (ours(pid) && ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) == 0)
             killed.push_back(pidfd);
         else
             closeDescriptor(pidfd);
@@ -345,17 +333,19 @@ public:
 
     std::unique_ptr<Job> createJob(std::string&) override { return std::make_unique<LinuxJob>(); }
 
-    // An empty name or prefix would match everything: nothing is done then.
-    void terminateByExactName(const std::string& name) override {
-        if (name.empty()) return;
-        const std::string wanted = lowered(name);
-        terminateWhere([&](const std::string& candidate) { return candidate == wanted; });
-    }
-
-    void terminateByPrefix(const std::string& prefix) override {
-        if (prefix.empty()) return;
-        const std::string wanted = lowered(prefix);
-        terminateWhere([&](const std::string& candidate) { return candidate.starts_with(wanted); });
+    void terminateStrays(const std::vector<std::string>& executables) override {
+        std::vector<std::string> files;
+        for (const std::string& executable : executables) {
+            std::error_code failed;
+            const std::filesystem::path file = std::filesystem::canonical(executable, failed);
+            if (!failed) files.push_back(file.string());
+        }
+        if (files.empty()) return;
+        const long self = static_cast<long>(::geteuid());
+        terminateWhere([&](pid_t pid) {
+            const std::string exe = executableOf(pid);
+            return std::find(files.begin(), files.end(), exe) != files.end() && realUserOf(pid) == self;
+        });
     }
 };
 

@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -131,22 +133,50 @@ std::wstring lowered(std::wstring text) {
     return text;
 }
 
-// Terminates every other process whose executable file name matches, with exit code 0, and
-// waits for them to be gone (they hold the adapter until then). Processes that cannot be
-// opened are skipped.
-void terminateWhere(const std::function<bool(const wchar_t*)>& matches) {
+// The user of a process's token, as a copy; empty when it cannot be read.
+std::vector<BYTE> tokenUser(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    const bool read = size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    CloseHandle(token);
+    if (!read) return {};
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    const BYTE* bytes = static_cast<const BYTE*>(sid);
+    return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+}
+
+std::wstring imagePath(HANDLE process) {
+    wchar_t path[MAX_PATH * 4];
+    DWORD size = static_cast<DWORD>(std::size(path));
+    return QueryFullProcessImageNameW(process, 0, path, &size) ? lowered(std::wstring(path, size)) : std::wstring();
+}
+
+// Terminates every other process that runs one of `files` (lower case, full paths) as the
+// user this process runs as, with exit code 0, and waits for them to be gone (they hold the
+// adapter until then). Processes that cannot be opened or read are skipped.
+void terminateWhere(const std::vector<std::wstring>& files) {
+    const std::vector<BYTE> self = tokenUser(GetCurrentProcess());
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
-    const DWORD self = GetCurrentProcessId();
+    if (self.empty() || snapshot == INVALID_HANDLE_VALUE) return;
+    const DWORD selfId = GetCurrentProcessId();
     std::vector<HANDLE> killed;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ProcessID == self || !matches(entry.szExeFile)) continue;
-        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (entry.th32ProcessID == selfId) continue;
+        const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                           entry.th32ProcessID);
         if (process == nullptr) continue;
-        if (TerminateProcess(process, 0)) killed.push_back(process);
-        else CloseHandle(process);
+        // Checked on the open handle: the process cannot change into another meanwhile.
+        const bool ours = std::find(files.begin(), files.end(), imagePath(process)) != files.end() &&
+                          tokenUser(process) == self;
+        if (ours && TerminateProcess(process, 0))
+            killed.push_back(process);
+        else
+            CloseHandle(process);
     }
     CloseHandle(snapshot);
     const ULONGLONG deadline = GetTickCount64() + kStrayExitWaitMs;
@@ -205,17 +235,15 @@ public:
         return std::make_unique<WinJob>(job);
     }
 
-    // An empty name or prefix would match everything: nothing is done then.
-    void terminateByExactName(const std::string& name) override {
-        if (name.empty()) return;
-        const std::wstring wanted = vpn::widen(name);
-        terminateWhere([&](const wchar_t* candidate) { return _wcsicmp(candidate, wanted.c_str()) == 0; });
-    }
-
-    void terminateByPrefix(const std::string& prefix) override {
-        if (prefix.empty()) return;
-        const std::wstring wanted = lowered(vpn::widen(prefix));
-        terminateWhere([&](const wchar_t* candidate) { return lowered(candidate).starts_with(wanted); });
+    void terminateStrays(const std::vector<std::string>& executables) override {
+        std::vector<std::wstring> files;
+        for (const std::string& executable : executables) {
+            wchar_t full[MAX_PATH * 4];
+            const DWORD length = GetFullPathNameW(vpn::widen(executable).c_str(), static_cast<DWORD>(std::size(full)),
+                                                  full, nullptr);
+            if (length > 0 && length < std::size(full)) files.push_back(lowered(std::wstring(full, length)));
+        }
+        if (!files.empty()) terminateWhere(files);
     }
 };
 

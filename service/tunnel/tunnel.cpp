@@ -18,7 +18,6 @@ constexpr const char* kDefaultTunAddress = "192.168.123.1";
 constexpr const char* kDefaultUpstreamAddress = "203.0.113.10";
 // A physical adapter whose only DNS server is this one still carries our tunnel's setting.
 constexpr const char* kTunDnsServer = "1.1.1.1";
-constexpr const char* kTun2socksNamePrefix = "tun2socks";  // every tun2socks build, whatever its suffix
 constexpr const char* kSocksProxy = "socks5://127.0.0.1:10808";
 
 constexpr int kXrayStartupWaitMs = 800;    // at most, for Xray's inbound to accept
@@ -64,12 +63,12 @@ Tunnel::~Tunnel() {
 
 bool Tunnel::start(const StartParams& params, std::string& error) {
     stop();  // a connect while connected replaces the session
-    removeLeftovers();
     if (params.xrayDirectory.empty() || params.tun2socksDirectory.empty() || params.configPath.empty())
         return fail(error, "xray dir, tun2socks dir and config are required");
     TunnelTools tools;
     if (!system_.tools.locate(params.xrayDirectory, params.tun2socksDirectory, params.configPath, tools, error))
         return false;
+    removeLeftovers(tools);
     auto session = std::make_unique<Session>();
     if (!system_.network.findPhysicalGateway(session->physical, error)) return false;
     session->tunAddress = orDefault(params.tunAddress, kDefaultTunAddress);
@@ -123,10 +122,10 @@ bool Tunnel::isRunning() {
            session_->xray->isRunning();
 }
 
-// Stray tunnel processes of any earlier run, and routes a crashed service left behind.
-void Tunnel::removeLeftovers() {
-    system_.processes.terminateByExactName(vpn::xrayExecutableName());
-    system_.processes.terminateByPrefix(kTun2socksNamePrefix);
+// Stray tunnel processes of any earlier run (ours: the trusted tools, run by us), and routes
+// a crashed service left behind.
+void Tunnel::removeLeftovers(const TunnelTools& tools) {
+    system_.processes.terminateStrays({tools.xrayExecutable, tools.tun2socksExecutable});
     system_.network.removeStaleRoutes();
 }
 

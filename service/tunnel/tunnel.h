@@ -65,7 +65,7 @@ public:
 private:
     struct Session;
     // Steps of start; each fills `error` when it fails.
-    void removeLeftovers();
+    void removeLeftovers(const TunnelTools& tools);
     void repairPhysicalDns(const std::string& alias);
     bool launchXray(const TunnelTools& tools, const StartParams& params, std::string& error);
     bool launchTun2socks(const TunnelTools& tools, const StartParams& params, std::string& error);

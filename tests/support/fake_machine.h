@@ -36,6 +36,8 @@ public:
         std::string name;  // lower case, without a directory
         bool alive = true;
         std::function<void()> exited;  // the watch on its end, while there is one
+        std::string file;              // the executable it runs
+        bool ours = true;              // run by the service's own user
     };
 
     // State.
@@ -57,8 +59,9 @@ public:
     std::set<std::string> failingLaunches, exitingAtOnce;
     bool adapterAppears = true, addressAppears = true, tun2socksTakesInterface = true;
 
-    std::shared_ptr<Process> addStray(const std::string& name) {
-        return processes.emplace_back(std::make_shared<Process>(Process{name, true, {}}));
+    std::shared_ptr<Process> addStray(const std::string& file, bool ours = true) {
+        const std::string name = lowered(file.substr(file.find_last_of("/\\") + 1));
+        return processes.emplace_back(std::make_shared<Process>(Process{name, true, {}, file, ours}));
     }
     // The latest process named `name` dies, and its watch (if any) hears of it.
     void exit(const std::string& name) {
@@ -98,11 +101,14 @@ public:
         return succeed;
     }
     std::unique_ptr<tunnel::Job> createJob(std::string& error) override;
-    void terminateByExactName(const std::string& name) override {
-        killWhere([&](const std::string& n) { return n == lowered(name); });
-    }
-    void terminateByPrefix(const std::string& prefix) override {
-        killWhere([&](const std::string& n) { return n.starts_with(lowered(prefix)); });
+    void terminateStrays(const std::vector<std::string>& executables) override {
+        for (const auto& process : processes) {
+            if (!process->alive || !process->ours ||
+                std::find(executables.begin(), executables.end(), process->file) == executables.end())
+                continue;
+            process->alive = false;
+            events.push_back("kill " + process->name);
+        }
     }
 
     // ToolLocator
@@ -197,14 +203,6 @@ public:
 
 private:
     std::set<std::string> added_;
-    template <typename Match>
-    void killWhere(Match matches) {
-        for (const auto& process : processes) {
-            if (!process->alive || !matches(process->name)) continue;
-            process->alive = false;
-            events.push_back("kill " + process->name);
-        }
-    }
 };
 
 class FakeChild : public tunnel::ChildProcess {
@@ -244,7 +242,7 @@ public:
             return nullptr;
         }
         machine_.processes.push_back(std::make_shared<FakeMachine::Process>(
-            FakeMachine::Process{name, machine_.exitingAtOnce.count(name) == 0, {}}));
+            FakeMachine::Process{name, machine_.exitingAtOnce.count(name) == 0, {}, executable}));
         machine_.events.push_back("launch " + tunnel::commandLine(name, args, false));
         members_.push_back(machine_.processes.back());
         return std::make_unique<FakeChild>(machine_, members_.back());

@@ -1,5 +1,5 @@
 // The process runner with a helper program: how commands ended, arguments exact or refused,
-// jobs that take their processes (and children) along, and the name walks that end strays;
+// jobs that take their processes (and children) along, and the walk that ends strays;
 // on Linux also descriptors, SIGTERM ignored, and a service killed outright.
 #include "service/tunnel/process_runner.h"
 
@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <random>
 #include <thread>
 
 #include "tests/support/process_probe.h"
@@ -132,28 +131,39 @@ TEST_F(ProcessRunnerTest, AnEndIsToldByItsWatchOnlyWhileWatched) {
     EXPECT_EQ(stoppedEnds, 0);
 }
 
-// Only processes this test started, under a random name part no other process has; names
-// may differ in case only, so each copy gets its own folder.
-TEST_F(ProcessRunnerTest, NameWalksEndExactlyTheNamesMeantInAnyCase) {
-    std::random_device random;
-    std::string token;
-    for (int i = 0; i < 4; ++i) token += "abcdefghijkmnpqrstuvwxyz23456789"[random() % 32];
-    std::vector<std::unique_ptr<ChildProcess>> ended, kept;
-    const std::pair<std::string, bool> names[] = {{"XRAY" + token, true},    {"TUN2SOCKS" + token + "-x", true},
-                                                  {"myxray" + token, false}, {"xray" + token + "-2", false},
-                                                  {"my-tun2socks" + token, false}};
-    for (const auto& [name, ends] : names) {
-        const fs::path copy = fs::path(temp.file(std::to_string(ended.size() + kept.size()))) / (name + kExt);
-        fs::create_directories(copy.parent_path());
-        fs::copy_file(kHelper, copy);
-        auto& into = ends ? ended : kept;
-        into.push_back(job->launch(copy.string(), kSleep, "", error));
-        ASSERT_TRUE(into.back()) << error;
+// Only our runs of the very files given end: a copy of the same name elsewhere goes on, and so
+// (Linux, as root) does the same file run by another user.
+TEST_F(ProcessRunnerTest, TheStrayWalkEndsOnlyOurRunsOfTheGivenFiles) {
+    const std::string tool = temp.file("tool/xray" + kExt), copy = temp.file("copy/xray" + kExt);
+    for (const std::string& file : {tool, copy}) {
+        fs::create_directories(fs::path(file).parent_path());
+        fs::copy_file(kHelper, file);
     }
-    runner->terminateByExactName("xray" + token + kExt);
-    runner->terminateByPrefix("Tun2Socks" + token);
-    for (auto& child : ended) EXPECT_TRUE(waitUntil([&] { return !child->isRunning(); }));
-    for (auto& child : kept) EXPECT_TRUE(child->isRunning());
+    auto ours = job->launch(tool, kSleep, "", error);
+    auto copied = job->launch(copy, kSleep, "", error);
+    ASSERT_TRUE(ours && copied) << error;
+#ifndef _WIN32
+    pid_t users = -1;
+    if (::geteuid() == 0) {
+        fs::permissions(temp.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        users = ::fork();
+        if (users == 0) {
+            if (::setgid(65534) == 0 && ::setuid(65534) == 0) ::execl(tool.c_str(), tool.c_str(), "sleep", "600000", nullptr);
+            ::_exit(127);
+        }
+    }
+#endif
+    runner->terminateStrays({tool});
+    EXPECT_TRUE(waitUntil([&] { return !ours->isRunning(); }));
+    EXPECT_TRUE(copied->isRunning());
+#ifndef _WIN32
+    if (users > 0) {
+        int status = 0;
+        EXPECT_EQ(::waitpid(users, &status, WNOHANG), 0) << "another user's run of the file ended, status " << status;
+        ::kill(users, SIGKILL);
+        ::waitpid(users, &status, 0);
+    }
+#endif
 }
 
 #ifndef _WIN32

@@ -16,6 +16,8 @@ const std::string kHost = "eth0 198.18.7.7/32 via 198.18.0.1 metric 1";
 const std::string kLower = "wintun 0.0.0.0/1 via 192.168.123.1 metric 5";
 const std::string kUpper = "wintun 128.0.0.0/1 via 192.168.123.1 metric 5";
 const char* const kTun2socks = "tun2socks-linux-amd64";
+const char* const kXrayFile = "/rt/xray/xray";
+const char* const kTun2socksFile = "/rt/tun2socks/tun2socks-linux-amd64";
 
 class TunnelSequence : public ::testing::Test {
 protected:
@@ -54,9 +56,9 @@ protected:
 TEST_F(TunnelSequence, StartRemovesStraysFirstThenBringsEveryPartUpUntilStopped) {
     stop();
     EXPECT_TRUE(machine.events.empty()) << "nothing to stop";
-    machine.addStray(vpn::xrayExecutableName());
-    machine.addStray("tun2socks-old");
-    const auto other = machine.addStray("my-xray");
+    machine.addStray(kXrayFile);
+    machine.addStray(kTun2socksFile);
+    const auto copy = machine.addStray("/home/user/xray"), usersRun = machine.addStray(kXrayFile, false);
     machine.routes.insert("eth0 198.18.9.9/32 via 198.18.0.1 metric 1");  // left by a crashed service
     startOk();
     EXPECT_TRUE(running());
@@ -64,8 +66,8 @@ TEST_F(TunnelSequence, StartRemovesStraysFirstThenBringsEveryPartUpUntilStopped)
     EXPECT_EQ(machine.tunAddress, "192.168.123.1");
     EXPECT_TRUE(machine.tunDns);
     EXPECT_EQ(machine.openJobs, 1);
-    EXPECT_TRUE(other->alive);
-    other->alive = false;  // not ours to end: out of the way of the checks below
+    EXPECT_TRUE(copy->alive && usersRun->alive) << "not ours to end";
+    copy->alive = usersRun->alive = false;  // out of the way of the checks below
     EXPECT_LT(machine.last("kill"), machine.first("launch"));
     EXPECT_LT(machine.first("route- eth0 198.18.9.9"), machine.first("launch"));
     EXPECT_EQ(machine.events[machine.first("launch")], "launch xray run -c \"/rt/session.json.xray.json\"");
@@ -133,7 +135,8 @@ TEST_F(TunnelSequence, ThePhysicalAdaptersDnsIsResetOnlyWhenTheTunnelsServerIsIt
     }
 }
 
-// Every failed start says why and leaves nothing behind; strays are removed either way.
+// Every failed start says why and leaves nothing behind; strays are removed once the tools
+// they would be runs of are known.
 struct Failure {
     const char* name;
     std::function<void(FakeMachine&, tunnel::StartParams&)> arrange;
@@ -169,13 +172,15 @@ TEST_F(TunnelSequence, EveryFailedStartSaysWhyAndLeavesNothing) {
         SCOPED_TRACE(row.name);
         machine = FakeMachine();  // the same tunnel: a failed start leaves it startable
         params = defaults;
-        machine.addStray(vpn::xrayExecutableName());
+        machine.addStray(kXrayFile);
         row.arrange(machine, params);
         std::string error;
         EXPECT_FALSE(start(error));
         EXPECT_EQ(error, row.error);
         EXPECT_EQ(machine.first("launch") < machine.events.size(), row.launches);
-        EXPECT_FALSE(machine.processes.front()->alive) << "the stray";
+        const bool located = row.error != kRequired && row.name != std::string("ToolMissing");
+        EXPECT_NE(machine.processes.front()->alive, located) << "the stray";
+        machine.processes.front()->alive = false;
         expectNothingLeft();
     }
 }
