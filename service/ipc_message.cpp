@@ -26,7 +26,8 @@ Request parseRequest(const std::string& payload) {
     return request;
 }
 
-std::string buildReply(bool ok, bool running, const std::string& error, bool blocked, const TunnelState& state) {
+std::string buildReply(bool ok, bool running, const std::string& error, bool blocked, const TunnelState& state,
+                       bool others) {
     nlohmann::ordered_json reply;
     reply["ok"] = ok;
     reply["running"] = running;
@@ -36,6 +37,7 @@ std::string buildReply(bool ok, bool running, const std::string& error, bool blo
         reply["phase"] = state.phase;
         reply["reason"] = utf8Prefix(state.reason, kMaxErrorBytes);
     }
+    if (others) reply["mine"] = false;
     return reply.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 

@@ -2,7 +2,8 @@
 // The messages of the service pipe: a request {"op":...,"node":...,"killSwitch":B,
 // "allowLan":B} and the reply {"ok":B,"running":B,"error":"TEXT"}, with "blocked":true added
 // while a kill switch keeps the network blocked, and "phase" and "reason" while the tunnel is
-// "recovering", "waiting" for a network or "failed".
+// "recovering", "waiting" for a network or "failed", and "mine":false while the tunnel (or its
+// block) belongs to another user than the one who asks.
 
 #include <string>
 
@@ -23,8 +24,9 @@ Request parseRequest(const std::string& payload);
 // The reply text, members in this order and without spaces. The error text is escaped as a
 // JSON string (quotes, backslashes and control characters), shortened when needed so that
 // the reply always fits in one frame; invalid UTF-8 becomes U+FFFD.
-// "phase" and "reason" follow when the tunnel is being recovered, waits or was given up.
+// "phase" and "reason" follow when the tunnel is being recovered, waits or was given up;
+// "mine":false last when it is `others'`.
 std::string buildReply(bool ok, bool running, const std::string& error, bool blocked = false,
-                       const TunnelState& state = {});
+                       const TunnelState& state = {}, bool others = false);
 
 }  // namespace service

@@ -98,14 +98,17 @@ bool runPipeServer(const std::string& runtimeDirectory, PipeListener& listener, 
                 continue;
             }
             connection.reset();  // that user's fifth: closed unread
-            context.log.writeFor(caller.userId, "ipc refused: user " + std::to_string(caller.userId) +
-                                                    " has " + std::to_string(kMaxClientsPerUser) + " connections open");
+            context.log.writeFor(caller.userId, "ipc refused: " + caller.user + " has " +
+                                                    std::to_string(kMaxClientsPerUser) + " connections open");
         }
         slots.release({});
         nameHeld = result != PipeListener::Result::nameTaken;
         if (result == PipeListener::Result::pause && !context.stopRequested)
             std::this_thread::sleep_for(kCreateRetryPause);
     }
+    // The first stop also ends node fetches in progress, so that no connect keeps the service;
+    // the second takes down what a connect that was already past its fetch put up.
+    context.engine.stop();
     slots.waitUntilIdle();
     context.engine.stop();
     return nameHeld;

@@ -179,7 +179,8 @@ public:
             ::close(fd);
             return Result::retry;
         }
-        caller = {true, static_cast<uint32_t>(credentials.uid), static_cast<uint32_t>(credentials.gid)};
+        caller = {true, static_cast<uint32_t>(credentials.uid), static_cast<uint32_t>(credentials.gid),
+                  "uid " + std::to_string(credentials.uid), credentials.uid == 0};
         connection = std::make_unique<SocketConnection>(fd);
         return Result::connected;
     }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "service/pipe_caller_win.h"
 #include "service/pipe_server.h"
 #include "vpn/pipe_stream_win.h"
 #include "vpn/text_win.h"
@@ -65,6 +66,9 @@ public:
         return GetOverlappedResult(pipe(), &overlapped, &ignored, FALSE) ? Wait::connected : reset();
     }
 
+    // The user of the client that opened this instance.
+    Caller caller() const { return pipeCaller(pipe()); }
+
     // FlushFileBuffers waits until the client has read everything; one that never reads is
     // cut off at the deadline, which ends the wait.
     bool flush() override {
@@ -113,7 +117,7 @@ public:
     NamedPipeListener(const NamedPipeListener&) = delete;
     NamedPipeListener& operator=(const NamedPipeListener&) = delete;
 
-    Result accept(std::unique_ptr<ByteStream>& connection, Caller&) override {
+    Result accept(std::unique_ptr<ByteStream>& connection, Caller& caller) override {
         if (!wake_ || !descriptor_) return Result::pause;
         if (!listening_) {
             listening_ = createInstance(FILE_FLAG_FIRST_PIPE_INSTANCE);
@@ -129,6 +133,7 @@ public:
         // The next instance listens before this one is handed out, created while this one
         // still holds the name. When that fails, the next accept claims the name anew.
         std::unique_ptr<PipeConnection> next = createInstance(0);
+        caller = listening_->caller();
         connection = std::move(listening_);
         listening_ = std::move(next);
         return Result::connected;

@@ -15,12 +15,11 @@ constexpr size_t kLoggedErrorBytes = 400;
 bool performOp(const Request& request, const Caller& caller, RequestContext& context, std::string& error) {
     const std::string& op = request.op;
     if (op == "connect") return context.engine.connect(request.node, request.options, caller, error);
-    if (op == "disconnect" || op == "status") {
-        if (op == "disconnect") context.engine.disconnect();
-        return true;
-    }
+    if (op == "status") return true;
+    if (op == "disconnect") return context.engine.disconnect(caller, error);
     if (op == "shutdown") {
-        context.engine.disconnect();
+        // Another user's tunnel keeps the service: it would go with it.
+        if (!context.engine.disconnect(caller, error)) return false;
         if (context.shutdownEndsProcess) context.stopRequested = true;
         return true;
     }
@@ -69,13 +68,17 @@ void handleRequest(ByteStream& stream, const Caller& caller, RequestContext& con
     const bool running = flagGuarded(context.engine, &Engine::running);
     const bool blocked = flagGuarded(context.engine, &Engine::blocked);
     TunnelState state;
+    bool others = false;
     try {
         state = context.engine.state();
+        others = context.engine.heldByOther(caller);
     } catch (...) {
     }
+    // Another user's reason may name their node or account.
+    if (others && !caller.privileged) state.reason.clear();
 
     stream.setDeadline(kClientTimeoutMs);
-    if (!writeFrame(stream, buildReply(ok, running, error, blocked, state), errorCode))
+    if (!writeFrame(stream, buildReply(ok, running, error, blocked, state, others), errorCode))
         context.log.writeRateLimited("ipc write reply failed err=" + std::to_string(errorCode));
 }
 

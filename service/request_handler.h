@@ -20,9 +20,11 @@ inline constexpr int kClientTimeoutMs = 5000;
 
 // Who is on the other end of a connection, as far as the platform can tell.
 struct Caller {
-    bool known = false;    // Linux: the socket's peer credentials
-    uint32_t userId = 0;   // valid when known
-    uint32_t groupId = 0;  // valid when known
+    bool known = false;       // Linux: the socket's peer credentials; Windows: the client's token
+    uint32_t userId = 0;      // Linux: the uid; Windows: a number drawn from the SID (allowances only)
+    uint32_t groupId = 0;     // Linux: the gid
+    std::string user;         // who owns what they start: "uid N", or the SID; empty when unknown
+    bool privileged = false;  // root, SYSTEM or an enabled Administrators member: may end any tunnel
 };
 
 // How the user wants the tunnel's leak protection (the client's preferences).
@@ -46,8 +48,10 @@ public:
     // account of `caller`; on failure the first failing step's text.
     virtual bool connect(const std::string& node, const ConnectOptions& options, const Caller& caller,
                          std::string& error) = 0;
-    // The user's disconnect or quit: the tunnel and every firewall rule go. Safe in any state.
-    virtual void disconnect() = 0;
+    // The user's disconnect or quit: the tunnel and every firewall rule go, and a node fetch of
+    // the caller's stops. Safe in any state. False with the text when another user holds the
+    // tunnel (or its block) and the caller may not end it: then nothing changes.
+    virtual bool disconnect(const Caller& caller, std::string& error) = 0;
     // The service ends without the user's word: the tunnel goes, a kill switch's block stays.
     virtual void stop() = 0;
     // True while the tunnel's processes run.
@@ -56,6 +60,8 @@ public:
     virtual bool blocked() = 0;
     // What the tunnel is doing when it is neither plainly up nor off.
     virtual TunnelState state() = 0;
+    // True while a tunnel, or a kill switch's block, belongs to a user other than `caller`.
+    virtual bool heldByOther(const Caller& caller) = 0;
 };
 
 struct RequestContext {

@@ -2,6 +2,7 @@
 
 #include "service/tunnel_supervisor.h"
 #include "vpn/files.h"
+#include "vpn/http.h"
 #include "vpn/system.h"
 
 namespace service {
@@ -16,12 +17,43 @@ void TunnelEngine::takeOver() {
 }
 
 void TunnelEngine::newSession(std::optional<vpn::NodeRecord> node, const ConnectOptions& options,
-                              const TunnelState& state) {
+                              const std::string& owner) {
     std::lock_guard<std::mutex> lock(state_);
     ++session_;
     node_ = std::move(node);
     options_ = options;
-    shown_ = state;
+    owner_ = owner;
+    shown_ = {};
+}
+
+std::optional<std::string> TunnelEngine::holder() {
+    {
+        std::lock_guard<std::mutex> lock(state_);
+        if (node_) return owner_;
+    }
+    return system_.guard.blockOwner();
+}
+
+bool TunnelEngine::heldByOther(const Caller& caller) {
+    const std::optional<std::string> user = holder();
+    return user && *user != caller.user;
+}
+
+TunnelEngine::Fetch TunnelEngine::beginFetch(const std::string& user) {
+    std::lock_guard<std::mutex> lock(state_);
+    fetches_.emplace_back(user, std::make_shared<std::atomic<bool>>(false));
+    return fetches_.back().second;
+}
+
+void TunnelEngine::endFetch(const Fetch& fetch) {
+    std::lock_guard<std::mutex> lock(state_);
+    fetches_.remove_if([&](const auto& entry) { return entry.second == fetch; });
+}
+
+void TunnelEngine::cancelFetches(const std::optional<std::string>& user) {
+    std::lock_guard<std::mutex> lock(state_);
+    for (const auto& [owner, cancelled] : fetches_)
+        if (!user || owner == *user) *cancelled = true;
 }
 
 void TunnelEngine::removeXrayConfig() {
@@ -31,34 +63,64 @@ void TunnelEngine::removeXrayConfig() {
 bool TunnelEngine::connect(const std::string& node, const ConnectOptions& options, const Caller& caller,
                            std::string& error) {
     takeOver();
-    std::lock_guard<std::mutex> operation(operation_);
+    if (!mayEnd(caller)) {
+        error = kHeldByAnotherUserText;
+        return false;
+    }
+    // The panel may be slow: the fetch has its own time limit and runs outside the lock, and
+    // a disconnect of this user (or the service's end) stops it.
+    const Fetch cancelled = beginFetch(caller.user);
     vpn::NodeRecord chosen;
+    bool prepared = false;
+    {
+        const vpn::HttpLimit limit(vpn::HttpLimit::Clock::now() + std::chrono::milliseconds(fetchLimitMs_),
+                                   [&] { return cancelled->load(); });
+        prepared = prepareNode(system_, node, caller, chosen, error);
+    }
+    std::lock_guard<std::mutex> operation(operation_);
+    endFetch(cancelled);
+    if (*cancelled) {
+        error = kConnectCancelledText;
+        return false;
+    }
     // A node that cannot be had leaves the tunnel as it was.
-    if (!prepareNode(system_, node, caller, chosen, error)) return false;
+    if (!prepared) return false;
+    if (!mayEnd(caller)) {  // another user connected meanwhile
+        error = kHeldByAnotherUserText;
+        return false;
+    }
+    system_.guard.setOwner(caller.user);
     if (!startOnNode(system_, chosen, options, error)) {
-        newSession(std::nullopt, options, {});
+        newSession(std::nullopt, options);
         system_.guard.tunnelLost();
         removeXrayConfig();
         return false;
     }
-    newSession(chosen, options, {});
+    newSession(chosen, options, caller.user);
     error.clear();
     return true;
 }
 
-void TunnelEngine::disconnect() {
+bool TunnelEngine::disconnect(const Caller& caller, std::string& error) {
     takeOver();
+    cancelFetches(caller.privileged ? std::nullopt : std::optional(caller.user));
     std::lock_guard<std::mutex> operation(operation_);
-    newSession(std::nullopt, {}, {});
+    if (!mayEnd(caller)) {
+        error = kHeldByAnotherUserText;
+        return false;
+    }
+    newSession(std::nullopt, {});
     std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
     system_.tunnel.stop();
     system_.guard.release();
     removeXrayConfig();
+    return true;
 }
 
 void TunnelEngine::stop() {
+    cancelFetches(std::nullopt);
     std::lock_guard<std::mutex> operation(operation_);
-    newSession(std::nullopt, {}, {});
+    newSession(std::nullopt, {});
     std::lock_guard<std::mutex> lock(system_.tunnel.mutex());
     system_.tunnel.stop();
     system_.guard.tunnelLost();

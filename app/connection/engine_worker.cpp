@@ -34,7 +34,7 @@ void EngineWorker::startEngine(const QString& nodeId, bool killSwitch, bool allo
     if (result.ok)
         emit started();
     else
-        emit failed(text(result.error), result.running);
+        emit failed(text(result.error), result.running && result.mine);
 }
 
 void EngineWorker::stopEngine() {
@@ -52,6 +52,8 @@ void EngineWorker::shutdownEngine() {
 void EngineWorker::queryStatus() {
     const engine::RequestResult result = client_.sendRequest("status", 1);
     emit blockedChanged(result.blocked);
-    if (result.ok) emit statusReported(result.running, text(result.phase), text(result.reason));
-    if (result.ok && result.running) emit alreadyRunning();
+    // Another user's tunnel is not this window's to show or to adopt.
+    const bool ours = result.running && result.mine;
+    if (result.ok) emit statusReported(ours, text(result.phase), text(result.reason));
+    if (result.ok && ours) emit alreadyRunning();
 }

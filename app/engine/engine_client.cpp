@@ -167,6 +167,8 @@ RequestResult parseReplyPayload(const std::string& payload) {
     result.ok = flag("ok");
     result.running = flag("running");
     result.blocked = flag("blocked");
+    const auto mine = reply.find("mine");
+    result.mine = mine == reply.end() || !mine->is_boolean() || mine->get<bool>();
     const auto text = [&](const char* name) {
         const auto found = reply.find(name);
         return found != reply.end() && found->is_string() ? found->get<std::string>() : std::string();

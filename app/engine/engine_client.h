@@ -17,6 +17,7 @@ namespace engine {
 struct RequestResult {
     bool ok = false;                  // the reply's "ok" was true
     bool running = false;             // the reply's "running" was true
+    bool mine = true;                 // false when the reply says the tunnel is another user's
     bool blocked = false;             // the reply's "blocked" was true: a kill switch holds
     std::string phase;                // "recovering", "waiting", "failed", or empty (up or off)
     std::string reason;               // what the phase is about, for the user

@@ -10,22 +10,23 @@ namespace tunnel {
 
 using Json = nlohmann::json;
 
-std::string killSwitchIntentText(const FirewallPolicy& policy) {
+std::string killSwitchIntentText(const FirewallPolicy& policy, const std::optional<std::string>& owner) {
     if (!policy.killSwitch) return {};
     Json networks = Json::array();
     for (const IpPrefix& network : policy.localNetworks)
         networks.push_back({{"address", network.address}, {"length", network.length}, {"ipv6", network.ipv6}});
-    const Json intent = {{"killSwitch", true},
-                         {"allowLan", policy.allowLan},
-                         {"tunInterface", policy.tunInterface},
-                         {"tunAddress", policy.tunAddress},
-                         {"xrayExecutable", policy.xrayExecutable},
-                         {"xrayMark", policy.xrayMark},
-                         {"localNetworks", networks}};
+    Json intent = {{"killSwitch", true},
+                   {"allowLan", policy.allowLan},
+                   {"tunInterface", policy.tunInterface},
+                   {"tunAddress", policy.tunAddress},
+                   {"xrayExecutable", policy.xrayExecutable},
+                   {"xrayMark", policy.xrayMark},
+                   {"localNetworks", networks}};
+    if (owner) intent["owner"] = *owner;
     return intent.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-bool parseKillSwitchIntent(const std::string& text, FirewallPolicy& policy) {
+bool parseKillSwitchIntent(const std::string& text, FirewallPolicy& policy, std::optional<std::string>& owner) {
     const Json intent = Json::parse(text, nullptr, false);
     if (!intent.is_object() || intent.value("killSwitch", false) != true) return false;
     try {
@@ -39,6 +40,8 @@ bool parseKillSwitchIntent(const std::string& text, FirewallPolicy& policy) {
         for (const Json& network : intent.at("localNetworks"))
             read.localNetworks.push_back({network.at("address").get<std::string>(),
                                           network.at("length").get<uint8_t>(), network.at("ipv6").get<bool>()});
+        const auto storedOwner = intent.find("owner");
+        owner = storedOwner == intent.end() ? std::nullopt : std::optional(storedOwner->get<std::string>());
         policy = std::move(read);
         return true;
     } catch (const Json::exception&) {
@@ -86,11 +89,13 @@ void LeakGuard::reconcile(bool mayRemove) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string text;
     FirewallPolicy stored;
-    if (vpn::readWholeFile(intentPath_, text) && parseKillSwitchIntent(text, stored)) {
+    std::optional<std::string> owner;
+    if (vpn::readWholeFile(intentPath_, text) && parseKillSwitchIntent(text, stored, owner)) {
         std::string error;
         if (firewall_.apply(stored, error)) {
             log_("firewall kept from an earlier run: the kill switch still holds");
             policy_ = stored;
+            owner_ = owner;
             engaged_ = true;
             blocking_ = true;
             return;
@@ -107,9 +112,19 @@ bool LeakGuard::blocking() const {
     return blocking_;
 }
 
+void LeakGuard::setOwner(const std::string& user) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    owner_ = user;
+}
+
+std::optional<std::string> LeakGuard::blockOwner() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return blocking_ ? owner_ : std::nullopt;
+}
+
 // The intent file exists exactly while a kill switch holds.
 void LeakGuard::storeIntent(const FirewallPolicy& policy) {
-    const std::string text = killSwitchIntentText(policy);
+    const std::string text = killSwitchIntentText(policy, owner_);
     if (text.empty()) {
         if (!vpn::removeFile(intentPath_)) log_("cannot remove " + intentPath_);
         return;

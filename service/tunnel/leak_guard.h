@@ -6,16 +6,18 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "service/tunnel/firewall.h"
 
 namespace tunnel {
 
-// The stored policy of a kill switch that holds; empty text for a policy without one.
-std::string killSwitchIntentText(const FirewallPolicy& policy);
+// The stored policy of a kill switch that holds, with the user it belongs to (none: anyone
+// may lift it, as files of earlier versions say); empty text for a policy without one.
+std::string killSwitchIntentText(const FirewallPolicy& policy, const std::optional<std::string>& owner);
 // Reads what killSwitchIntentText wrote; false for anything else.
-bool parseKillSwitchIntent(const std::string& text, FirewallPolicy& policy);
+bool parseKillSwitchIntent(const std::string& text, FirewallPolicy& policy, std::optional<std::string>& owner);
 // Where this platform keeps the intent: a place only the service can write.
 std::string killSwitchIntentPath(const std::string& runtimeDirectory);
 
@@ -41,6 +43,10 @@ public:
     void reconcile(bool mayRemove);
     // True while the kill switch holds the block without a tunnel.
     bool blocking() const;
+    // Whose the next engaged rules are (stored with a kill switch's intent), and whose the
+    // block is while blocking(): only they, or an administrator, may lift it.
+    void setOwner(const std::string& user);
+    std::optional<std::string> blockOwner() const;
 
 private:
     void storeIntent(const FirewallPolicy& policy);
@@ -51,6 +57,7 @@ private:
     Log log_;
     mutable std::mutex mutex_;
     FirewallPolicy policy_;
+    std::optional<std::string> owner_;
     bool engaged_ = false;
     bool blocking_ = false;
 };

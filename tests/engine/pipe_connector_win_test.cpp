@@ -2,6 +2,8 @@
 // one. Servers are the service's own listener, or a pipe another user could have created.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <chrono>
 #include <future>
 #include <optional>
@@ -21,10 +23,7 @@ using engine::PipeConnector;
 // The service's listener waiting for one client on a fresh name.
 struct ServicePipe {
     ServicePipe() {
-        accepted = std::async(std::launch::async, [this] {
-            service::Caller caller;
-            return listener->accept(served, caller);
-        });
+        accepted = std::async(std::launch::async, [this] { return listener->accept(served, caller); });
         EXPECT_TRUE(orvik_test::waitForPipe(name, 10000));
     }
     ~ServicePipe() {
@@ -43,6 +42,7 @@ struct ServicePipe {
     std::string name = orvik_test::uniquePipeName(dir.path());
     std::unique_ptr<service::PipeListener> listener = service::makePipeListener(name);
     std::unique_ptr<vpn::ByteStream> served;
+    service::Caller caller;  // valid once `accepted` is ready
     std::future<service::PipeListener::Result> accepted;
 };
 
@@ -101,6 +101,27 @@ TEST(ServerTrust, TheClientTalksOnlyToTheServiceItself) {
         EXPECT_EQ(code, static_cast<unsigned long>(ERROR_ACCESS_DENIED));
         EXPECT_TRUE(!service || service->clientLeftSilently());
     }
+}
+
+// The service knows the client by its user's SID. Wine runs every process as one user, an
+// elevated administrator: only real Windows shows another user's SID, or a filtered token.
+TEST(PipeCaller, TheServiceKnowsTheUserOfTheClient) {
+    ServicePipe service;
+    std::unique_ptr<vpn::ByteStream> connection;
+    unsigned long code = 0;
+    ASSERT_EQ(engine::makePlatformPipeConnector()->open(service.name, connection, code), PipeConnector::Status::opened);
+    ASSERT_EQ(service.accepted.get(), service::PipeListener::Result::connected);
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    alignas(TOKEN_USER) unsigned char user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = 0;
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+    CloseHandle(token);
+    wchar_t* sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+    EXPECT_EQ(service.caller.user, vpn::narrow(sid));
+    LocalFree(sid);
+    EXPECT_TRUE(service.caller.known && service.caller.privileged);
 }
 
 // A service that accepts and then reads nothing: a request larger than the pipe holds ends at

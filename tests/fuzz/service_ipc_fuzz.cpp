@@ -41,11 +41,15 @@ public:
         up = true;
         return true;
     }
-    void disconnect() override { up = false; }
+    bool disconnect(const service::Caller&, std::string&) override {
+        up = false;
+        return true;
+    }
     void stop() override { up = false; }
     bool running() override { return up; }
     bool blocked() override { return false; }
     service::TunnelState state() override { return {}; }
+    bool heldByOther(const service::Caller&) override { return false; }
     std::atomic<bool> up{false};
 };
 

@@ -17,6 +17,7 @@
 #include "app/connection/engine_bridge.h"
 #include "service/ipc_message.h"
 #include "tests/qt/account_fixture.h"
+#include "service/tunnel_engine.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/service_client.h"
 #include "tests/support/temp_dir.h"
@@ -57,12 +58,14 @@ public:
         std::unique_lock<std::mutex> shownLock(mutex_);
         const service::TunnelState state = shown;
         shownLock.unlock();
-        auto reply = orvik_test::FakeReply::payload(service::buildReply(!step.fails, running, step.error, blocked, state));
+        auto reply = orvik_test::FakeReply::payload(
+            service::buildReply(!step.fails, running, step.error, blocked, state, others && running));
         reply.stopAfter = request.op == "shutdown";  // like the daemon, which ends
         return reply;
     }
     std::atomic<bool> running{false};
     std::atomic<bool> blocked{false};
+    std::atomic<bool> others{false};  // the tunnel is another user's
     void show(bool up, const service::TunnelState& state) {
         std::lock_guard<std::mutex> lock(mutex_);
         running = up;
@@ -246,6 +249,25 @@ private slots:
         rig.script->show(false, {"failed", "xray 意外退出，重新连接未成功：config not found"});
         QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), QStringLiteral("fault"), 1500);
         QCOMPARE(rig.c().errorMessage(), QStringLiteral("xray 意外退出，重新连接未成功：config not found"));
+    }
+
+    // Another user's tunnel is not this window's: found at start it is not adopted, a refused
+    // connect leaves the window without a tunnel, and signing out then stops nothing.
+    void anotherUsersTunnel() {
+        Rig rig(true, true);
+        rig.script->others = true;
+        QSignalSpy reported(rig.bridge, &EngineBridge::statusReported);
+        QSignalSpy adopted(rig.bridge, &EngineBridge::alreadyRunning);
+        QVERIFY(reported.wait(5000));
+        const QString refusal = QString::fromUtf8(service::kHeldByAnotherUserText);
+        rig.script->set({failBeforeTunnel(refusal.toStdString())});
+        rig.connectTo("tokyo", "东京");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.c().visualState(), QStringLiteral("fault"), 5000);
+        QCOMPARE(rig.c().errorMessage(), refusal);
+        rig.c().disconnectIfActive();
+        rig.settle();
+        QCOMPARE(adopted.count(), 0);
+        QCOMPARE(rig.requests(), QStringList{connectRequest("tokyo")});
     }
 
     // A cancelled attempt's answer arrives after the next attempt has begun; it must not be

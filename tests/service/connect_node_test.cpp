@@ -2,6 +2,8 @@
 // gateway, the Xray configuration and the tunnel start, over the local account files and the
 // fake machine (no process is started and no route touched).
 #include "tests/service/service_fixture.h"
+#include "tests/support/fake_panel.h"
+#include "tests/support/process_probe.h"
 
 namespace {
 
@@ -75,9 +77,12 @@ TEST(Ipv4Literal, AcceptsOnlyFourDecimalOctets) {
 
 }  // namespace
 
+// Two users of the machine (known by name only, so both read this process's session file).
+const service::Caller kOwner{false, 0, 0, "uid 1000", false}, kOther{false, 0, 0, "uid 1001", false};
+
 // How the tunnel is lost, and whether the kill switch is on: the firewall comes before the
 // tunnel, a switch never lifts it, and after a loss it stays exactly while the kill switch is
-// on, also for the next service, until the user disconnects.
+// on, also for the next service, until the user who set it (no other) disconnects.
 struct Loss {
     const char* name = {};
     bool killSwitch = false;
@@ -90,10 +95,10 @@ TEST_P(TunnelLoss, TheFirewallStaysExactlyWhileTheKillSwitchHoldsIt) {
     const Loss& row = GetParam();
     writeAccount("198.18.2.2");
     std::string error;
-    ASSERT_TRUE(engine.connect("lab", {row.killSwitch, false}, {}, error)) << error;
+    ASSERT_TRUE(engine.connect("lab", {row.killSwitch, false}, kOwner, error)) << error;
     EXPECT_LT(machine.first("firewall on"), machine.first("launch")) << "the firewall comes first";
     EXPECT_FALSE(machine.firewallPolicy.allowLan);
-    ASSERT_TRUE(engine.connect("lab", {row.killSwitch, false}, {}, error)) << error;
+    ASSERT_TRUE(engine.connect("lab", {row.killSwitch, false}, kOwner, error)) << error;
     EXPECT_EQ(machine.first("firewall off"), machine.events.size()) << "a switch keeps blocking";
 
     row.lose(*this);
@@ -103,8 +108,10 @@ TEST_P(TunnelLoss, TheFirewallStaysExactlyWhileTheKillSwitchHoldsIt) {
     tunnel::LeakGuard next{machine, runtime.file("kill-switch.json"), [](const std::string&) {}};
     next.reconcile(true);
     EXPECT_EQ(next.blocking(), row.killSwitch) << "the next service";
+    EXPECT_EQ(next.blockOwner(), row.killSwitch ? std::optional<std::string>("uid 1000") : std::nullopt);
+    EXPECT_EQ(engine.disconnect(kOther, error), !row.killSwitch) << "another user lifted the block";
     EXPECT_EQ(machine.firewallUp, row.killSwitch);
-    engine.disconnect();
+    ASSERT_TRUE(engine.disconnect(kOwner, error)) << error;
     EXPECT_FALSE(machine.firewallUp);
     EXPECT_FALSE(engine.blocked());
     EXPECT_FALSE(runtime.exists(service::kXrayConfigName)) << "the user's credentials outlived the tunnel";
@@ -122,7 +129,7 @@ const auto kToolDies = [](service_test::LocalConnect& c) {
 const auto kSwitchFails = [](service_test::LocalConnect& c) {
     c.machine.failingRoute = "0.0.0.0";
     std::string error;
-    EXPECT_FALSE(c.engine.connect("lab", {c.machine.firewallPolicy.killSwitch, false}, {}, error));
+    EXPECT_FALSE(c.engine.connect("lab", {c.machine.firewallPolicy.killSwitch, false}, kOwner, error));
 };
 const auto kServiceEnds = [](service_test::LocalConnect& c) { c.engine.stop(); };
 
@@ -133,6 +140,44 @@ INSTANTIATE_TEST_SUITE_P(Table, TunnelLoss,
                                            Loss{"ServiceEnds", false, kServiceEnds},
                                            Loss{"ServiceEndsKillSwitch", true, kServiceEnds}),
                          [](const ::testing::TestParamInfo<Loss>& row) { return row.param.name; });
+
+// A panel that never answers holds up nobody else: while a connect waits for it, another
+// user's disconnect is carried out and leaves that fetch alone; the connecting user's
+// disconnect ends it at once, and a fetch gives up by itself at its limit.
+class SlowPanel : public service_test::LocalConnect, public ::testing::Test {
+protected:
+    void SetUp() override {
+        panel.on("GET", orvik_test::panel::kGetSubscribe, orvik_test::HttpReply{.neverAnswer = true});
+        runtime.write("panel.json", "{\"apiBase\":\"" + panel.apiBase() + "/\"}");
+        runtime.write(orvik_test::sessionFile(), std::string("{\"email\":\"") + orvik_test::FakePanel::kEmail +
+                                                     "\",\"auth_data\":\"" + orvik_test::FakePanel::kSession + "\"}\n");
+    }
+    bool asked() const { return !panel.requestsTo(orvik_test::panel::kGetSubscribe).empty(); }
+    orvik_test::FakePanel panel;
+};
+
+TEST_F(SlowPanel, AWaitingConnectHoldsUpNoOneAndEndsOnItsUsersDisconnectOrAtItsLimit) {
+    using namespace std::chrono_literals;
+    std::string error;
+    auto pending = std::async(std::launch::async, [this] {
+        std::string text;
+        engine.connect("", {}, kOwner, text);
+        return text;
+    });
+    ASSERT_TRUE(orvik_test::waitUntil([this] { return asked(); }));
+    EXPECT_TRUE(engine.disconnect(kOther, error)) << error;
+    EXPECT_EQ(pending.wait_for(300ms), std::future_status::timeout) << "another user's disconnect ended the fetch";
+    EXPECT_TRUE(engine.disconnect(kOwner, error)) << error;
+    // Under wine a cancelled WinHTTP wait ends only at its own time-out (see the transport's test).
+    ASSERT_EQ(pending.wait_for(orvik_test::underWine() ? 13s : 3s), std::future_status::ready);
+    EXPECT_EQ(pending.get(), service::kConnectCancelledText);
+
+    service::TunnelEngine limited{system, 300};
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(limited.connect("", {}, kOwner, error));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << error;
+    EXPECT_EQ(machine.first("launch"), machine.events.size());
+}
 
 class Supervised : public service_test::LocalConnect, public ::testing::Test {};
 

@@ -228,6 +228,26 @@ TEST_F(ServiceState, WhatAnotherUserPutInAUsersPlaceGoesWhenTheUserAsks) {
     EXPECT_NE(log().find("took away " + folder + ", made by user 65533\n"), std::string::npos) << log();
 }
 
+// The tunnel is the user's who connected it: another user can neither end nor replace it,
+// nor shut the service down under it, and learns only that it is not theirs; root may end it.
+TEST_F(ServiceState, AUsersTunnelIsTheirsAlone) {
+    constexpr uid_t kOther = 65533;
+    machine.gatewayError.clear();
+    signIn(kNobody);
+    signIn(kOther);
+    EXPECT_TRUE(asUser(kNobody, [this] { return connect() == kUp; }));
+    const std::string refused = "{\"ok\":false,\"running\":true,\"error\":\""s + service::kHeldByAnotherUserText +
+                                "\",\"mine\":false}";
+    EXPECT_TRUE(asUser(kOther, [&] {
+        return request(pipe, "{\"op\":\"disconnect\"}", kReplyWaitMs) == refused && connect() == refused &&
+               request(pipe, kShutdown, kReplyWaitMs) == refused &&
+               request(pipe, kStatus, kReplyWaitMs) == "{\"ok\":true,\"running\":true,\"error\":\"\",\"mine\":false}";
+    }));
+    EXPECT_EQ(machine.first("stop"), machine.events.size()) << "the owner's tunnel was touched";
+    EXPECT_TRUE(asUser(kNobody, [this] { return request(pipe, kStatus, kReplyWaitMs) == kUp; }));
+    EXPECT_EQ(request(pipe, "{\"op\":\"disconnect\"}", kReplyWaitMs), kIdle) << "root's";
+}
+
 // One user keeps no other out: their fifth connection is closed at once while another user is
 // served, and their requests log no more than their allowance while the other's still go in.
 TEST_F(ServiceState, OneUserCrowdsOutNoOther) {

@@ -23,16 +23,18 @@ std::string failureText(const engine::RequestResult& result, const char* fallbac
     return result.error.empty() ? fallback : result.error;
 }
 
-int printState(Context& context, bool serviceRunning, bool tunnelUp, const std::string& headline) {
+// `mine` false: the tunnel belongs to another user of this computer.
+int printState(Context& context, bool serviceRunning, bool tunnelUp, const std::string& headline, bool mine = true) {
     if (context.json()) {
         Json result = Json::object();
         result["serviceRunning"] = serviceRunning;
         result["tunnelUp"] = tunnelUp;
+        if (!mine) result["tunnelMine"] = false;
         context.printJson(result);
     } else {
         if (!headline.empty()) context.io().out << headline << "\n";
         printFields(context.io().out, {{"Service", serviceRunning ? "running" : "not running"},
-                                       {"Tunnel", tunnelUp ? "up" : "down"}});
+                                       {"Tunnel", !tunnelUp ? "down" : mine ? "up" : "up (another user's)"}});
     }
     return kExitOk;
 }
@@ -56,7 +58,7 @@ int statusCommand(Context& context, const Invocation&) {
     const engine::RequestResult result = context.engine().sendRequest("status", 1);
     if (result.serviceUnavailable) return printState(context, false, false, "");
     if (!result.ok) return context.fail(failureText(result, "Velora服务未运行"));
-    return printState(context, true, result.running, "");
+    return printState(context, true, result.running, "", result.mine);
 }
 
 int connectCommand(Context& context, const Invocation& invocation) {

@@ -1,0 +1,62 @@
+#include "service/pipe_caller_win.h"
+
+#include <sddl.h>
+
+#include <vector>
+
+#include "vpn/text_win.h"
+
+namespace service {
+namespace {
+
+struct HandleCloser {
+    HANDLE handle = nullptr;
+    ~HandleCloser() {
+        if (handle != nullptr) CloseHandle(handle);
+    }
+};
+
+// FNV-1a: the SID as the number the log allowances and connection counts are kept by.
+uint32_t numberOf(const std::string& text) {
+    uint32_t hash = 2166136261u;
+    for (const unsigned char c : text) hash = (hash ^ c) * 16777619u;
+    return hash;
+}
+
+bool isAdministrator(HANDLE token) {
+    HandleCloser impersonation;
+    if (!DuplicateToken(token, SecurityIdentification, &impersonation.handle)) return false;
+    BYTE group[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof group;
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, group, &size) &&
+           CheckTokenMembership(impersonation.handle, group, &member) && member;
+}
+
+}  // namespace
+
+Caller pipeCaller(HANDLE pipe) {
+    ULONG clientId = 0;
+    if (!GetNamedPipeClientProcessId(pipe, &clientId)) return {};
+    HandleCloser process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId)};
+    HandleCloser token;
+    if (process.handle == nullptr || !OpenProcessToken(process.handle, TOKEN_QUERY | TOKEN_DUPLICATE, &token.handle))
+        return {};
+    DWORD size = 0;
+    GetTokenInformation(token.handle, TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> user(size);
+    wchar_t* text = nullptr;
+    if (size == 0 || !GetTokenInformation(token.handle, TokenUser, user.data(), size, &size) ||
+        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
+        return {};
+    Caller caller;
+    caller.known = true;
+    caller.user = vpn::narrow(std::wstring(text));
+    LocalFree(text);
+    caller.userId = numberOf(caller.user);
+    caller.privileged = IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid) ||
+                        isAdministrator(token.handle);
+    return caller;
+}
+
+}  // namespace service
