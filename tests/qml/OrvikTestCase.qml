@@ -51,9 +51,20 @@ TestCase {
         tryVerify(() => sameColor(findChild(window, "surface").color, Theme.background))
     }
 
+    // Every text shown is plain text, so a panel's names and messages cannot style the window,
+    // pose as its controls or make it load images. A field's placeholder is the window's own words.
+    function plainTextOnly(item, name) {
+        if (!item.visible) return
+        const placeholder = item.parent && item.parent.placeholderText === item.text
+        if (item.textFormat !== undefined && item.text !== undefined && item.textFormat !== Text.PlainText && !placeholder)
+            fail(name + ": \"" + item.text + "\" is not shown as plain text")
+        for (let i = 0; i < item.children.length; ++i) plainTextOnly(item.children[i], name)
+    }
+
     // What a person looks at, saved under build/<preset>/shots once settled: the same picture twice,
     // 400 ms apart, long enough for the slowest fade to move a colour step.
     function shot(item, name) {
+        plainTextOnly(item, name)
         let previous = null
         for (let waited = 0; waited <= 10000; waited += 400) {
             const image = grabImage(item)

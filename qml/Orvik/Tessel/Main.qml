@@ -310,6 +310,7 @@ ApplicationWindow {
                 onClicked: window.openDiagnostics(connectionTime)
                 contentItem: Text {
                     text: connectionTime.text
+                    textFormat: Text.PlainText
                     horizontalAlignment: Text.AlignHCenter
                     verticalAlignment: Text.AlignVCenter
                     font.family: Theme.textFont

@@ -18,6 +18,7 @@ T.Button {
 
     contentItem: Text {
         text: control.text
+        textFormat: Text.PlainText
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight

@@ -17,6 +17,7 @@ T.AbstractButton {
 
     contentItem: Text {
         text: control.text
+        textFormat: Text.PlainText
         horizontalAlignment: Text.AlignHCenter
         verticalAlignment: Text.AlignVCenter
         font.family: Theme.textFont

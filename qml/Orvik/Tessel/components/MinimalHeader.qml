@@ -78,6 +78,7 @@ Item {
         hoverEnabled: true
         contentItem: Text {
             text: button.mark
+            textFormat: Text.PlainText
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
             font.family: Theme.textFont

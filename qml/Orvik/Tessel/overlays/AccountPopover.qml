@@ -69,6 +69,7 @@ T.Dialog {
         Accessible.name: text
         contentItem: Text {
             text: button.text
+            textFormat: Text.PlainText
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
             font.family: Theme.textFont
@@ -173,6 +174,7 @@ T.Dialog {
                 onClicked: popover.close()
                 contentItem: Text {
                     text: "×"
+                    textFormat: Text.PlainText
                     horizontalAlignment: Text.AlignHCenter
                     verticalAlignment: Text.AlignVCenter
                     font.family: Theme.textFont

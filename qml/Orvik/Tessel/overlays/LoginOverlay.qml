@@ -252,6 +252,7 @@ T.Dialog {
             Accessible.ignored: !visible
             contentItem: Text {
                 text: modeSwitch.text
+                textFormat: Text.PlainText
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
                 color: modeSwitch.visualFocus ? Theme.textPrimary : Theme.textSecondary

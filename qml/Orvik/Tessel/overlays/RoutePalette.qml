@@ -254,6 +254,7 @@ T.Dialog {
             onClicked: routePalette.close()
             contentItem: Text {
                 text: "×"
+                textFormat: Text.PlainText
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
                 font.family: Theme.textFont

@@ -73,6 +73,7 @@ T.Dialog {
                 Accessible.name: "关闭套餐选择"
                 contentItem: Text {
                     text: "×"
+                    textFormat: Text.PlainText
                     horizontalAlignment: Text.AlignHCenter
                     verticalAlignment: Text.AlignVCenter
                     color: Theme.textSecondary
