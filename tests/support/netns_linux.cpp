@@ -259,11 +259,15 @@ long RouterLab::runningTool(const std::string& name) const {
     return -1;
 }
 
-std::vector<long> RouterLab::startStrays(const std::vector<std::string>& names) {
+std::vector<long> RouterLab::startStrays() {
     std::vector<long> ids;
-    for (const std::string& name : names) {
-        const std::string file = root() + "/strays/" + name;
-        ids.push_back(copyExecutable("/bin/sleep", file) ? spawnAs(file, name) : -1);
+    for (const std::string& tool : {xrayExecutable(), tun2socksExecutable()}) {
+        const std::string current = tool + ".current";
+        std::error_code failure;
+        fs::rename(tool, current, failure);
+        const bool ran = !failure && copyExecutable("/bin/sleep", tool);
+        ids.push_back(ran ? spawnAs(tool, fs::path(tool).filename().string()) : -1);
+        fs::rename(current, tool, failure);  // the upgrade: a new file at the path
         if (ids.back() > 0) strays_.push_back(ids.back());
     }
     return ids;

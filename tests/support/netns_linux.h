@@ -74,9 +74,10 @@ public:
     std::vector<long> runningTools() const;
     // The running tool whose process name begins with `name` ("xray", "tun2socks"); -1 for none.
     long runningTool(const std::string& name) const;
-    // Processes running a copy of sleep under each of `names`, each returned only once it
-    // runs under its name; -1 for one that did not start.
-    std::vector<long> startStrays(const std::vector<std::string>& names);
+    // An earlier installation's tools left running: sleep started from each installed tool's
+    // path, which then gets the current tool, as an upgrade replaces a file. Each returned once
+    // it runs; -1 for one that did not start.
+    std::vector<long> startStrays();
 
     // Runs `body` on a thread inside the machine (its sockets, TUN devices and children belong
     // there) and waits for it. With `privateFiles` the thread also gets a mount namespace of
