@@ -57,17 +57,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 using LinuxHost = ServiceRun;
 
-TEST_F(LinuxHost, TheSocketIsOpenToAllInAPrivateDirectoryAndAKilledServicesSocketIsReplaced) {
-    launch({"--console", "--runtime", runtime.path()})->kill();  // leaves its socket file behind
-    ASSERT_TRUE(S_ISSOCK(modeOf(pipe)));
-    auto service = launch({"--console", "--runtime", runtime.path()});
-    EXPECT_EQ(modeOf(pipe) & 07777, 0666u);
-    EXPECT_EQ(modeOf(output.file("orvik")) & 07777, 0755u);
-    EXPECT_EQ(request(pipe, kShutdown), kIdle);
-    EXPECT_EQ(service->wait(10000), 0);
-    EXPECT_EQ(modeOf(pipe), 0u) << "removed at exit";
-}
-
 TEST_F(LinuxHost, NeitherAFileThatIsNoSocketNorALiveSocketIsTakenOver) {
     const std::string file = pipe.substr(output.path().size() + 1);
     output.write(file, "precious");
