@@ -310,7 +310,7 @@ private slots:
         Rig rig(s.before != "no service", s.tunnelAtStart);
         bool pipeGoneAtQuit = false;
         connect(rig.controller.get(), &ConnectionController::readyToQuit, this,
-                [&] { pipeGoneAtQuit = !orvik_test::fakePipeListening(rig.pipe); });
+                [&] { pipeGoneAtQuit = !orvik_test::pipeListening(rig.pipe); });
         if (s.before == "adopted") rig.c().selectRoute("tokyo", "日本", "东京", 30);  // before the query runs
         if (s.tunnelAtStart) QVERIFY(QSignalSpy(rig.bridge, &EngineBridge::alreadyRunning).wait(5000));
         QCOMPARE(rig.c().transientNotice(), s.before == "adopted" ? QStringLiteral("已恢复当前隧道") : QString());
@@ -340,7 +340,7 @@ private slots:
         QVERIFY(rig.service.waitForRequests(1, 5000));
         rig.controller.reset();
         QCOMPARE(rig.requests(), QStringList({connectRequest("tokyo"), kShutdown}));
-        QVERIFY(!orvik_test::fakePipeListening(rig.pipe));
+        QVERIFY(!orvik_test::pipeListening(rig.pipe));
     }
 
     // The previous route is reconnected for real when the service stopped it for the new one,

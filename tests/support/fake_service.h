@@ -60,7 +60,4 @@ private:
     std::function<void()> wake_;  // set by the serving thread while its listener lives
 };
 
-// True when a server listens on `pipe`, without connecting to it.
-inline bool fakePipeListening(const std::string& pipe) { return pipeListening(pipe); }
-
 }  // namespace orvik_test
