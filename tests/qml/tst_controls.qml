@@ -50,21 +50,6 @@ Item {
             compareColor(grabImage(button).pixel(12, button.height / 2), row.fill, "fill")
         }
 
-        // Seven days left is a warning, eight is not; unlimited (below 0) never is, expired always.
-        function test_badgeWarning_data() {
-            return [
-                { tag: "7 days", days: 7, active: true, warn: true },
-                { tag: "8 days", days: 8, active: true, warn: false },
-                { tag: "unlimited", days: -1, active: true, warn: false },
-                { tag: "expired", days: 30, active: false, warn: true }
-            ]
-        }
-        function test_badgeWarning(row) {
-            const header = make(headerComponent, root, { remainingDays: row.days, membershipActive: row.active,
-                                                         remainingLabel: "剩余 7 天" })
-            compare(findChild(header, "remaining").color, row.warn ? Theme.fault : Theme.textSecondary)
-        }
-
         // The press must travel 5 px (|dx| + |dy|) before the window moves, and only once per press.
         function test_dragThreshold() {
             const host = hostComponent.createObject(root)
