@@ -93,24 +93,6 @@ Item {
             fuzzyCompare(scene.beamProgress, 0.08, 0.001)
         }
 
-        // The destination ring at the top of the beam, drawn at scale 1 (430 x 330).
-        function test_targetPixels_data() {
-            return [
-                { tag: "off light", state: "off", dark: false, ring: "#A8ABB0", fill: "#F5F4EF" },
-                { tag: "off dark", state: "off", dark: true, ring: "#777C78", fill: "#101214" },
-                { tag: "lit light", state: "lit", dark: false, ring: "#2A9477", fill: "#2A9477" },
-                { tag: "fault dark", state: "fault", dark: true, ring: "#D59A57", fill: "#101214" }
-            ]
-        }
-        function test_targetPixels(row) {
-            Theme.darkMode = row.dark
-            Theme.reduceMotion = true
-            const scene = make(sceneComponent, root, { visualState: row.state, width: 430, height: 330 })
-            const image = grabImage(scene)
-            verify(sameColor(image.pixel(215, 35), row.ring, 0.04), "ring " + image.pixel(215, 35))
-            compareColor(image.pixel(215, 40), row.fill, "fill")
-        }
-
         function test_keepsProportionsAtAnySize() {
             Theme.reduceMotion = true
             const scene = make(sceneComponent, root, { visualState: "lit", width: 215, height: 330 })
