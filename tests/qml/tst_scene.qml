@@ -16,15 +16,12 @@ Item {
         // (reduced motion, or after the one scan) the cone shows each state's width.
         function test_targets_data() {
             return [
-                { tag: "igniting stage 0", state: "igniting", stage: 0, beam: [0.48, 0.90], cone: [0.18, 1.0],
-                  text: "正在寻找方向" },
                 { tag: "connecting stage 1", state: "connecting", stage: 1, beam: [0.78, 0.90], cone: [0.18, 1.0],
                   text: "正在建立通道" },
                 { tag: "igniting stage 2", state: "igniting", stage: 2, beam: [1.0, 0.90], cone: [0.18, 1.0],
                   text: "正在确认网络" },
                 { tag: "igniting after the scan", state: "igniting", stage: 2, motion: true, beam: [1.0, 0.90],
                   cone: [0.08, 0.12], text: "正在确认网络" },
-                { tag: "lit", state: "lit", beam: [1.0, 1.0], cone: [0.44, 1.0] },
                 { tag: "connected", state: "connected", beam: [1.0, 1.0], cone: [0.44, 1.0] },
                 { tag: "fault", state: "fault", beam: [0.94, 0.72], cone: [0.08, 0.32] },
                 { tag: "off previewed", state: "off", preview: true, beam: [0.17, 0.58], cone: [0.035, 0.12] },
