@@ -118,7 +118,6 @@ void AppFixture::release() {
 
 QVariantMap AppFixture::objects(const QVariantMap& options) {
     world_.reset();  // the previous test's windows are gone by now
-    quits_ = 0;
     world_ = std::make_unique<World>();
     World& w = *world_;
     const int port = w.panel.port();  // something answers there, so the nodes measure as available
@@ -154,8 +153,7 @@ QVariantMap AppFixture::objects(const QVariantMap& options) {
     w.controller->setAccount(w.account.get());
     w.preferences = std::make_unique<Preferences>(std::make_unique<QSettings>(settings, QSettings::IniFormat),
                                                   SystemAppearance{[] { return false; }, [] { return false; }});
-    w.tray = std::make_unique<TrayHost>(w.controller.get(),
-                                        TrayHost::Options{option(options, "tray"), 8000, 1200, [this] { ++quits_; }});
+    w.tray = std::make_unique<TrayHost>(w.controller.get(), TrayHost::Options{false, 8000, 1200, [] {}});
     const QUrl manifest(QString::fromStdString(w.panel.origin() + "/orvik/latest.json"));
     w.updater = std::make_unique<UpdateController>(UpdateControllerOptions{
         QString::fromStdString(w.dir.path()), manifest, QUrl(QStringLiteral("https://velora.example/")), 5000,

@@ -143,22 +143,6 @@ Item {
                 shot(window.contentItem, "window-compact")
         }
 
-        function test_closeHidesOnlyWithATray_data() {
-            return [{ tag: "tray", tray: true, visible: true }, { tag: "no tray", tray: false, visible: false }]
-        }
-        function test_closeHidesOnlyWithATray(row) {
-            if (row.tray)  // the offscreen platform has no tray to watch
-                ignoreWarning(new RegExp("systemTrayWindowChanged"))
-            const window = makeWindow({ signedIn: true, tray: row.tray })
-            mouseClick(findChild(findChild(window, "header"), "closeButton"))
-            tryCompare(window, "visible", false)
-            if (row.tray) {
-                window.show()
-                verify(window.visible, "hidden, not closed: it shows again")
-            }
-            compare(app.quitRequests(), 0)
-        }
-
         // The surface per state and theme, and its corners squared when maximised.
         function test_surfacePixels_data() {
             return [
