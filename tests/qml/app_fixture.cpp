@@ -4,9 +4,6 @@
 #include <QSettings>
 #include <QTest>
 
-#include <mutex>
-#include <thread>
-
 #include "app/account/account_controller.h"
 #include "app/connection/connection_controller.h"
 #include "app/engine/service_launcher.h"
@@ -15,7 +12,6 @@
 #include "app/shell/account_sync.h"
 #include "app/tray/tray_host.h"
 #include "app/updates/update_controller.h"
-#include "service/ipc_message.h"
 #include "tests/support/fake_panel.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/service_client.h"
@@ -27,43 +23,6 @@ namespace {
 
 using orvik_test::FakeReply;
 namespace panel = orvik_test::panel;
-
-// The stand-in service: connects bring the tunnel up after the set delay, or fail.
-struct Service {
-    FakeReply answer(const std::string& payload) {
-        const service::Request request = service::parseRequest(payload);
-        int delayMs = 0;
-        std::string error;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            delayMs = request.op == "connect" ? connectDelayMs : 0;
-            if (request.op == "connect") error.swap(connectError);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        std::lock_guard<std::mutex> lock(mutex);
-        bool ok = true;
-        if (request.op == "connect") {
-            ok = error.empty();
-            running = ok;
-        } else if (request.op == "disconnect" || request.op == "shutdown") {
-            running = false;
-        }
-        FakeReply reply = FakeReply::payload(service::buildReply(ok, running, ok ? std::string() : error));
-        reply.stopAfter = request.op == "shutdown";
-        return reply;
-    }
-
-    std::mutex mutex;
-    int connectDelayMs = 0;
-    std::string connectError;
-    bool running = false;
-};
-
-// Nobody starts a service in these tests: the stand-in already listens.
-struct NoLauncher : engine::ServiceLauncher {
-    Outcome launch(const engine::LaunchCommand&, unsigned long& code) override { return code = 1223, Outcome::declined; }
-    Outcome poll(unsigned long&) override { return Outcome::declined; }
-};
 
 std::string localAccount(int port) {
     return R"({"email":"demo@velora.local","password":"velora","expireAt":"2099-12-31","deviceLimit":3,)"
@@ -86,7 +45,7 @@ QStringList listOf(const Range& items, Text text) {
 struct AppFixture::World {
     orvik_test::TempDir dir;
     orvik_test::FakePanel panel;
-    std::shared_ptr<Service> service = std::make_shared<Service>();
+    std::shared_ptr<orvik_test::ServiceScript> service = std::make_shared<orvik_test::ServiceScript>();
     std::string pipe = orvik_test::uniquePipeName(dir.path());
     orvik_test::FakeService stand{pipe, [s = service](const std::string& r) { return s->answer(r); }};
     std::shared_ptr<std::vector<QUrl>> opened = std::make_shared<std::vector<QUrl>>();
@@ -148,7 +107,7 @@ QVariantMap AppFixture::objects(const QVariantMap& options) {
 
     w.routes = std::make_unique<RouteListModel>();
     w.controller = std::make_unique<ConnectionController>(
-        engine::EngineClientOptions{w.pipe, nullptr, std::make_shared<NoLauncher>(), nullptr, w.dir.path(), w.dir.path()});
+        engine::EngineClientOptions{w.pipe, nullptr, std::make_shared<orvik_test::NoLauncher>(), nullptr, w.dir.path(), w.dir.path()});
     w.account = std::make_unique<AccountController>(std::move(plane), accountOptions);
     w.controller->setAccount(w.account.get());
     w.preferences = std::make_unique<Preferences>(std::make_unique<QSettings>(settings, QSettings::IniFormat),
@@ -191,10 +150,7 @@ QStringList AppFixture::panelBodies(const QString& path) const {
 }
 
 void AppFixture::serviceAnswers(int delayMs, const QString& error) {
-    if (!world_) return;
-    std::lock_guard<std::mutex> lock(world_->service->mutex);
-    world_->service->connectDelayMs = delayMs;
-    world_->service->connectError = error.toStdString();
+    if (world_) world_->service->set({error.isEmpty() ? orvik_test::ok(delayMs) : orvik_test::fail(error.toStdString(), delayMs)});
 }
 
 QStringList AppFixture::serviceRequests() const {

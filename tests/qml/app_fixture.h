@@ -31,7 +31,7 @@ public:
     Q_INVOKABLE QStringList panelRequests() const;
     // Bodies of the requests to PATH, in order.
     Q_INVOKABLE QStringList panelBodies(const QString& path) const;
-    // The stand-in service: connect requests take `delayMs`; the next one fails with `error`
+    // The stand-in service: the next connect request takes `delayMs`, and fails with `error`
     // when it is set.
     Q_INVOKABLE void serviceAnswers(int delayMs, const QString& error = {});
     Q_INVOKABLE QStringList serviceRequests() const;
