@@ -19,7 +19,7 @@
 namespace {
 
 const char* const kNode = "198.18.50.1";
-const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
+using orvik_test::kUp;
 
 class FollowNetwork : public ::testing::Test {
 protected:
@@ -85,7 +85,7 @@ TEST_F(FollowNetwork, TheTunnelMovesWithTheDefaultRouteAndWaitsWithoutOne) {
             EXPECT_EQ(statusBecomes(kUp), kUp);
             EXPECT_NE(hostRoute().find("via 198.18.1.1 dev uplink0"), std::string::npos) << hostRoute();
 
-            EXPECT_EQ(ask("{\"op\":\"shutdown\"}"), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
+            EXPECT_EQ(ask("{\"op\":\"shutdown\"}"), orvik_test::kIdle);
             EXPECT_EQ(service.wait(10000), 0);
         },
         true))

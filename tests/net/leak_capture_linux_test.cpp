@@ -156,8 +156,8 @@ std::set<std::string> every() {
     return keys;
 }
 
-const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
-const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
+using orvik_test::kIdle;
+using orvik_test::kUp;
 const std::string kBlocked = "{\"ok\":true,\"running\":false,\"error\":\"\",\"blocked\":true}";
 
 std::string connect(bool killSwitch, bool allowLan) {

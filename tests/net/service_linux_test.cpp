@@ -12,13 +12,13 @@
 
 namespace {
 
+using orvik_test::kIdle;
+using orvik_test::kUp;
 using orvik_test::ServiceProcess;
 
 const char* const kNode = "198.18.50.1";
 const char* const kOtherNode = "198.18.51.1";
 const char* const kTun = "192.168.123.1";
-const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
-const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
 
 std::string account(const std::string& address) {
     return R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31","nodeName":"lab","address":")" +

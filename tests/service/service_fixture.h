@@ -26,8 +26,8 @@ namespace service_test {
 inline const std::string kConnect = "{\"op\":\"connect\"}";
 inline const std::string kStatus = "{\"op\":\"status\"}";
 inline const std::string kShutdown = "{\"op\":\"shutdown\"}";
-inline const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
-inline const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
+using orvik_test::kIdle;
+using orvik_test::kUp;
 inline std::string failed(const std::string& error, bool running = false) {
     return "{\"ok\":false,\"running\":" + std::string(running ? "true" : "false") + ",\"error\":\"" + error + "\"}";
 }
