@@ -171,10 +171,7 @@ protected:
         if (const std::string why = orvik_test::whyNoNetworkLab(); !why.empty()) GTEST_SKIP() << why;
         ASSERT_EQ(lab.error(), "");
         ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
-        lab.write("account.json", R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31",
- "nodeName":"lab","address":"198.18.50.1","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
- "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw","shortId":"6ba85179e30d4fc2"})");
-        lab.write(orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
+        orvik_test::LocalAccount{}.writeTo(lab);
     }
     std::unique_ptr<orvik_test::ServiceProcess> launch() {
         auto service = std::make_unique<orvik_test::ServiceProcess>(

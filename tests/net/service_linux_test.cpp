@@ -20,24 +20,15 @@ const char* const kNode = "198.18.50.1";
 const char* const kOtherNode = "198.18.51.1";
 const char* const kTun = "192.168.123.1";
 
-std::string account(const std::string& address) {
-    return R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31","nodeName":"lab","address":")" +
-           address + R"(","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b","sni":"www.example.com",
- "publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw","shortId":"6ba85179e30d4fc2"})";
-}
-
 class ServiceLinux : public ::testing::Test {
 protected:
     void SetUp() override {
         if (const std::string why = orvik_test::whyNoNetworkLab(); !why.empty()) GTEST_SKIP() << why;
         ASSERT_EQ(lab.error(), "");
         ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
-        signIn(account(kNode));
+        signIn(kNode);
     }
-    void signIn(const std::string& accountJson) {
-        lab.write("account.json", accountJson);
-        lab.write(orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
-    }
+    void signIn(const std::string& address) { orvik_test::LocalAccount{.address = address}.writeTo(lab); }
     void inMachine(const std::function<void()>& body) { ASSERT_TRUE(lab.inMachine(body, true)) << lab.error(); }
     std::unique_ptr<ServiceProcess> launch(std::vector<std::string> arguments = {"--console"}) {
         arguments.insert(arguments.end(), {"--runtime", lab.root()});
@@ -78,7 +69,7 @@ TEST_F(ServiceLinux, ConnectStatusDisconnectAndNodesByName) {
 // and puts back the DNS the dead one left. The node is given by host name (the lab's /etc/hosts), and Xray gets
 // the address the host route was made for.
 TEST_F(ServiceLinux, AKilledServiceIsCleanedUpByTheNext) {
-    signIn(account("node.lab.test"));
+    signIn("node.lab.test");
     inMachine([&] {
         auto killed = launch();
         EXPECT_EQ(ask("{\"op\":\"connect\"}"), kUp);

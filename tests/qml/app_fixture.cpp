@@ -15,6 +15,7 @@
 #include "tests/support/fake_panel.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/service_client.h"
+#include "tests/support/session_file.h"
 #include "tests/support/temp_dir.h"
 #include "vpn/local_control_plane.h"
 #include "vpn/xboard_control_plane.h"
@@ -23,12 +24,6 @@ namespace {
 
 using orvik_test::FakeReply;
 namespace panel = orvik_test::panel;
-
-std::string localAccount(int port) {
-    return R"({"email":"demo@velora.local","password":"velora","expireAt":"2099-12-31","deviceLimit":3,)"
-           R"("nodeName":"日本·东京","address":"127.0.0.1","port":)" + std::to_string(port) +
-           R"(,"uuid":"b831381d-6324-4d53-ad4f-8cda48b30811","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})";
-}
 
 bool option(const QVariantMap& options, const char* key) { return options.value(QLatin1String(key)).toBool(); }
 
@@ -101,7 +96,8 @@ QVariantMap AppFixture::objects(const QVariantMap& options) {
     if (accountOptions.remotePanel) {
         plane = std::make_unique<vpn::XboardControlPlane>(w.panel.apiBase(), w.dir.file("session.json"), w.panel.deviceApi());
     } else {
-        w.dir.write("account.json", localAccount(port));
+        w.dir.write("account.json", orvik_test::LocalAccount{.address = "127.0.0.1", .port = port, .name = "日本·东京",
+                                                             .email = "demo@velora.local", .password = "velora"}.json());
         plane = std::make_unique<vpn::LocalControlPlane>(w.dir.file("account.json"), w.dir.file("session.json"));
     }
 
