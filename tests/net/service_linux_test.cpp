@@ -3,49 +3,27 @@
 // /etc/resolv.conf, /etc/hosts and /var/lib, never the machine's.
 #include <gtest/gtest.h>
 
-#include "tests/support/environment.h"
+#include "tests/net/service_lab.h"
 #include "tests/support/fake_panel.h"
-#include "tests/support/netns_linux.h"
-#include "tests/support/service_client.h"
-#include "tests/support/service_process.h"
-#include "tests/support/session_file.h"
 
 namespace {
 
-using orvik_test::kIdle;
-using orvik_test::kUp;
-using orvik_test::ServiceProcess;
+using namespace net_test;
 
 const char* const kNode = "198.18.50.1";
 const char* const kOtherNode = "198.18.51.1";
 const char* const kTun = "192.168.123.1";
 
-class ServiceLinux : public ::testing::Test {
+class ServiceLinux : public ServiceLab {
 protected:
-    void SetUp() override {
-        if (const std::string why = orvik_test::whyNoNetworkLab(); !why.empty()) GTEST_SKIP() << why;
-        ASSERT_EQ(lab.error(), "");
-        ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
-        signIn(kNode);
-    }
+    ServiceLinux() : ServiceLab({kNode, kOtherNode}) {}
     void signIn(const std::string& address) { orvik_test::LocalAccount{.address = address}.writeTo(lab); }
     void inMachine(const std::function<void()>& body) { ASSERT_TRUE(lab.inMachine(body, true)) << lab.error(); }
-    std::unique_ptr<ServiceProcess> launch(std::vector<std::string> arguments = {"--console"}) {
-        arguments.insert(arguments.end(), {"--runtime", lab.root()});
-        auto service = std::make_unique<ServiceProcess>(ORVIK_SERVICE_EXE, arguments, lab.root() + "/out.txt");
-        EXPECT_TRUE(orvik_test::waitForPipe(pipe, 20000)) << lab.read("out.txt");
-        return service;
-    }
-    std::string ask(const std::string& message) { return orvik_test::request(pipe, message).value_or("no reply"); }
     void shutDown(ServiceProcess& service) {
         EXPECT_EQ(ask("{\"op\":\"shutdown\"}"), kIdle);
         EXPECT_EQ(service.wait(10000), 0);
         EXPECT_EQ(lab.leftOver(), "");
     }
-
-    orvik_test::RouterLab lab{{kNode, kOtherNode}};
-    std::string pipe = orvik_test::uniquePipeName(lab.root());
-    orvik_test::ScopedEnvironment pipeVariable{"ORVIK_PIPE", pipe};
 };
 
 TEST_F(ServiceLinux, ConnectStatusDisconnectAndNodesByName) {
