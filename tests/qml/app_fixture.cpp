@@ -6,7 +6,6 @@
 
 #include "app/account/account_controller.h"
 #include "app/connection/connection_controller.h"
-#include "app/engine/service_launcher.h"
 #include "app/preferences/preferences.h"
 #include "app/routes/route_list_model.h"
 #include "app/shell/account_sync.h"
@@ -22,7 +21,6 @@
 
 namespace {
 
-using orvik_test::FakeReply;
 namespace panel = orvik_test::panel;
 
 bool option(const QVariantMap& options, const char* key) { return options.value(QLatin1String(key)).toBool(); }
