@@ -154,6 +154,8 @@ Item {
             tryCompare(window, "maximised", true)
             verify(sameColor(grabImage(window.contentItem).pixel(3, 3), bar, 0.03), "square corner when maximised")
             shot(window.contentItem, "window-off-light")
+            darken(window.preferences, window)
+            verify(!sameColor(grabImage(window.contentItem).pixel(40, 120), fill, 0.2), "the surface darkens")
         }
     }
 }
