@@ -55,13 +55,6 @@ bool buttonIsConnected(const QImage& shot) {
     return count > 148 * 48 / 2;
 }
 
-std::string account() {
-    return std::string(R"({"email":")") + kEmail + R"(","password":")" + kPassword +
-           R"(","expireAt":"2099-12-31","deviceLimit":3,"nodeName":"lab","address":")" + kNode +
-           R"(","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b","sni":"www.example.com",
- "publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw","shortId":"6ba85179e30d4fc2"})";
-}
-
 // The service the client started for `runtime`: the process running our build's service with it.
 long serviceFor(const std::string& runtime) {
     const fs::path service = fs::canonical(ORVIK_SERVICE_EXE);
@@ -83,7 +76,7 @@ protected:
         if (const std::string why = DesktopSession::whyNoDesktop(); !why.empty()) GTEST_SKIP() << why;
         ASSERT_EQ(lab.error(), "");
         ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
-        lab.write("account.json", account());
+        orvik_test::LocalAccount{.address = kNode, .email = kEmail, .password = kPassword}.writeTo(lab, false);
         fs::create_directories(ORVIK_SHOTS_DIR);
     }
 

@@ -19,8 +19,8 @@ namespace {
 using Outcome = engine::ServiceLauncher::Outcome;
 using orvik_test::FakeReply;
 using orvik_test::FakeService;
+using orvik_test::kIdle;
 
-const std::string kIdle = R"({"ok":true,"running":false,"error":""})";
 const std::string kUnavailable = "Velora服务未运行";
 const std::string kDeclined = "需要管理员权限才能建立连接。已取消。";
 const std::string kNotReady = "连接进程已启动，但管道未就绪。请查看 orvik-service.log";

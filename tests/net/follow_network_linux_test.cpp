@@ -10,30 +10,17 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/support/environment.h"
-#include "tests/support/netns_linux.h"
-#include "tests/support/service_client.h"
-#include "tests/support/service_process.h"
-#include "tests/support/session_file.h"
+#include "tests/net/service_lab.h"
 
 namespace {
 
-const char* const kNode = "198.18.50.1";
-const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
+using namespace net_test;
 
-class FollowNetwork : public ::testing::Test {
+const char* const kNode = "198.18.50.1";
+
+class FollowNetwork : public ServiceLab {
 protected:
-    void SetUp() override {
-        if (const std::string why = orvik_test::whyNoNetworkLab(); !why.empty()) GTEST_SKIP() << why;
-        ASSERT_EQ(lab.error(), "");
-        ASSERT_TRUE(lab.addSecondUplink({kNode})) << lab.error();
-        ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
-        lab.write("account.json", R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31",
- "nodeName":"lab","address":"198.18.50.1","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
- "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})");
-        lab.write(orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
-    }
-    std::string ask(const std::string& message) { return orvik_test::request(pipe, message).value_or("no reply"); }
+    FollowNetwork() : ServiceLab({kNode}) {}
     // Waits up to 3 s for the status to read `expected` (up to its phase, if it has one).
     std::string statusBecomes(const std::string& expected) {
         std::string status;
@@ -45,18 +32,13 @@ protected:
         return status;
     }
     std::string hostRoute() { return lab.ip({"route", "show", kNode}); }
-
-    orvik_test::RouterLab lab{{kNode}};
-    std::string pipe = orvik_test::uniquePipeName(lab.root());
-    orvik_test::ScopedEnvironment pipeVariable{"ORVIK_PIPE", pipe};
 };
 
 TEST_F(FollowNetwork, TheTunnelMovesWithTheDefaultRouteAndWaitsWithoutOne) {
+    ASSERT_TRUE(lab.addSecondUplink({kNode})) << lab.error();
     ASSERT_TRUE(lab.inMachine(
         [&] {
-            orvik_test::ServiceProcess service(ORVIK_SERVICE_EXE, {"--console", "--runtime", lab.root()},
-                                               lab.root() + "/out.txt");
-            ASSERT_TRUE(orvik_test::waitForPipe(pipe, 20000)) << lab.read("out.txt");
+            auto service = launch();
             ASSERT_EQ(ask("{\"op\":\"connect\"}"), kUp);
             // Each tool killed in turn is started again within the backoff, and the status says so.
             for (const std::string tool : {"xray", "tun2socks"}) {
@@ -85,8 +67,8 @@ TEST_F(FollowNetwork, TheTunnelMovesWithTheDefaultRouteAndWaitsWithoutOne) {
             EXPECT_EQ(statusBecomes(kUp), kUp);
             EXPECT_NE(hostRoute().find("via 198.18.1.1 dev uplink0"), std::string::npos) << hostRoute();
 
-            EXPECT_EQ(ask("{\"op\":\"shutdown\"}"), "{\"ok\":true,\"running\":false,\"error\":\"\"}");
-            EXPECT_EQ(service.wait(10000), 0);
+            EXPECT_EQ(ask("{\"op\":\"shutdown\"}"), kIdle);
+            EXPECT_EQ(service->wait(10000), 0);
         },
         true))
         << lab.error();

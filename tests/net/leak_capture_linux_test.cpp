@@ -25,11 +25,7 @@
 #include <set>
 #include <thread>
 
-#include "tests/support/environment.h"
-#include "tests/support/netns_linux.h"
-#include "tests/support/service_client.h"
-#include "tests/support/service_process.h"
-#include "tests/support/session_file.h"
+#include "tests/net/service_lab.h"
 
 namespace {
 
@@ -156,8 +152,8 @@ std::set<std::string> every() {
     return keys;
 }
 
-const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
-const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
+using namespace net_test;
+
 const std::string kBlocked = "{\"ok\":true,\"running\":false,\"error\":\"\",\"blocked\":true}";
 
 std::string connect(bool killSwitch, bool allowLan) {
@@ -165,24 +161,9 @@ std::string connect(bool killSwitch, bool allowLan) {
            ",\"allowLan\":" + (allowLan ? "true" : "false") + "}";
 }
 
-class LeakCapture : public ::testing::Test {
+class LeakCapture : public ServiceLab {
 protected:
-    void SetUp() override {
-        if (const std::string why = orvik_test::whyNoNetworkLab(); !why.empty()) GTEST_SKIP() << why;
-        ASSERT_EQ(lab.error(), "");
-        ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
-        lab.write("account.json", R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31",
- "nodeName":"lab","address":"198.18.50.1","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
- "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw","shortId":"6ba85179e30d4fc2"})");
-        lab.write(orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
-    }
-    std::unique_ptr<orvik_test::ServiceProcess> launch() {
-        auto service = std::make_unique<orvik_test::ServiceProcess>(
-            ORVIK_SERVICE_EXE, std::vector<std::string>{"--console", "--runtime", lab.root()}, lab.root() + "/out.txt");
-        EXPECT_TRUE(orvik_test::waitForPipe(pipe, 20000)) << lab.read("out.txt");
-        return service;
-    }
-    std::string ask(const std::string& message) { return orvik_test::request(pipe, message).value_or("no reply"); }
+    LeakCapture() : ServiceLab({"198.18.50.1"}) {}
     // What the probes (and Xray, at its start) put on the wire after `action`.
     std::set<std::string> seenAfter(const std::function<void()>& action) {
         capture->take();
@@ -221,9 +202,6 @@ protected:
         return orvik_test::runProgram(argv, &output) ? output : "(failed) " + output;
     }
 
-    orvik_test::RouterLab lab{{"198.18.50.1"}};
-    std::string pipe = orvik_test::uniquePipeName(lab.root());
-    orvik_test::ScopedEnvironment pipeVariable{"ORVIK_PIPE", pipe};
     std::unique_ptr<Capture> capture;
 };
 

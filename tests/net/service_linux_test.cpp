@@ -3,58 +3,27 @@
 // /etc/resolv.conf, /etc/hosts and /var/lib, never the machine's.
 #include <gtest/gtest.h>
 
-#include "tests/support/environment.h"
+#include "tests/net/service_lab.h"
 #include "tests/support/fake_panel.h"
-#include "tests/support/netns_linux.h"
-#include "tests/support/service_client.h"
-#include "tests/support/service_process.h"
-#include "tests/support/session_file.h"
 
 namespace {
 
-using orvik_test::ServiceProcess;
+using namespace net_test;
 
 const char* const kNode = "198.18.50.1";
 const char* const kOtherNode = "198.18.51.1";
 const char* const kTun = "192.168.123.1";
-const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
-const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
 
-std::string account(const std::string& address) {
-    return R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31","nodeName":"lab","address":")" +
-           address + R"(","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b","sni":"www.example.com",
- "publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw","shortId":"6ba85179e30d4fc2"})";
-}
-
-class ServiceLinux : public ::testing::Test {
+class ServiceLinux : public ServiceLab {
 protected:
-    void SetUp() override {
-        if (const std::string why = orvik_test::whyNoNetworkLab(); !why.empty()) GTEST_SKIP() << why;
-        ASSERT_EQ(lab.error(), "");
-        ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
-        signIn(account(kNode));
-    }
-    void signIn(const std::string& accountJson) {
-        lab.write("account.json", accountJson);
-        lab.write(orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
-    }
+    ServiceLinux() : ServiceLab({kNode, kOtherNode}) {}
+    void signIn(const std::string& address) { orvik_test::LocalAccount{.address = address}.writeTo(lab); }
     void inMachine(const std::function<void()>& body) { ASSERT_TRUE(lab.inMachine(body, true)) << lab.error(); }
-    std::unique_ptr<ServiceProcess> launch(std::vector<std::string> arguments = {"--console"}) {
-        arguments.insert(arguments.end(), {"--runtime", lab.root()});
-        auto service = std::make_unique<ServiceProcess>(ORVIK_SERVICE_EXE, arguments, lab.root() + "/out.txt");
-        EXPECT_TRUE(orvik_test::waitForPipe(pipe, 20000)) << lab.read("out.txt");
-        return service;
-    }
-    std::string ask(const std::string& message) { return orvik_test::request(pipe, message).value_or("no reply"); }
     void shutDown(ServiceProcess& service) {
         EXPECT_EQ(ask("{\"op\":\"shutdown\"}"), kIdle);
         EXPECT_EQ(service.wait(10000), 0);
         EXPECT_EQ(lab.leftOver(), "");
     }
-
-    orvik_test::RouterLab lab{{kNode, kOtherNode}};
-    std::string pipe = orvik_test::uniquePipeName(lab.root());
-    orvik_test::ScopedEnvironment pipeVariable{"ORVIK_PIPE", pipe};
 };
 
 TEST_F(ServiceLinux, ConnectStatusDisconnectAndNodesByName) {
@@ -78,7 +47,7 @@ TEST_F(ServiceLinux, ConnectStatusDisconnectAndNodesByName) {
 // and puts back the DNS the dead one left. The node is given by host name (the lab's /etc/hosts), and Xray gets
 // the address the host route was made for.
 TEST_F(ServiceLinux, AKilledServiceIsCleanedUpByTheNext) {
-    signIn(account("node.lab.test"));
+    signIn("node.lab.test");
     inMachine([&] {
         auto killed = launch();
         EXPECT_EQ(ask("{\"op\":\"connect\"}"), kUp);

@@ -4,72 +4,24 @@
 #include <QSettings>
 #include <QTest>
 
-#include <mutex>
-#include <thread>
-
 #include "app/account/account_controller.h"
 #include "app/connection/connection_controller.h"
-#include "app/engine/service_launcher.h"
 #include "app/preferences/preferences.h"
 #include "app/routes/route_list_model.h"
 #include "app/shell/account_sync.h"
 #include "app/tray/tray_host.h"
 #include "app/updates/update_controller.h"
-#include "service/ipc_message.h"
 #include "tests/support/fake_panel.h"
 #include "tests/support/fake_service.h"
 #include "tests/support/service_client.h"
+#include "tests/support/session_file.h"
 #include "tests/support/temp_dir.h"
 #include "vpn/local_control_plane.h"
 #include "vpn/xboard_control_plane.h"
 
 namespace {
 
-using orvik_test::FakeReply;
 namespace panel = orvik_test::panel;
-
-// The stand-in service: connects bring the tunnel up after the set delay, or fail.
-struct Service {
-    FakeReply answer(const std::string& payload) {
-        const service::Request request = service::parseRequest(payload);
-        int delayMs = 0;
-        std::string error;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            delayMs = request.op == "connect" ? connectDelayMs : 0;
-            if (request.op == "connect") error.swap(connectError);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        std::lock_guard<std::mutex> lock(mutex);
-        bool ok = true;
-        if (request.op == "connect") {
-            ok = error.empty();
-            running = ok;
-        } else if (request.op == "disconnect" || request.op == "shutdown") {
-            running = false;
-        }
-        FakeReply reply = FakeReply::payload(service::buildReply(ok, running, ok ? std::string() : error));
-        reply.stopAfter = request.op == "shutdown";
-        return reply;
-    }
-
-    std::mutex mutex;
-    int connectDelayMs = 0;
-    std::string connectError;
-    bool running = false;
-};
-
-// Nobody starts a service in these tests: the stand-in already listens.
-struct NoLauncher : engine::ServiceLauncher {
-    Outcome launch(const engine::LaunchCommand&, unsigned long& code) override { return code = 1223, Outcome::declined; }
-    Outcome poll(unsigned long&) override { return Outcome::declined; }
-};
-
-std::string localAccount(int port) {
-    return R"({"email":"demo@velora.local","password":"velora","expireAt":"2099-12-31","deviceLimit":3,)"
-           R"("nodeName":"日本·东京","address":"127.0.0.1","port":)" + std::to_string(port) +
-           R"(,"uuid":"b831381d-6324-4d53-ad4f-8cda48b30811","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})";
-}
 
 bool option(const QVariantMap& options, const char* key) { return options.value(QLatin1String(key)).toBool(); }
 
@@ -86,7 +38,7 @@ QStringList listOf(const Range& items, Text text) {
 struct AppFixture::World {
     orvik_test::TempDir dir;
     orvik_test::FakePanel panel;
-    std::shared_ptr<Service> service = std::make_shared<Service>();
+    std::shared_ptr<orvik_test::ServiceScript> service = std::make_shared<orvik_test::ServiceScript>();
     std::string pipe = orvik_test::uniquePipeName(dir.path());
     orvik_test::FakeService stand{pipe, [s = service](const std::string& r) { return s->answer(r); }};
     std::shared_ptr<std::vector<QUrl>> opened = std::make_shared<std::vector<QUrl>>();
@@ -118,7 +70,6 @@ void AppFixture::release() {
 
 QVariantMap AppFixture::objects(const QVariantMap& options) {
     world_.reset();  // the previous test's windows are gone by now
-    quits_ = 0;
     world_ = std::make_unique<World>();
     World& w = *world_;
     const int port = w.panel.port();  // something answers there, so the nodes measure as available
@@ -143,19 +94,19 @@ QVariantMap AppFixture::objects(const QVariantMap& options) {
     if (accountOptions.remotePanel) {
         plane = std::make_unique<vpn::XboardControlPlane>(w.panel.apiBase(), w.dir.file("session.json"), w.panel.deviceApi());
     } else {
-        w.dir.write("account.json", localAccount(port));
+        w.dir.write("account.json", orvik_test::LocalAccount{.address = "127.0.0.1", .port = port, .name = "日本·东京",
+                                                             .email = "demo@velora.local", .password = "velora"}.json());
         plane = std::make_unique<vpn::LocalControlPlane>(w.dir.file("account.json"), w.dir.file("session.json"));
     }
 
     w.routes = std::make_unique<RouteListModel>();
     w.controller = std::make_unique<ConnectionController>(
-        engine::EngineClientOptions{w.pipe, nullptr, std::make_shared<NoLauncher>(), nullptr, w.dir.path(), w.dir.path()});
+        engine::EngineClientOptions{w.pipe, nullptr, std::make_shared<orvik_test::NoLauncher>(), nullptr, w.dir.path(), w.dir.path()});
     w.account = std::make_unique<AccountController>(std::move(plane), accountOptions);
     w.controller->setAccount(w.account.get());
     w.preferences = std::make_unique<Preferences>(std::make_unique<QSettings>(settings, QSettings::IniFormat),
                                                   SystemAppearance{[] { return false; }, [] { return false; }});
-    w.tray = std::make_unique<TrayHost>(w.controller.get(),
-                                        TrayHost::Options{option(options, "tray"), 8000, 1200, [this] { ++quits_; }});
+    w.tray = std::make_unique<TrayHost>(w.controller.get(), TrayHost::Options{false, 8000, 1200, [] {}});
     const QUrl manifest(QString::fromStdString(w.panel.origin() + "/orvik/latest.json"));
     w.updater = std::make_unique<UpdateController>(UpdateControllerOptions{
         QString::fromStdString(w.dir.path()), manifest, QUrl(QStringLiteral("https://velora.example/")), 5000,
@@ -193,10 +144,7 @@ QStringList AppFixture::panelBodies(const QString& path) const {
 }
 
 void AppFixture::serviceAnswers(int delayMs, const QString& error) {
-    if (!world_) return;
-    std::lock_guard<std::mutex> lock(world_->service->mutex);
-    world_->service->connectDelayMs = delayMs;
-    world_->service->connectError = error.toStdString();
+    if (world_) world_->service->set({error.isEmpty() ? orvik_test::ok(delayMs) : orvik_test::fail(error.toStdString(), delayMs)});
 }
 
 QStringList AppFixture::serviceRequests() const {

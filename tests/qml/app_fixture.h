@@ -20,8 +20,8 @@ public:
     ~AppFixture() override;
 
     // Keys: "panel" (scripted panel instead of the local account), "signedIn", "invite",
-    // "emailVerify", "recaptcha" (the panel's registration options), "tray" (the tray shows),
-    // "update" (the manifest offers a newer version), "routes" (the panel lists that many). Returns
+    // "emailVerify", "recaptcha" (the panel's registration options), "update" (the manifest
+    // offers a newer version), "routes" (the panel lists that many). Returns
     // the objects by their property names in the window: controller, account, routeModel,
     // preferences, tray, updater.
     Q_INVOKABLE QVariantMap objects(const QVariantMap& options = {});
@@ -31,14 +31,12 @@ public:
     Q_INVOKABLE QStringList panelRequests() const;
     // Bodies of the requests to PATH, in order.
     Q_INVOKABLE QStringList panelBodies(const QString& path) const;
-    // The stand-in service: connect requests take `delayMs`; the next one fails with `error`
+    // The stand-in service: the next connect request takes `delayMs`, and fails with `error`
     // when it is set.
     Q_INVOKABLE void serviceAnswers(int delayMs, const QString& error = {});
     Q_INVOKABLE QStringList serviceRequests() const;
     // Pages the account asked to open (payment).
     Q_INVOKABLE QStringList openedPages() const;
-    // How often the tray host asked the application to quit.
-    Q_INVOKABLE int quitRequests() const { return quits_; }
     // Destroys the last objects while the application still runs (their threads end, their
     // deferred deletions are carried out).
     void release();
@@ -46,5 +44,4 @@ public:
 private:
     struct World;
     std::unique_ptr<World> world_;
-    int quits_ = 0;
 };

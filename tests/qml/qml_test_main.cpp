@@ -3,9 +3,7 @@
 #include <QtQuickTest/quicktest.h>
 
 #include <QApplication>
-#include <QColor>
 #include <QDir>
-#include <QMetaProperty>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickStyle>
@@ -16,21 +14,6 @@
 
 Q_IMPORT_QML_PLUGIN(Orvik_StylePlugin)
 Q_IMPORT_QML_PLUGIN(Orvik_TesselPlugin)
-
-// What QML cannot ask of an object: the names of its colour properties.
-class Introspect : public QObject {
-  Q_OBJECT
-
- public:
-  Q_INVOKABLE QStringList colorProperties(QObject* object) const {
-    QStringList names;
-    const QMetaObject* meta = object ? object->metaObject() : nullptr;
-    for (int i = meta ? meta->propertyOffset() : 0; meta && i < meta->propertyCount(); ++i) {
-      if (meta->property(i).metaType() == QMetaType::fromType<QColor>()) names << meta->property(i).name();
-    }
-    return names;
-  }
-};
 
 class QmlTestSetup : public QObject {
   Q_OBJECT
@@ -49,12 +32,10 @@ class QmlTestSetup : public QObject {
     QString shots = qEnvironmentVariable("ORVIK_SHOTS_DIR", QStringLiteral(ORVIK_SHOTS_DIR));
     QDir().mkpath(shots);
     engine->rootContext()->setContextProperty(QStringLiteral("shotsDirectory"), shots);
-    engine->rootContext()->setContextProperty(QStringLiteral("introspect"), &introspect_);
     engine->rootContext()->setContextProperty(QStringLiteral("app"), &app_);
   }
 
  private:
-  Introspect introspect_;
   AppFixture app_;
 };
 

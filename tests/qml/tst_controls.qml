@@ -22,47 +22,12 @@ Item {
         }
     }
     Component { id: headerComponent; MinimalHeader { width: 760 } }
-    Component { id: primaryComponent; PrimaryAction { text: "连接" } }
 
     OrvikTestCase {
         name: "Controls"
 
         function windowButtons(header) {
             return ["minimiseButton", "maximiseButton", "closeButton"].map(name => findChild(header, name))
-        }
-
-        function test_primaryFill_data() {
-            return [
-                { tag: "off light", state: "off", dark: false, fill: "#17191D" },
-                { tag: "off dark", state: "off", dark: true, fill: "#F1F1EC" },
-                { tag: "igniting light", state: "igniting", dark: false, fill: "#F4EAD0" },
-                { tag: "connecting dark", state: "connecting", dark: true, fill: "#2D2A20" },
-                { tag: "lit light", state: "lit", dark: false, fill: "#EDF8F4" },
-                { tag: "connected dark", state: "connected", dark: true, fill: "#1B2A26" },
-                { tag: "fault light", state: "fault", dark: false, fill: "#9A581F" },
-                { tag: "extinguishing dark", state: "extinguishing", dark: true, fill: "#24282B" }
-            ]
-        }
-        function test_primaryFill(row) {
-            Theme.darkMode = row.dark
-            Theme.reduceMotion = true
-            const button = make(primaryComponent, root, { visualState: row.state })
-            compareColor(grabImage(button).pixel(12, button.height / 2), row.fill, "fill")
-        }
-
-        // Seven days left is a warning, eight is not; unlimited (below 0) never is, expired always.
-        function test_badgeWarning_data() {
-            return [
-                { tag: "7 days", days: 7, active: true, warn: true },
-                { tag: "8 days", days: 8, active: true, warn: false },
-                { tag: "unlimited", days: -1, active: true, warn: false },
-                { tag: "expired", days: 30, active: false, warn: true }
-            ]
-        }
-        function test_badgeWarning(row) {
-            const header = make(headerComponent, root, { remainingDays: row.days, membershipActive: row.active,
-                                                         remainingLabel: "剩余 7 天" })
-            compare(findChild(header, "remaining").color, row.warn ? Theme.fault : Theme.textSecondary)
         }
 
         // The press must travel 5 px (|dx| + |dy|) before the window moves, and only once per press.

@@ -15,14 +15,11 @@ Item {
         // Switching routes deepens the slot fully, but only while connecting.
         function test_slotDepth_data() {
             return [
-                { tag: "igniting stage 0", state: "igniting", stage: 0, depth: 46 },
-                { tag: "connecting stage 1", state: "connecting", stage: 1, depth: 58 },
                 { tag: "igniting stage 2", state: "igniting", stage: 2, depth: 66 },
                 { tag: "igniting switching", state: "igniting", stage: 1, switching: true, depth: 71 },
                 { tag: "lit", state: "lit", depth: 71 },
                 { tag: "fault switching", state: "fault", switching: true, depth: 46 },
-                { tag: "off switching", state: "off", switching: true, depth: 34 },
-                { tag: "extinguishing", state: "extinguishing", depth: 34 }
+                { tag: "off switching", state: "off", switching: true, depth: 34 }
             ]
         }
         function test_slotDepth(row) {

@@ -10,6 +10,7 @@ Item {
 
     Component { id: mainComponent; Main {} }
     Component { id: accountComponent; AccountPopover {} }
+    Component { id: headerComponent; MinimalHeader { width: 560 } }
 
     OrvikTestCase {
         name: "Popovers"
@@ -36,7 +37,8 @@ Item {
             return popover
         }
 
-        // The remaining time warns at 7 days or less and after expiry; the devices line's forms.
+        // The remaining time warns, in the popover and on the header's badge alike, at 7 days or less
+        // and after expiry, never when unlimited (below 0); the devices line's forms.
         function test_accountFacts_data() {
             return [
                 { tag: "7 days left, no device limit", days: 7, used: 2, limit: 0, warn: true, devices: "—" },
@@ -50,6 +52,9 @@ Item {
                 membershipActive: data.active !== false, usedDevices: data.used, deviceLimit: data.limit })
             compare(findChild(part(popover, "remaining"), "value").color, data.warn ? Theme.fault : Theme.textPrimary)
             compare(findChild(part(popover, "devices"), "value").text, data.devices)
+            const header = createTemporaryObject(headerComponent, root, { remainingDays: data.days,
+                membershipActive: data.active !== false, remainingLabel: "剩余 7 天" })
+            compare(findChild(header, "remaining").color, data.warn ? Theme.fault : Theme.textSecondary)
         }
 
         // The account's buttons, reached by Tab round its close button, close it and open the shop or

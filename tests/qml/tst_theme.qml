@@ -18,17 +18,5 @@ Item {
             Theme.reduceMotion = row.reduce
             compare(Theme.duration(row.normal), row.expected)
         }
-
-        // A pair with the same value twice would leave one theme with the other's colour.
-        function test_everyColourFollowsDarkMode() {
-            const names = introspect.colorProperties(Theme)
-            verify(names.length >= 19, names)
-            const light = {}
-            for (const name of names)
-                light[name] = Theme[name].toString()
-            Theme.darkMode = true
-            for (const name in light)
-                verify(Theme[name].toString() !== light[name], name + " keeps its light value in dark mode")
-        }
     }
 }

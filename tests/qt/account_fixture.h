@@ -18,6 +18,7 @@
 
 #include "app/account/account_controller.h"
 #include "tests/support/fake_panel.h"
+#include "tests/support/session_file.h"
 #include "tests/support/temp_dir.h"
 #include "vpn/local_control_plane.h"
 #include "vpn/xboard_control_plane.h"
@@ -129,10 +130,9 @@ struct World {
     }
     // A local account ending at `expireAt`, signed in by the back end before any controller exists.
     bool signedInLocally(const std::string& expireAt) const {
-        dir.write("account.json", R"({"email":"demo@velora.local","password":"velora-pass","expireAt":")" + expireAt +
-                                      R"(","deviceLimit":3,"nodeName":" Local demo node ","address":"198.18.0.2",)"
-                                      R"("port":443,"uuid":"b831381d-6324-4d53-ad4f-8cda48b30811",)"
-                                      R"("publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})");
+        dir.write("account.json", orvik_test::LocalAccount{.address = "198.18.0.2", .name = " Local demo node ",
+                                                           .email = "demo@velora.local", .password = "velora-pass",
+                                                           .expireAt = expireAt}.json());
         std::string error;
         return vpn::LocalControlPlane(dir.file("account.json"), dir.file("session.json"))
             .login("demo@velora.local", "velora-pass", error);

@@ -8,9 +8,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "app/connection/connection_controller.h"
@@ -24,59 +22,10 @@
 
 namespace {
 
-// The stand-in's answer to one "connect"; `beforeTunnel`: it failed before touching the
-// running tunnel, which stays up.
-struct Step { int delayMs = 0; bool fails = false; std::string error; bool beforeTunnel = false; };
-using Steps = std::vector<Step>;
-Step ok(int delayMs = 0) { return {delayMs, false, {}, false}; }
-Step fail(std::string error, int delayMs = 0) { return {delayMs, true, std::move(error), false}; }
-Step failBeforeTunnel(std::string error) { return {0, true, std::move(error), true}; }
-
-// Like the service, the stand-in keeps a tunnel: a "connect" that succeeds brings one up, one
-// that fails has stopped it (unless before touching it), a stop ends it. Each "connect" takes
-// the next step set; with none left it succeeds at once. A failed connect that asked for the
-// kill switch leaves the network blocked until a stop.
-class Script {
-public:
-    void set(const Steps& steps) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        steps_.assign(steps.begin(), steps.end());
-    }
-    orvik_test::FakeReply answer(const std::string& payload) {
-        const service::Request request = service::parseRequest(payload);
-        Step step;
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (request.op == "connect" && !steps_.empty()) {
-            step = steps_.front();
-            steps_.pop_front();
-        }
-        lock.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
-        if (request.op == "connect" && !step.beforeTunnel) running = !step.fails;
-        if (request.op == "connect") blocked = step.fails && request.options.killSwitch;
-        if (request.op == "disconnect" || request.op == "shutdown") running = blocked = false;
-        std::unique_lock<std::mutex> shownLock(mutex_);
-        const service::TunnelState state = shown;
-        shownLock.unlock();
-        auto reply = orvik_test::FakeReply::payload(
-            service::buildReply(!step.fails, running, step.error, blocked, state, others && running));
-        reply.stopAfter = request.op == "shutdown";  // like the daemon, which ends
-        return reply;
-    }
-    std::atomic<bool> running{false};
-    std::atomic<bool> blocked{false};
-    std::atomic<bool> others{false};  // the tunnel is another user's
-    void show(bool up, const service::TunnelState& state) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        running = up;
-        shown = state;
-    }
-
-private:
-    std::mutex mutex_;
-    std::deque<Step> steps_;
-    service::TunnelState shown;
-};
+using orvik_test::fail;
+using orvik_test::failBeforeTunnel;
+using orvik_test::ok;
+using orvik_test::Steps;
 
 // The elevation prompt: the user declines, unless `start` is set (it starts the service).
 struct Launcher : engine::ServiceLauncher {
@@ -130,7 +79,7 @@ struct Rig {
 
     orvik_test::TempDir dir;
     std::string pipe = orvik_test::uniquePipeName(dir.path());
-    std::shared_ptr<Script> script = std::make_shared<Script>();
+    std::shared_ptr<orvik_test::ServiceScript> script = std::make_shared<orvik_test::ServiceScript>();
     orvik_test::FakeService service{pipe, [script = script](const std::string& r) { return script->answer(r); }};
     std::shared_ptr<Launcher> launcher = std::make_shared<Launcher>();
     std::unique_ptr<ConnectionController> controller;
@@ -310,7 +259,7 @@ private slots:
         Rig rig(s.before != "no service", s.tunnelAtStart);
         bool pipeGoneAtQuit = false;
         connect(rig.controller.get(), &ConnectionController::readyToQuit, this,
-                [&] { pipeGoneAtQuit = !orvik_test::fakePipeListening(rig.pipe); });
+                [&] { pipeGoneAtQuit = !orvik_test::pipeListening(rig.pipe); });
         if (s.before == "adopted") rig.c().selectRoute("tokyo", "日本", "东京", 30);  // before the query runs
         if (s.tunnelAtStart) QVERIFY(QSignalSpy(rig.bridge, &EngineBridge::alreadyRunning).wait(5000));
         QCOMPARE(rig.c().transientNotice(), s.before == "adopted" ? QStringLiteral("已恢复当前隧道") : QString());
@@ -340,7 +289,7 @@ private slots:
         QVERIFY(rig.service.waitForRequests(1, 5000));
         rig.controller.reset();
         QCOMPARE(rig.requests(), QStringList({connectRequest("tokyo"), kShutdown}));
-        QVERIFY(!orvik_test::fakePipeListening(rig.pipe));
+        QVERIFY(!orvik_test::pipeListening(rig.pipe));
     }
 
     // The previous route is reconnected for real when the service stopped it for the new one,

@@ -26,12 +26,12 @@ namespace service_test {
 inline const std::string kConnect = "{\"op\":\"connect\"}";
 inline const std::string kStatus = "{\"op\":\"status\"}";
 inline const std::string kShutdown = "{\"op\":\"shutdown\"}";
-inline const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
-inline const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
+using orvik_test::kIdle;
+using orvik_test::kUp;
 inline std::string failed(const std::string& error, bool running = false) {
     return "{\"ok\":false,\"running\":" + std::string(running ? "true" : "false") + ",\"error\":\"" + error + "\"}";
 }
-inline const std::string kSession = "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n";
+inline const std::string kSession = orvik_test::LocalAccount{}.session();
 
 // The connect over the control plane of the files in `runtime` and the fake machine, and its
 // engine, served on `pipe` after serve(). Only "node.example" resolves (to 198.18.7.7);
@@ -43,11 +43,7 @@ struct LocalConnect {
     ~LocalConnect() { stop(); }
     // The local account, with one node named "lab" at `address`, and this user's session.
     void writeAccount(const std::string& address, bool signedIn = true) {
-        runtime.write("account.json",
-                      R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31","nodeName":"lab",
- "address":")" + address + R"(","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
- "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw"})");
-        if (signedIn) runtime.write(orvik_test::sessionFile(), kSession);
+        orvik_test::LocalAccount{.address = address}.writeTo(runtime, signedIn);
     }
     // True once the pipe server listens; its result comes in `served`.
     bool serve() {

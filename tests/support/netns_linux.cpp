@@ -223,11 +223,10 @@ std::string RouterLab::addNamespace() {
     return ipIn(ns, {"link", "set", "lo", "up"}) ? ns : "";
 }
 
-bool RouterLab::ipIn(const std::string& ns, const std::vector<std::string>& args, std::string* output) {
+bool RouterLab::ipIn(const std::string& ns, const std::vector<std::string>& args) {
     std::string text;
     const bool ok = runIp(ns, args, text);
     if (!ok && error_.empty()) error_ = "ip -n " + ns + " " + args.front() + "...: " + text;
-    if (output) *output = text;
     return ok;
 }
 

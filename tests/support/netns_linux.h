@@ -94,7 +94,7 @@ public:
 private:
     bool build(const std::vector<std::string>& nodes);
     std::string addNamespace();
-    bool ipIn(const std::string& ns, const std::vector<std::string>& args, std::string* output = nullptr);
+    bool ipIn(const std::string& ns, const std::vector<std::string>& args);
 
     TempDir dir_;
     std::string error_;

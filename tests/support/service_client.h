@@ -11,6 +11,10 @@
 
 namespace orvik_test {
 
+// The service's replies while the tunnel is up and while there is none.
+inline const std::string kUp = "{\"ok\":true,\"running\":true,\"error\":\"\"}";
+inline const std::string kIdle = "{\"ok\":true,\"running\":false,\"error\":\"\"}";
+
 // A pipe name that no other test uses: "\\.\pipe\orvik-test-<pid>-<n>" on Windows, a
 // socket path in `directory` on Linux.
 std::string uniquePipeName(const std::string& directory);

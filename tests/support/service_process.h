@@ -47,10 +47,6 @@ private:
 };
 
 CapturedRun runCaptured(const std::string& program, const std::vector<std::string>& arguments, int timeoutMs = 60000);
-// Runs `program` to its end (a minute at most); its exit code, or -1.
-inline int runChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
-    return runCaptured(program, arguments).exitCode;
-}
 // Full path of the running executable.
 std::string currentExecutablePath();
 // True inside wine, which lacks a few things tests would otherwise check.

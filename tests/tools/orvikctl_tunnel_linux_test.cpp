@@ -17,10 +17,7 @@ TEST(OrvikctlTunnel, ConnectStartsTheServiceWhichOutlivesOrvikctl) {
     orvik_test::RouterLab lab{{kNode}};
     ASSERT_EQ(lab.error(), "");
     ASSERT_TRUE(lab.installTools(ORVIK_XRAY_DOUBLE, ORVIK_TUN2SOCKS_DOUBLE));
-    lab.write("account.json", R"({"email":"lab@example.com","password":"pw","expireAt":"2099-12-31",
- "nodeName":"lab","address":"198.18.60.1","port":443,"uuid":"3b8a4f5e-1c2d-4e6f-8a9b-0c1d2e3f4a5b",
- "sni":"www.example.com","publicKey":"Z84J2IelR9ch3k8VtlVhhs5ycBUlXA7wHBWcBrjqnAw","shortId":"6ba85179e30d4fc2"})");
-    lab.write(orvik_test::sessionFile(), "{\"email\":\"lab@example.com\",\"expireAt\":\"2099-12-31\"}\n");
+    orvik_test::LocalAccount{.address = kNode}.writeTo(lab);
     // The service, started with a clean environment like pkexec's, learns the pipe from its
     // command line.
     orvik_test::ScopedEnvironment pipe("ORVIK_PIPE", orvik_test::uniquePipeName(lab.root()));

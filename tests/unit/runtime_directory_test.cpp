@@ -36,9 +36,9 @@ std::string resolveAsCopyAt(const TempDir& dir, const std::string& relativeExe) 
     fs::copy_file(u8path(self), u8path(copy));
     TempDir output;
     const ScopedEnvironment probe(kProbeOutput, output.file("resolved.txt"));
-    const int code = orvik_test::runChildProcess(
+    const int code = orvik_test::runCaptured(
         copy, {"--gtest_also_run_disabled_tests", "--gtest_brief=1",
-               "--gtest_filter=RuntimeDirectoryProbe.DISABLED_ReportsResolvedDirectory"});
+               "--gtest_filter=RuntimeDirectoryProbe.DISABLED_ReportsResolvedDirectory"}).exitCode;
     EXPECT_EQ(code, 0);
     return output.read("resolved.txt");
 }
