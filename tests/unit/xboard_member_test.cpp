@@ -89,8 +89,9 @@ TEST_F(XboardMemberTest, LoginReplies) {
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(cp->token(), c.token);
         EXPECT_EQ(panel.requestsTo(kLogin).size(), attempts);
-        if (c.error.empty())  // valid JSON
+        if (c.error.empty()) {  // valid JSON
             EXPECT_EQ(dir.read("session.json"), sessionFileOf("qu\"ote\\@example.com", c.token));
+        }
     }
     // Signed in, but the session cannot be kept.
     vpn::XboardControlPlane unwritable(panel.apiBase(), dir.file("missing/session.json"), "");
