@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "service/tunnel/token_user_win.h"
 #include "vpn/text_win.h"
 
 namespace service {
@@ -42,20 +43,16 @@ Caller pipeCaller(HANDLE pipe) {
     HandleCloser token;
     if (process.handle == nullptr || !OpenProcessToken(process.handle, TOKEN_QUERY | TOKEN_DUPLICATE, &token.handle))
         return {};
-    DWORD size = 0;
-    GetTokenInformation(token.handle, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
+    std::vector<BYTE> user = tunnel::tokenUserSid(token.handle);
+    const PSID sid = reinterpret_cast<PSID>(user.data());
     wchar_t* text = nullptr;
-    if (size == 0 || !GetTokenInformation(token.handle, TokenUser, user.data(), size, &size) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text))
-        return {};
+    if (user.empty() || !ConvertSidToStringSidW(sid, &text)) return {};
     Caller caller;
     caller.known = true;
     caller.user = vpn::narrow(std::wstring(text));
     LocalFree(text);
     caller.userId = numberOf(caller.user);
-    caller.privileged = IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, WinLocalSystemSid) ||
-                        isAdministrator(token.handle);
+    caller.privileged = IsWellKnownSid(sid, WinLocalSystemSid) || isAdministrator(token.handle);
     return caller;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "service/tunnel/process_runner.h"
+#include "service/tunnel/token_user_win.h"
 #include "vpn/text_win.h"
 
 namespace tunnel {
@@ -137,15 +138,9 @@ std::wstring lowered(std::wstring text) {
 std::vector<BYTE> tokenUser(HANDLE process) {
     HANDLE token = nullptr;
     if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<BYTE> user(size);
-    const bool read = size != 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size);
+    std::vector<BYTE> user = tokenUserSid(token);
     CloseHandle(token);
-    if (!read) return {};
-    const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-    const BYTE* bytes = static_cast<const BYTE*>(sid);
-    return std::vector<BYTE>(bytes, bytes + GetLengthSid(sid));
+    return user;
 }
 
 std::wstring imagePath(HANDLE process) {
