@@ -64,7 +64,10 @@ private:
             sockaddr_ll from{};
             socklen_t size = sizeof from;
             const ssize_t length = ::recvfrom(fd, frame, sizeof frame, 0, reinterpret_cast<sockaddr*>(&from), &size);
-            if (length > 14 && from.sll_pkttype != PACKET_OUTGOING) record(frame + 14, static_cast<size_t>(length - 14));
+            // IP only: an ARP frame read as IPv4 names a port made of its MAC bytes.
+            const unsigned type = length > 14 ? (frame[12] << 8 | frame[13]) : 0;
+            if ((type == ETH_P_IP || type == ETH_P_IPV6) && from.sll_pkttype != PACKET_OUTGOING)
+                record(frame + 14, static_cast<size_t>(length - 14));
         }
         ::close(fd);
     }
