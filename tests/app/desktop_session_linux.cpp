@@ -161,6 +161,14 @@ std::optional<XWindow> DesktopSession::trayIcon(int timeoutMs) const {
     return waitForWindow(true, [](const XWindow&) { return true; }, timeoutMs);
 }
 
+bool DesktopSession::trayHolds(const std::string& text, int timeoutMs) const {
+    return waitUntil([&] {
+        const unsigned long tray = panel();
+        const auto tree = tray ? run("xwininfo", {"-id", std::to_string(tray), "-tree"}) : std::nullopt;
+        return tree && tree->find(text) != std::string::npos;
+    }, timeoutMs);
+}
+
 std::optional<XWindow> DesktopSession::otherWindow(const XWindow& main, int timeoutMs) const {
     return waitForWindow(false, [&](const XWindow& window) { return window.id != main.id && window.width > 1; },
                          timeoutMs);

@@ -47,6 +47,8 @@ public:
     std::optional<XWindow> mainWindow(int timeoutMs = 20000) const;
     // The client's icon in the tray once it shows, within `timeoutMs`.
     std::optional<XWindow> trayIcon(int timeoutMs = 20000) const;
+    // True once the tray holds a window whose xwininfo line has `text` (e.g. a class), within `timeoutMs`.
+    bool trayHolds(const std::string& text, int timeoutMs = 20000) const;
     // A client window other than `main` (a menu) once one shows, within `timeoutMs`.
     std::optional<XWindow> otherWindow(const XWindow& main, int timeoutMs = 10000) const;
     bool viewable(unsigned long window) const;
