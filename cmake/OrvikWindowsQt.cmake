@@ -20,6 +20,7 @@ if(EXISTS "${ORVIK_WINDOWS_QT}/.orvik-complete")
   message(STATUS "Windows client: built with the Qt in ${ORVIK_WINDOWS_QT}")
 else()
   set(ORVIK_BUILD_CLIENT OFF)
+  file(REMOVE "${PROJECT_BINARY_DIR}/bin/Orvik.exe")  # one built before would be tested and shipped stale
   message(STATUS "Windows client: NOT built, no complete Qt for MinGW in ${ORVIK_WINDOWS_QT}. "
                  "scripts/windows-qt builds it once (about 1.5 hours on two cores).")
 endif()
