@@ -4,9 +4,12 @@
 # Under wine the service is not registered: wine's files carry no Windows ACLs, so
 # "orvik_service --install" refuses a program that, as far as it can tell, others may replace;
 # the installer reports that with exit code 2 and goes on. Root only, like the other package tests.
-#   windows_installer_test.sh SETUP.exe
+#   windows_installer_test.sh SETUP.exe [CLIENT.exe]
+# With the cross build's client given (and built), the installer must carry it and its
+# Start-menu shortcut.
 set -euo pipefail
 installer=$1
+client=${2:-}
 [ "$(id -u)" = 0 ] || { echo "package tests need root; skipped"; exit 77; }
 [ -f "$installer" ] || { echo "no $installer: build it with scripts/package" >&2; exit 1; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -37,6 +40,14 @@ for file in orvik_service.exe orvikctl.exe uninstall.exe; do
 done
 [ -d "$folder/runtime" ] && [ -z "$(ls -A "$folder/runtime")" ] || fail "no empty runtime folder"
 wine "$folder/orvikctl.exe" --help </dev/null | grep -q 'usage: orvikctl' || fail "the installed orvikctl does not run"
+if [ -n "$client" ] && [ -f "$client" ]; then
+    [ -f "$folder/Orvik.exe" ] || fail "the client is not installed"
+    shortcut="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Velora.lnk"
+    [ -f "$shortcut" ] || fail "no Start-menu shortcut"
+    grep -aq 'Orvik\.exe' "$shortcut" || fail "the shortcut does not open the client"
+else
+    echo "note: no Windows client build, the installer carries none"
+fi
 
 # "_?=" must reach the uninstaller unquoted, as Windows tools pass it, so that it runs in place
 # and is waited for; wine would quote an argument with spaces, a batch file does not.
