@@ -12,13 +12,13 @@ function(orvik_link_qt_plugins target)
   endif()
 endfunction()
 
-# The Qt and QML tests run offscreen with the software renderer, which draws the same pixels on
-# every machine. Wine hands no QT_* variable to a Windows program, so there the platform is an
-# argument and the renderer is named by its older variable.
-if(WIN32)
-  set(ORVIK_QT_TEST_ARGUMENTS -platform offscreen)
-  set(ORVIK_QT_TEST_ENVIRONMENT "QMLSCENE_DEVICE=softwarecontext")
-else()
-  set(ORVIK_QT_TEST_ARGUMENTS "")
-  set(ORVIK_QT_TEST_ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QUICK_BACKEND=software")
-endif()
+# orvik_offscreen_qt_test(target): a Qt or QML test executable, run offscreen with the software
+# renderer, which draws the same pixels on every machine (ORVIK_QT_TEST_ENVIRONMENT for its test).
+# Wine hands no QT_* variable to a Windows program: there the executable sets them itself.
+set(ORVIK_QT_TEST_ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_QUICK_BACKEND=software")
+function(orvik_offscreen_qt_test target)
+  if(WIN32)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/qt_offscreen_win.cpp)
+  endif()
+  orvik_link_qt_plugins(${target} Qt6::QOffscreenIntegrationPlugin)
+endfunction()

@@ -146,12 +146,14 @@ void LatencyProbe::connectAttempt(Attempt* attempt, const QHostAddress& address,
     const QString routeId = attempt->routeId;
     const quint64 serial = attempt->serial;
     attempt->socket = new QTcpSocket(attempt->context);
+    // Queued: a connect that fails or succeeds at once (Windows reports an unreachable network
+    // from the call itself) must still answer from the event loop, not inside setEndpoints().
     connect(attempt->socket, &QTcpSocket::connected, attempt->context, [this, routeId, serial] {
         Attempt* current = currentAttempt(routeId, serial);
         if (current) finishAttempt(routeId, serial, roundedMilliseconds(current->clock.nsecsElapsed()));
-    });
+    }, Qt::QueuedConnection);
     connect(attempt->socket, &QTcpSocket::errorOccurred, attempt->context,
-            [this, routeId, serial] { finishAttempt(routeId, serial, -1); });
+            [this, routeId, serial] { finishAttempt(routeId, serial, -1); }, Qt::QueuedConnection);
     attempt->clock.start();
     attempt->socket->connectToHost(address, port);
 }

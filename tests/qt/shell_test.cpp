@@ -132,6 +132,8 @@ private slots:
                           release = true;
                       }});
         QVERIFY(tray.trayIcon());
+        // The menu is a QMenu on Linux; Windows builds a native one at each opening (tests/native).
+        const bool qtMenu = tray.trayIcon()->contextMenu() != nullptr;
         const auto menu = [&tray] {
             QStringList items;
             for (QAction* action : tray.trayIcon()->contextMenu()->actions())
@@ -144,7 +146,7 @@ private slots:
             controller.primaryAction();
             QTRY_COMPARE_WITH_TIMEOUT(controller.visualState(), qs("lit"), kWait);
             QCOMPARE(tray.trayIcon()->toolTip(), qs("Velora · 已连接 · 东京"));
-            QCOMPARE(menu(), (QStringList{qs("显示窗口"), qs("结束连接"), qs("退出")}));
+            if (qtMenu) QCOMPARE(menu(), (QStringList{qs("显示窗口"), qs("结束连接"), qs("退出")}));
         }
 
         QSignalSpy quitting(&tray, &TrayHost::quittingChanged);
@@ -152,7 +154,8 @@ private slots:
         tray.requestQuit();
         tray.requestQuit();
         QCOMPARE(quitting.count(), 1);
-        QCOMPARE(menu().mid(1), (QStringList{menu().at(1).section(' ', 0, 0) + " (grayed)", qs("退出 (grayed)")}));
+        if (qtMenu)
+            QCOMPARE(menu().mid(1), (QStringList{menu().at(1).section(' ', 0, 0) + " (grayed)", qs("退出 (grayed)")}));
         QTRY_COMPARE_WITH_TIMEOUT(quits, 1, busyFallback + kWait);
         QCOMPARE(readyBeforeQuit, !quitByFallback);
         const int fallback = connectFirst ? busyFallback : idleFallback;
@@ -195,6 +198,7 @@ private slots:
         }
     }
 
+#ifndef _WIN32
     // The lock and socket go only to a folder of the user's own: the runtime folder when it is
     // theirs and closed, else one made 0700 in the cache or home, never the shared temporary
     // folder; with no folder of one's own the start fails, saying so.
@@ -231,6 +235,7 @@ private slots:
         QVERIFY2(homeless.error().contains(QString::fromStdString(home.file("gone/home/.cache/orvik-tessel"))),
                  qPrintable(homeless.error()));
     }
+#endif
 };
 
 QTEST_MAIN(ShellTest)
