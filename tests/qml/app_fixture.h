@@ -27,8 +27,6 @@ public:
     Q_INVOKABLE QVariantMap objects(const QVariantMap& options = {});
     // The panel's reply to METHOD PATH from now on (`body` is the JSON text of the reply).
     Q_INVOKABLE void panelReply(const QString& method, const QString& path, int status, const QString& body);
-    // Requests the panel read, as "METHOD target".
-    Q_INVOKABLE QStringList panelRequests() const;
     // Bodies of the requests to PATH, in order.
     Q_INVOKABLE QStringList panelBodies(const QString& path) const;
     // The stand-in service: the next connect request takes `delayMs`, and fails with `error`
