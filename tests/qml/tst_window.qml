@@ -5,26 +5,14 @@ import Orvik.Tessel
 Item {
     id: root
 
-    Component { id: mainComponent; Main {} }
-
     OrvikTestCase {
         name: "Window"
 
-        function makeWindow(options, size) {
-            const properties = app.objects(options || {})
-            verify(properties.controller, "the application objects")
-            const window = make(mainComponent, root, Object.assign(properties, size || {}))
-            window.requestActivate()
-            tryCompare(window, "active", true)
-            waitForRendering(window.contentItem)
-            return window
-        }
-
         // Signed out: the login overlay, signed-out labels, and every way in leads to the login.
         function test_signedOut() {
-            const window = makeWindow()
+            const window = openWindow()
             const login = findChild(window, "loginOverlay")
-            verify(login.visible)
+            tryCompare(login, "visible", true)
             compare(window.displayStatusTitle, "尚未登录")
             compare(window.displayStatusCopy, "请先登录面板账号")
             compare(findChild(window, "header").accountControl.Accessible.name, "查看会员信息，未登录")  // the tier alone
@@ -57,7 +45,7 @@ Item {
             ]
         }
         function test_states(row) {
-            const window = makeWindow({ signedIn: true })
+            const window = openWindow({ signedIn: true })
             app.serviceAnswers(row.delay || 0, row.error || "")
             if (row.state !== "off")
                 keySequence("Ctrl+Return")
@@ -83,7 +71,7 @@ Item {
 
         // While a popup is open the window's shortcuts do nothing; F4 needs demo controls.
         function test_shortcutsWaitForPopups() {
-            const window = makeWindow({ signedIn: true })
+            const window = openWindow({ signedIn: true })
             const more = findChild(window, "morePopover")
             more.open()
             tryCompare(more, "opened", true)
@@ -113,7 +101,7 @@ Item {
             ]
         }
         function test_compact(row) {
-            const window = makeWindow({ signedIn: true }, { width: row.width, height: row.height })
+            const window = openWindow({ signedIn: true }, { width: row.width, height: row.height })
             compare(window.compact, row.compact)
             if (row.tag === "679 wide")
                 shot(window.contentItem, "window-compact")
@@ -121,7 +109,7 @@ Item {
 
         // The surface and the header bar over it, the corner rounded, and squared when maximised.
         function test_surfacePixels() {
-            const window = makeWindow({ signedIn: true })
+            const window = openWindow({ signedIn: true })
             wait(Theme.duration(700) + 100)
             const image = grabImage(window.contentItem)
             const fill = "#F5F4EF"
@@ -134,7 +122,7 @@ Item {
             tryCompare(window, "maximised", true)
             verify(sameColor(grabImage(window.contentItem).pixel(3, 3), bar, 0.03), "square corner when maximised")
             shot(window.contentItem, "window-off-light")
-            darken(window.preferences, window)
+            darken(window)
             verify(!sameColor(grabImage(window.contentItem).pixel(40, 120), fill, 0.2), "the surface darkens")
         }
     }
