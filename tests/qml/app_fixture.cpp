@@ -143,10 +143,6 @@ void AppFixture::serviceAnswers(int delayMs, const QString& error) {
     if (world_) world_->service->set({error.isEmpty() ? orvik_test::ok(delayMs) : orvik_test::fail(error.toStdString(), delayMs)});
 }
 
-QStringList AppFixture::serviceRequests() const {
-    return world_ ? listOf(world_->stand.requests(), QString::fromStdString) : QStringList();
-}
-
 QStringList AppFixture::openedPages() const {
     return world_ ? listOf(*world_->opened, [](const QUrl& url) { return url.toString(); }) : QStringList();
 }

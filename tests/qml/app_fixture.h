@@ -32,7 +32,6 @@ public:
     // The stand-in service: the next connect request takes `delayMs`, and fails with `error`
     // when it is set.
     Q_INVOKABLE void serviceAnswers(int delayMs, const QString& error = {});
-    Q_INVOKABLE QStringList serviceRequests() const;
     // Pages the account asked to open (payment).
     Q_INVOKABLE QStringList openedPages() const;
     // Destroys the last objects while the application still runs (their threads end, their
