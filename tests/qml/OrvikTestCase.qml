@@ -1,10 +1,13 @@
 import QtQuick
 import QtTest
 import Orvik.Style
+import Orvik.Tessel
 
 // Every QML test of the client: runs once the window shows, and any warning fails the test.
 TestCase {
     when: windowShown
+
+    Component { id: mainComponent; Main {} }
 
     function init() {
         failOnWarning(/.?/)
@@ -44,10 +47,20 @@ TestCase {
         return findChild(popup.contentItem, name)
     }
 
+    // The program's window over fresh application objects (app.objects(options)), active.
+    function openWindow(options, properties) {
+        const objects = app.objects(options || {})
+        verify(objects.controller, "the application objects")
+        const window = make(mainComponent, parent, Object.assign(objects, properties || {}))
+        window.requestActivate()
+        tryCompare(window, "active", true)
+        return window
+    }
+
     // The window turned dark the way a user does it: system (light here) -> light -> dark.
-    function darken(preferences, window) {
-        preferences.cycleThemeMode()
-        preferences.cycleThemeMode()
+    function darken(window) {
+        window.preferences.cycleThemeMode()
+        window.preferences.cycleThemeMode()
         tryVerify(() => sameColor(findChild(window, "surface").color, Theme.background))
     }
 

@@ -134,10 +134,6 @@ void AppFixture::panelReply(const QString& method, const QString& path, int stat
                      orvik_test::HttpReply{status, body.toStdString(), {{"Content-Type", "application/json"}}});
 }
 
-QStringList AppFixture::panelRequests() const {
-    return world_ ? listOf(world_->panel.paths(), QString::fromStdString) : QStringList();
-}
-
 QStringList AppFixture::panelBodies(const QString& path) const {
     const auto body = [](const orvik_test::HttpRequestRecord& r) { return QString::fromStdString(r.body); };
     return world_ ? listOf(world_->panel.requestsTo(path.toStdString()), body) : QStringList();
@@ -145,10 +141,6 @@ QStringList AppFixture::panelBodies(const QString& path) const {
 
 void AppFixture::serviceAnswers(int delayMs, const QString& error) {
     if (world_) world_->service->set({error.isEmpty() ? orvik_test::ok(delayMs) : orvik_test::fail(error.toStdString(), delayMs)});
-}
-
-QStringList AppFixture::serviceRequests() const {
-    return world_ ? listOf(world_->stand.requests(), QString::fromStdString) : QStringList();
 }
 
 QStringList AppFixture::openedPages() const {

@@ -27,14 +27,11 @@ public:
     Q_INVOKABLE QVariantMap objects(const QVariantMap& options = {});
     // The panel's reply to METHOD PATH from now on (`body` is the JSON text of the reply).
     Q_INVOKABLE void panelReply(const QString& method, const QString& path, int status, const QString& body);
-    // Requests the panel read, as "METHOD target".
-    Q_INVOKABLE QStringList panelRequests() const;
     // Bodies of the requests to PATH, in order.
     Q_INVOKABLE QStringList panelBodies(const QString& path) const;
     // The stand-in service: the next connect request takes `delayMs`, and fails with `error`
     // when it is set.
     Q_INVOKABLE void serviceAnswers(int delayMs, const QString& error = {});
-    Q_INVOKABLE QStringList serviceRequests() const;
     // Pages the account asked to open (payment).
     Q_INVOKABLE QStringList openedPages() const;
     // Destroys the last objects while the application still runs (their threads end, their

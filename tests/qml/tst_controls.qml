@@ -35,12 +35,10 @@ Item {
             const host = hostComponent.createObject(root)
             const header = make(headerComponent, root, { hostWindow: host })
             mousePress(header, 300, 29)
-            mouseMove(header, 302, 31)
-            compare(host.moves, 0)
-            mouseMove(header, 303, 31)
-            compare(host.moves, 1)
-            mouseMove(header, 340, 40)
-            compare(host.moves, 1)
+            for (const [x, y, moves] of [[302, 31, 0], [303, 31, 1], [340, 40, 1]]) {
+                mouseMove(header, x, y)
+                compare(host.moves, moves, "at " + x + ", " + y)
+            }
             mouseRelease(header, 340, 40)
             mousePress(header, 300, 29)
             mouseMove(header, 300, 24)

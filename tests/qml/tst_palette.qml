@@ -9,7 +9,6 @@ Item {
     width: 600
     height: 300
 
-    Component { id: mainComponent; Main {} }
     Component { id: spyComponent; SignalSpy {} }
     Component { id: rowComponent; RoutePalette.RouteRow { width: 500; country: "日本"; city: "东京"; quality: "可用" } }
 
@@ -23,19 +22,17 @@ Item {
         // The palette opened by its shortcut over the panel's nodes (all coded "XB"; three, or `routes`
         // with the last one chosen), measured.
         function openPalette(dark, routes) {
-            const objects = app.objects({ panel: true, signedIn: true, routes: routes || 3 })
-            const window = createTemporaryObject(mainComponent, root, objects)
-            window.requestActivate()
-            const model = objects.routeModel
-            tryVerify(() => window.active && model.count === (routes || 3) && !model.get(model.visibleIndexOf(singapore)).available, 5000)
+            const window = openWindow({ panel: true, signedIn: true, routes: routes || 3 })
+            const model = window.routeModel
+            tryVerify(() => model.count === (routes || 3) && !model.get(model.visibleIndexOf(singapore)).available, 5000)
             if (routes)
-                objects.controller.selectRoute(model.get(routes - 1).routeId, "", "", 0)
+                window.controller.selectRoute(model.get(routes - 1).routeId, "", "", 0)
             if (dark)
-                darken(objects.preferences, window)
+                darken(window)
             keySequence("Ctrl+K")
             const palette = findChild(window, "routePalette")
             tryVerify(() => palette.opened)
-            return { window: window, palette: palette, model: model, controller: objects.controller,
+            return { window: window, palette: palette, model: model, controller: window.controller,
                      search: findChild(palette.contentItem, "search"), list: findChild(palette.contentItem, "routeList") }
         }
 

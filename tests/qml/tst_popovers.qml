@@ -8,7 +8,6 @@ Item {
     width: 600
     height: 400
 
-    Component { id: mainComponent; Main {} }
     Component { id: accountComponent; AccountPopover {} }
     Component { id: headerComponent; MinimalHeader { width: 560 } }
 
@@ -18,15 +17,13 @@ Item {
         // A window (signed in unless told, else with its login closed) whose connection reached
         // `state` (the service answers after `delay` ms, or fails).
         function makeWindow(options, state, delay, error) {
-            const objects = app.objects(Object.assign({ signedIn: true }, options))
-            const window = createTemporaryObject(mainComponent, root, objects)
-            window.requestActivate()
+            const window = openWindow(Object.assign({ signedIn: true }, options))
             app.serviceAnswers(delay || 0, error || "")
             if (state && state !== "off")
-                objects.controller.primaryAction()
-            tryVerify(() => window.active && !objects.account.restoring && objects.controller.visualState === (state || "off"), 5000)
+                window.controller.primaryAction()
+            tryVerify(() => !window.account.restoring && window.controller.visualState === (state || "off"), 5000)
             findChild(window, "loginOverlay").close()
-            return { window: window, objects: objects, header: findChild(window, "header") }
+            return { window: window, header: findChild(window, "header") }
         }
 
         // Opens the "account" or "more" popover by its header control, the diagnostics directly.
@@ -86,12 +83,12 @@ Item {
             }
             for (let i = 0; i < (data.key ? 0 : data.clicks || 1); ++i) {
                 mouseClick(button)
-                tryVerify(() => !w.objects.updater.busy)
+                tryVerify(() => !w.window.updater.busy)
             }
             tryCompare(popover, "visible", data.popover === "more" && !opener)
             verify(!opener || button.activeFocus && !button.visualFocus, "focus back, without a ring")
             tryCompare(findChild(w.window, "shopOverlay"), "visible", data.shop === true)
-            tryCompare(w.objects.account, "loggedIn", data.signedOut !== true)
+            tryCompare(w.window.account, "loggedIn", data.signedOut !== true)
             if (data.shows)  // the row's value | the version line | pages opened
                 compare([findChild(button, "side").text, part(popover, "version").text, app.openedPages().length].join(" | "), data.shows)
         }
@@ -133,7 +130,7 @@ Item {
         function test_shots(data) {
             const w = makeWindow({ update: true }, "fault", 0, "目标节点拒绝了连接，请稍后重试或选择其他线路。")
             if (data.dark)
-                darken(w.objects.preferences, w.window)
+                darken(w.window)
             for (const name of ["account", "more", "diagnostics"]) {
                 const popover = openPopover(w, name)
                 shot(w.window.contentItem.parent, "popover-" + name + "-" + data.tag)

@@ -5,31 +5,14 @@ import Orvik.Tessel
 Item {
     id: root
 
-    Component { id: mainComponent; Main {} }
-
     OrvikTestCase {
         name: "Window"
 
-        function makeWindow(options, size) {
-            const properties = app.objects(options || {})
-            verify(properties.controller, "the application objects")
-            const window = make(mainComponent, root, Object.assign(properties, size || {}))
-            window.requestActivate()
-            tryCompare(window, "active", true)
-            waitForRendering(window.contentItem)
-            return window
-        }
-
-        function connect(window) {
-            keySequence("Ctrl+Return")
-            tryCompare(window.controller, "visualState", "lit", 10000)
-        }
-
         // Signed out: the login overlay, signed-out labels, and every way in leads to the login.
         function test_signedOut() {
-            const window = makeWindow()
+            const window = openWindow()
             const login = findChild(window, "loginOverlay")
-            verify(login.visible)
+            tryCompare(login, "visible", true)
             compare(window.displayStatusTitle, "尚未登录")
             compare(window.displayStatusCopy, "请先登录面板账号")
             compare(findChild(window, "header").accountControl.Accessible.name, "查看会员信息，未登录")  // the tier alone
@@ -45,50 +28,49 @@ Item {
             tryCompare(login, "visible", false)
             mouseClick(findChild(window, "header").accountControl)
             verify(login.visible, "the badge opens the login")
-            compare(app.serviceRequests().filter(r => r.indexOf("connect") >= 0).length, 0)
         }
 
-        // Ctrl+Return connects; the labels follow the controller through the states. The service
-        // answers late enough for the connecting window to settle for its picture.
-        function test_connectAndDisconnect() {
-            const window = makeWindow({ signedIn: true })
-            compare(window.primaryLabel, "开始连接")
-            compare(window.displayStatusCopy, "目的地已就绪")
-            shot(window.contentItem, "window-off")
-            app.serviceAnswers(6000)
-            keySequence("Ctrl+Return")
-            tryCompare(window.controller, "visualState", "igniting")
-            compare(window.primaryLabel, "取消")
-            compare(window.displayStatusCopy, "请稍候")
-            shot(window.contentItem, "window-connecting")
-            compare(window.controller.visualState, "igniting", "still connecting in the picture")
-            tryCompare(window.controller, "visualState", "lit", 10000)
-            compare(window.primaryLabel, "结束连接")
-            compare(window.displayStatusTitle, "连接稳定")
-            compare(window.displayStatusCopy, "东京 · " + window.controller.latency + " ms")
-            verify(findChild(window, "connectionTime").visible)
-            shot(window.contentItem, "window-connected")
+        // Ctrl+Return connects; the labels follow the controller through the states and the time
+        // shows only while connected. The service answers late enough for the connecting window to
+        // settle for its picture. Connected, a failed switch's notice replaces the copy and a click
+        // on the main button disconnects.
+        function test_states_data() {
+            return [
+                { tag: "off", state: "off", label: "开始连接", title: "尚未连接", copy: "目的地已就绪" },
+                { tag: "connecting", state: "igniting", delay: 6000, label: "取消", copy: "请稍候" },
+                { tag: "connected", state: "lit", label: "结束连接", title: "连接稳定", copy: "东京 · %1 ms" },
+                { tag: "fault", state: "fault", error: "节点拒绝了连接", label: "重新连接", title: "连接未完成",
+                  copy: "请重试或选择其他线路" }
+            ]
+        }
+        function test_states(row) {
+            const window = openWindow({ signedIn: true })
+            app.serviceAnswers(row.delay || 0, row.error || "")
+            if (row.state !== "off")
+                keySequence("Ctrl+Return")
+            tryCompare(window.controller, "visualState", row.state, 10000)
+            compare(window.primaryLabel, row.label)
+            if (row.title)  // connecting, it names the stage
+                compare(window.displayStatusTitle, row.title)
+            compare(window.displayStatusCopy, row.copy.replace("%1", window.controller.latency))
+            compare(findChild(window, "connectionTime").visible, row.state === "lit")
+            if (row.state === "fault")
+                tryVerify(() => sameColor(findChild(window, "statusTitle").color, Theme.fault), 2000, "fault title")
+            shot(window.contentItem, "window-" + row.tag)
+            compare(window.controller.visualState, row.state, "the same state in the picture")
+            if (row.state !== "lit")
+                return
+            app.serviceAnswers(0, "新节点不可用")
+            window.controller.selectRoute("美国·洛杉矶", "美国", "洛杉矶", 50)
+            tryCompare(window, "displayStatusCopy", "新线路未能连接，已恢复 东京", 10000)
+            compare(window.controller.visualState, "lit")
             mouseClick(findChild(window, "primaryButton"))
             tryCompare(window.controller, "visualState", "off", 10000)
-            compare(window.primaryLabel, "开始连接")
-            verify(!findChild(window, "connectionTime").visible)
-        }
-
-        function test_faultShowsTheWayOut() {
-            const window = makeWindow({ signedIn: true })
-            app.serviceAnswers(0, "节点拒绝了连接")
-            keySequence("Ctrl+Return")
-            tryCompare(window.controller, "visualState", "fault", 10000)
-            compare(window.primaryLabel, "重新连接")
-            compare(window.displayStatusTitle, "连接未完成")
-            const title = findChild(window, "statusTitle")
-            tryVerify(() => sameColor(title.color, Theme.fault), 2000, "fault title")
-            shot(window.contentItem, "window-fault")
         }
 
         // While a popup is open the window's shortcuts do nothing; F4 needs demo controls.
         function test_shortcutsWaitForPopups() {
-            const window = makeWindow({ signedIn: true })
+            const window = openWindow({ signedIn: true })
             const more = findChild(window, "morePopover")
             more.open()
             tryCompare(more, "opened", true)
@@ -110,21 +92,6 @@ Item {
             tryCompare(findChild(window, "routePalette"), "visible", true)
         }
 
-        // A notice from the controller replaces the status copy, even while connected.
-        function test_noticeReplacesCopy() {
-            const window = makeWindow({ panel: true, signedIn: true })
-            connect(window)
-            keySequence("Ctrl+K")
-            const palette = findChild(window, "routePalette")
-            tryCompare(palette, "opened", true)
-            palette.close()
-            tryCompare(palette, "visible", false)
-            app.serviceAnswers(0, "新节点不可用")
-            window.controller.selectRoute("美国·洛杉矶", "美国", "洛杉矶", 50)
-            tryCompare(window, "displayStatusCopy", "新线路未能连接，已恢复 东京", 10000)
-            compare(window.controller.visualState, "lit")
-        }
-
         function test_compact_data() {
             return [
                 { tag: "679 wide", width: 679, height: 700, compact: true },
@@ -133,7 +100,7 @@ Item {
             ]
         }
         function test_compact(row) {
-            const window = makeWindow({ signedIn: true }, { width: row.width, height: row.height })
+            const window = openWindow({ signedIn: true }, { width: row.width, height: row.height })
             compare(window.compact, row.compact)
             if (row.tag === "679 wide")
                 shot(window.contentItem, "window-compact")
@@ -141,7 +108,7 @@ Item {
 
         // The surface and the header bar over it, the corner rounded, and squared when maximised.
         function test_surfacePixels() {
-            const window = makeWindow({ signedIn: true })
+            const window = openWindow({ signedIn: true })
             wait(Theme.duration(700) + 100)
             const image = grabImage(window.contentItem)
             const fill = "#F5F4EF"
@@ -154,7 +121,7 @@ Item {
             tryCompare(window, "maximised", true)
             verify(sameColor(grabImage(window.contentItem).pixel(3, 3), bar, 0.03), "square corner when maximised")
             shot(window.contentItem, "window-off-light")
-            darken(window.preferences, window)
+            darken(window)
             verify(!sameColor(grabImage(window.contentItem).pixel(40, 120), fill, 0.2), "the surface darkens")
         }
     }

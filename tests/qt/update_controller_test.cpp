@@ -78,7 +78,7 @@ void UpdateControllerTest::manifests_data() {
     row("plain http download", R"({"version":"1.0","url":"http://dl.example/o.exe"})", "有新版本 1.0", true,
         "http://dl.example/o.exe");
     // Something other than a web address is never handed to the desktop.
-    for (const char* url : {"file:///etc/passwd", "ms-settings:network", "javascript:alert(1)", "https://"})
+    for (const char* url : {"file://dl.example/etc/passwd", "ms-settings:network", "javascript:alert(1)", "https://"})
         row(url, QByteArray(R"({"version":"1.0","url":")") + url + "\"}", "有新版本 1.0", true);
     const std::pair<QString, bool> versions[] = {{"0.10.0", true}, {"0.1.0.1", true}, {"0.1.1-beta", true},
                                                  {"0.0.9", false},  {"0.1", false},    {"v2", false}};
