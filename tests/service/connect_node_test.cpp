@@ -178,23 +178,3 @@ TEST_F(SlowPanel, AWaitingConnectHoldsUpNoOneAndEndsOnItsUsersDisconnectOrAtItsL
     EXPECT_LT(std::chrono::steady_clock::now() - started, 3s) << error;
     EXPECT_EQ(machine.first("launch"), machine.events.size());
 }
-
-class Supervised : public service_test::LocalConnect, public ::testing::Test {};
-
-// A tool that ends on its own is started again on the same node, behind the firewall, which
-// never lifts meanwhile; a disconnect during the wait ends the recovery.
-TEST_F(Supervised, ADyingToolIsStartedAgainBehindTheFirewall) {
-    writeAccount("198.18.2.2");
-    std::string error;
-    ASSERT_TRUE(engine.connect("lab", {}, {}, error)) << error;
-    for (const char* tool : {"tun2socks-linux-amd64", "xray"}) {
-        const size_t before = machine.events.size();
-        machine.exit(tool);
-        for (int i = 0; i < 500 && !(engine.running() && engine.state().phase.empty()); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_TRUE(engine.running()) << tool;
-        EXPECT_EQ(engine.state().phase, "") << tool;
-        EXPECT_EQ(machine.first("firewall off", before), machine.events.size()) << tool;
-        EXPECT_TRUE(machine.routeExists("eth0", "198.18.2.2", 32)) << tool;
-    }
-}

@@ -158,14 +158,6 @@ public:
     }
 };
 
-TEST_F(ServiceState, EachCallerConnectsWithTheStateInTheirOwnFolder) {
-    signIn(kNobody);
-    EXPECT_TRUE(asUser(kNobody, [this] { return connect() == kAccepted; }));
-    EXPECT_EQ(connect(), kNotSignedIn) << "root's own folder, with no session: nobody's state is not root's";
-    signIn(0);
-    EXPECT_EQ(connect(), kAccepted);
-}
-
 // What root's own state folder (the test runs as root) holds in place of a signed-in session:
 // each is refused at once (a service blocked on a file would not answer).
 TEST_F(ServiceState, BadStatesAreRefusedAtOnce) {
