@@ -12,6 +12,9 @@ if(EXISTS "${ORVIK_WINDOWS_QT}/.orvik-complete")
   list(APPEND CMAKE_PREFIX_PATH "${ORVIK_WINDOWS_QT}")
   # The build tools (moc, rcc, qmlcachegen...) are the machine's own Qt of the same version.
   file(GLOB host_qt /usr/lib/*/cmake/Qt6/Qt6Config.cmake)
+  if(NOT host_qt)
+    message(FATAL_ERROR "The Windows client needs this machine's Qt 6 build tools (scripts/setup installs them)")
+  endif()
   list(GET host_qt 0 host_qt)
   cmake_path(GET host_qt PARENT_PATH host_qt)
   cmake_path(GET host_qt PARENT_PATH host_qt)
@@ -22,5 +25,5 @@ else()
   set(ORVIK_BUILD_CLIENT OFF)
   file(REMOVE "${PROJECT_BINARY_DIR}/bin/Orvik.exe")  # one built before would be tested and shipped stale
   message(STATUS "Windows client: NOT built, no complete Qt for MinGW in ${ORVIK_WINDOWS_QT}. "
-                 "scripts/windows-qt builds it once (about 1.5 hours on two cores).")
+                 "scripts/windows-qt builds it once (about 2 hours on two cores).")
 endif()

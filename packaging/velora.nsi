@@ -78,7 +78,8 @@ Section "Uninstall"
     Delete "$INSTDIR\orvik_service.exe"
     Delete "$INSTDIR\orvikctl.exe"
 !if /FileExists "${FILES}\Orvik.exe"
-    Delete "$INSTDIR\Orvik.exe"
+    ; A client still open somewhere locks its file: it goes at the next restart, with the folder.
+    Delete /REBOOTOK "$INSTDIR\Orvik.exe"
     Delete "$SMPROGRAMS\Velora.lnk"
 !endif
     ; What the service and the client wrote into runtime\; tools and settings placed there by
@@ -89,6 +90,6 @@ Section "Uninstall"
     Delete "$INSTDIR\runtime\session.json"
     RMDir "$INSTDIR\runtime"
     Delete "$INSTDIR\uninstall.exe"
-    RMDir "$INSTDIR"
+    RMDir /REBOOTOK "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -1,8 +1,6 @@
-// The Windows client, Orvik.exe of the cross build, as a user starts it under wine on a desktop
-// of the test's own: its window shows and draws, its icon joins the tray (wine's system tray
-// docks it into the X tray), a second start brings the first forward and ends with 0, and the
-// close button hides the window while the client goes on. Skipped when there is no Windows
-// client build (it needs the Qt for MinGW that scripts/windows-qt builds).
+// Orvik.exe of the cross build under wine on a desktop of the test's own: its window draws, its
+// icon joins the tray (wine docks it into the X tray), the close hides the window and a second
+// start brings it forward. Skipped without a Windows client build (scripts/windows-qt).
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -35,9 +33,8 @@ TEST(WindowsClientUnderWine, ShowsItsWindowAndTrayIconComesForwardAndHidesOnClos
     if (const std::string why = DesktopSession::whyNoDesktop(); !why.empty()) GTEST_SKIP() << why;
     DesktopSession desktop(ORVIK_DESKTOP_PROBE);
     ASSERT_EQ(desktop.error(), "");
-    // A prefix of the test's own, drawn by wine's X11 driver on the test's display. Wine hands no
-    // QT_* variable to Windows programs: the software renderer is named by its older variable
-    // (wine's Direct3D cannot compile Qt's shaders).
+    // A prefix of the test's own, drawn by wine's X11 driver. Wine passes no QT_* variable, and its
+    // Direct3D cannot compile Qt's shaders: the software renderer is named by its older variable.
     const ScopedEnvironment prefix("WINEPREFIX", desktop.files().file("wine"));
     const ScopedEnvironment quiet("WINEDEBUG", "-all");
     const ScopedEnvironment noGecko("WINEDLLOVERRIDES", "mscoree,mshtml=");
