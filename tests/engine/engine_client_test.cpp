@@ -4,7 +4,6 @@
 #include <optional>
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "app/engine/engine_client.h"
 #include "service/command_line.h"
@@ -150,37 +149,6 @@ TEST_F(EngineClient, AServiceBusyWithAnotherClientIsBusyThroughEveryAttempt) {
     occupied.clear();
     release.set_value();
     EXPECT_TRUE(first.get().ok);
-}
-
-// The node travels as a JSON string; only JSON true counts, a key inside a string value is no
-// member, and only a JSON object is a reply.
-TEST_F(EngineClient, TheRequestGoesAsJsonAndTheReplyIsReadAsAJsonObject) {
-    const std::string unknown = "Velora服务回复无法识别";
-    const struct {
-        const char* reply;
-        bool ok, running;
-        std::string error;
-        bool blocked = false;
-    } rows[] = {{R"( {"error":"x\"y\\z\u0001","running" : true,"ok":true} )", true, true, "x\"y\\z\x01"},
-                {R"({"ok":"true","running":1,"error":"\"ok\":true","blocked":true})", false, false, "\"ok\":true", true},
-                {"[true]", false, false, unknown},
-                {"{\"ok\":true}\x01", false, false, unknown}};
-    size_t next = 0;
-    FakeService fake(pipe, [&](const std::string&) { return std::string(rows[next++].reply); });
-    ASSERT_TRUE(fake.start());
-    const std::string node = std::string("东京 \"01\"\\\x01") + "\n\t\x7f";
-    for (const auto& row : rows) {
-        const auto result = client().sendRequest("connect", 5, node, {true, false});
-        EXPECT_EQ(result.ok, row.ok) << row.reply;
-        EXPECT_EQ(result.running, row.running) << row.reply;
-        EXPECT_EQ(result.error, row.error) << row.reply;
-        EXPECT_EQ(result.blocked, row.blocked) << row.reply;
-    }
-    const auto sent = nlohmann::ordered_json::parse(fake.requests().at(0), nullptr, false);
-    EXPECT_EQ(sent, (nlohmann::ordered_json{{"op", "connect"}, {"node", node}, {"killSwitch", true}, {"allowLan", false}}))
-        << fake.requests()[0];
-    const std::string fffd = "\xef\xbf\xbd";  // for a byte that is no UTF-8
-    EXPECT_EQ(engine::buildRequestPayload("status", "x\xff"), R"({"op":"status","node":"x)" + fffd + "\"}");
 }
 
 TEST_F(EngineClient, BadReplyFramesAreReadFailuresAndATooLongRequestIsNeverSent) {

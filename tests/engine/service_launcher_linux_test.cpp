@@ -1,9 +1,7 @@
 // The Linux launcher: pkexec found on PATH (a stand-in script here) with the service's
-// arguments as separate words, its exit codes 126 / 127 while the client waits, and the
-// direct, detached start when the client runs as root.
+// arguments as separate words, and its exit codes 126 / 127 while the client waits.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,7 +11,6 @@
 #include "app/engine/service_launcher_linux.h"
 #include "app/engine/engine_client.h"
 #include "tests/support/environment.h"
-#include "tests/support/service_client.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -57,28 +54,6 @@ TEST(PkexecLaunch, PassesTheArgumentsAsSeparateWordsWithoutAShellAndReadsTheExit
     unsigned long code = 0;
     EXPECT_EQ(engine::makePkexecServiceLauncher()->launch(command, code), Outcome::failed) << "no pkexec";
     EXPECT_EQ(code, static_cast<unsigned long>(ENOENT));
-}
-
-TEST(RootLaunch, StartsTheRealServiceDetachedAndLeavesNoZombie) {
-    if (::geteuid() != 0) GTEST_SKIP() << "the direct start is taken only as root";
-    orvik_test::TempDir runtime;
-    const std::string pipe = orvik_test::uniquePipeName(runtime.path());
-    orvik_test::ScopedEnvironment pipeOverride{"ORVIK_PIPE", pipe};
-    orvik_test::ScopedEnvironment notUnderSystemd{"INVOCATION_ID", std::nullopt};
-    const std::string exe = ORVIK_SERVICE_EXE;
-    const engine::EngineClient client({pipe, {}, {}, {}, exe.substr(0, exe.rfind('/')), runtime.path()});
-
-    std::string error;
-    ASSERT_TRUE(client.ensureServiceRunning(error)) << error;
-    siginfo_t child{};  // a child that ended and was not reaped
-    EXPECT_FALSE(::waitid(P_ALL, 0, &child, WEXITED | WNOHANG | WNOWAIT) == 0 && child.si_pid != 0);
-    const auto status = client.sendRequest("status", 5);
-    EXPECT_TRUE(status.ok && !status.running) << status.error;
-    EXPECT_TRUE(client.sendRequest("shutdown", 5).ok);
-    for (int i = 0; i < 100 && client.pipeExists(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the service ends after its reply
-    EXPECT_FALSE(client.pipeExists());
-    EXPECT_NE(runtime.read("orvik-service.log").find("daemon mode."), std::string::npos);
 }
 
 }  // namespace

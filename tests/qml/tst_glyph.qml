@@ -12,23 +12,6 @@ Item {
     OrvikTestCase {
         name: "LightGapGlyph"
 
-        // Switching routes deepens the slot fully, but only while connecting.
-        function test_slotDepth_data() {
-            return [
-                { tag: "igniting stage 2", state: "igniting", stage: 2, depth: 66 },
-                { tag: "igniting switching", state: "igniting", stage: 1, switching: true, depth: 71 },
-                { tag: "lit", state: "lit", depth: 71 },
-                { tag: "fault switching", state: "fault", switching: true, depth: 46 },
-                { tag: "off switching", state: "off", switching: true, depth: 34 }
-            ]
-        }
-        function test_slotDepth(row) {
-            const glyph = make(glyphComponent, root, { transitionsEnabled: false, visualState: row.state,
-                                                       stageIndex: row.stage === undefined ? -1 : row.stage,
-                                                       switchingRoute: row.switching === true })
-            compare(glyph.depth, row.depth)
-        }
-
         function test_sweep() {
             const glyph = make(glyphComponent, root, { visualState: "igniting" })
             verify(!glyph.sweeping, "entering connecting alone does not sweep")
@@ -61,18 +44,6 @@ Item {
             Theme.reduceMotion = true
             compare(glyph.depth, 71)
             compare(glyph.markColor, Theme.connected)
-        }
-
-        // The slot opens towards the upper right: a mirrored or turned shape fails here.
-        function test_slotOrientation() {
-            const glyph = make(glyphComponent, root, { width: 256, height: 256, visualState: "lit",
-                                                       transitionsEnabled: false })
-            waitForRendering(glyph)
-            const image = grabImage(glyph)
-            verify(!sameColor(image.pixel(160, 100), Theme.connected, 0.2), "inside the slot")
-            compareColor(image.pixel(96, 100), Theme.connected, "mirror point on the disc")
-            compareColor(image.pixel(128, 190), Theme.connected, "below the centre")
-            verify(!sameColor(image.pixel(128, 20), Theme.connected, 0.2), "outside the disc")
         }
     }
 }

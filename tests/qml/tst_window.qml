@@ -105,24 +105,5 @@ Item {
             if (row.tag === "679 wide")
                 shot(window.contentItem, "window-compact")
         }
-
-        // The surface and the header bar over it, the corner rounded, and squared when maximised.
-        function test_surfacePixels() {
-            const window = openWindow({ signedIn: true })
-            wait(Theme.duration(700) + 100)
-            const image = grabImage(window.contentItem)
-            const fill = "#F5F4EF"
-            // A spot beside the readout, clear of the glow and the dots' centre.
-            verify(sameColor(image.pixel(40, 120), fill, 0.03), "surface " + image.pixel(40, 120))
-            const bar = Qt.tint(fill, Theme.topBar)
-            verify(sameColor(image.pixel(window.width / 2, 20), bar, 0.03), "header " + image.pixel(window.width / 2, 20))
-            verify(!sameColor(image.pixel(3, 3), bar, 0.1), "rounded corner")  // the grab shows it black
-            window.showMaximized()
-            tryCompare(window, "maximised", true)
-            verify(sameColor(grabImage(window.contentItem).pixel(3, 3), bar, 0.03), "square corner when maximised")
-            shot(window.contentItem, "window-off-light")
-            darken(window)
-            verify(!sameColor(grabImage(window.contentItem).pixel(40, 120), fill, 0.2), "the surface darkens")
-        }
     }
 }

@@ -54,27 +54,6 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "ConfigUnwritable", .error = "cannot write generated xray config", .configBlocked = true}),
     [](const ::testing::TestParamInfo<Case>& row) { return row.param.name; });
 
-// Route ids themselves (trimmed names) are the route id's own tests.
-TEST(ChooseNode, ExactNameThenRouteIdTheLastOfSeveralAndNeverAnother) {
-    std::vector<vpn::NodeRecord> nodes;
-    for (const char* name : {"A", "B", "B", " C\t", "D", " D "}) {
-        nodes.emplace_back().name = name;
-        nodes.back().address = std::to_string(nodes.size() - 1);
-    }
-    const std::pair<std::string, std::string> table[] = {{"B", "2"}, {" C\t", "3"}, {"C", "3"}, {"D", "4"},
-                                                         {"", "0"},  {"b", "-"},    {" ", "-"}};
-    for (const auto& [name, address] : table) {
-        const vpn::NodeRecord* found = service::chooseNode(nodes, name);
-        EXPECT_EQ(found ? found->address : "-", address) << '"' << name << '"';
-    }
-}
-
-TEST(Ipv4Literal, AcceptsOnlyFourDecimalOctets) {
-    for (const char* good : {"0.0.0.0", "255.255.255.255"}) EXPECT_TRUE(service::isIpv4Literal(good)) << good;
-    for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4 ", "01.2.3.4", "1..3.4", "1.2.3.1234"})
-        EXPECT_FALSE(service::isIpv4Literal(bad)) << bad;
-}
-
 }  // namespace
 
 // Two users of the machine (known by name only, so both read this process's session file).

@@ -75,12 +75,6 @@ TEST_F(LinuxHost, NeitherAFileThatIsNoSocketNorALiveSocketIsTakenOver) {
     EXPECT_EQ(other->wait(10000), 0);
 }
 
-// The override itself is used by every test here.
-TEST(ServicePipeName, AnOverrideMustBeAnAbsoluteSocketPathThatFits) {
-    for (const std::string& ignored : {std::string(), std::string("relative.sock"), "/" + std::string(200, 'x')})
-        EXPECT_EQ(vpn::servicePipeName(ignored), vpn::defaultServicePipeName()) << ignored;
-}
-
 class SystemdUnit : public ::testing::Test {
 protected:
     service::InstallReport install(const std::string& runtime) {

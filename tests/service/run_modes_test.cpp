@@ -1,38 +1,10 @@
-// The service's command line, and the executable in its run modes as separate processes.
-#include <tuple>
-
-#include "service/command_line.h"
+// The service executable in its run modes, as separate processes.
 #include "service/service_context.h"
 #include "tests/service/service_fixture.h"
 
 namespace {
 
-using service::Mode;
 using namespace service_test;
-
-TEST(CommandLine, ModesValuesAndOwnerPid) {
-    // The arguments, and the mode, the runtime directory ("-": not given) and owner pid read.
-    const std::vector<std::tuple<std::vector<std::string>, Mode, std::string, int32_t>> table = {
-        {{"--console", "--daemon"}, Mode::daemon, "-", 0},
-        {{"--daemon", "--uninstall", "--console"}, Mode::uninstall, "-", 0},
-        {{"--uninstall", "--install"}, Mode::install, "-", 0},
-        {{"--CONSOLE", "-console", "console", "--console=1"}, Mode::service, "-", 0},  // compared whole
-        {{"--runtime", "/a", "--daemon", "--runtime", "/b"}, Mode::daemon, "/b", 0},
-        {{"--runtime", "--console"}, Mode::service, "--console", 0},  // a value is taken as it is
-        {{"--console", "--runtime"}, Mode::console, "-", 0},          // as the last: ignored
-        {{"--runtime", "/a", "--runtime", ""}, Mode::service, "/a", 0},
-        {{"--owner-pid", "  -12abc"}, Mode::service, "-", -12},
-        {{"--owner-pid", "99999999999"}, Mode::service, "-", 2147483647},
-        {{"--owner-pid", "-99999999999"}, Mode::service, "-", -2147483647 - 1},
-    };
-    for (const auto& [args, mode, runtime, ownerPid] : table) {
-        const service::CommandLine line = service::parseCommandLine(args);
-        SCOPED_TRACE(testing::PrintToString(args));
-        EXPECT_EQ(line.mode, mode);
-        EXPECT_EQ(line.runtimeGiven ? line.runtimeDirectory : "-", runtime);
-        EXPECT_EQ(line.ownerPid, ownerPid);
-    }
-}
 
 const std::string kDaemon = "daemon mode. runtime=RUNTIME\n";
 const std::string kOpLine = "ipc op=shutdown\n";

@@ -1,4 +1,4 @@
-// The tunnel's DNS on Linux: the backend choice, the resolved and resolvconf commands, the
+// The tunnel's DNS on Linux: the resolved and resolvconf commands, the
 // resolv.conf backend and its state file (also after a crash), and a command with input.
 #include <sys/stat.h>
 
@@ -39,28 +39,6 @@ protected:
     orvik_test::FakeMachine machine;
     Lines inputCalls;  // "COMMAND < INPUT"
 };
-
-// resolved when its stub serves resolv.conf, else resolvconf when installed, else the file;
-// a backend that is set wins.
-TEST(DnsBackendChoice, ResolvedsStubThenResolvconfThenTheFileUnlessOneIsSet) {
-    orvik_test::TempDir dir;
-    dir.write("stub.conf", "# stub\nnameserver 127.0.0.53\noptions edns0\n");
-    dir.write("plain.conf", "nameserver 198.18.0.53\n");
-    const std::string saved = std::getenv("PATH") ? std::getenv("PATH") : "";
-    ::setenv("PATH", dir.file("bin").c_str(), 1);
-    auto choose = [&](const char* conf, DnsBackend set = DnsBackend::automatic) {
-        return tunnel::chooseDnsBackend(set, tunnel::probeDns(dir.file(conf)));
-    };
-    EXPECT_EQ(choose("stub.conf"), DnsBackend::file) << "neither tool installed";
-    for (const char* tool : {"bin/resolvectl", "bin/resolvconf"}) {
-        dir.write(tool, "#!/bin/sh\nexit 0\n");
-        ::chmod(dir.file(tool).c_str(), 0755);
-    }
-    EXPECT_EQ(choose("stub.conf"), DnsBackend::resolved);
-    EXPECT_EQ(choose("plain.conf"), DnsBackend::resolvconf) << "resolved does not serve a plain resolv.conf";
-    EXPECT_EQ(choose("stub.conf", DnsBackend::file), DnsBackend::file);
-    ::setenv("PATH", saved.c_str(), 1);
-}
 
 TEST_F(LinuxDnsTest, FileBackendSwapsServersAndRestoresByteForByteUnlessRewrittenSince) {
     dir.write("resolv.conf", kOriginal);

@@ -16,19 +16,6 @@ uint32_t ip(const char* text) {
     return address;
 }
 
-TEST(Ipv4Text, AcceptsDottedDecimalOnlyAndLeavesTheResultAloneOtherwise) {
-    for (const char* good : {"0.0.0.0", "255.255.255.255", "198.18.1.1", "10.0.0.255"})
-        EXPECT_EQ(tunnel::formatIpv4(ip(good)), good);
-    EXPECT_EQ(ip("192.168.123.1"), 0xC0A87B01u);
-    // Each way a text fails: parts missing or extra, too large, leading zero, empty, not digits.
-    for (const std::string& bad : std::vector<std::string>{"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "01.2.3.4", "1..2.3",
-                                                           "1.2.3.", " 1.2.3.4", "+1.2.3.4", std::string("1.2.3.4\0", 8)}) {
-        uint32_t address = 7;
-        EXPECT_FALSE(tunnel::parseIpv4(bad, address)) << bad;
-        EXPECT_EQ(address, 7u) << bad;
-    }
-}
-
 // Virtual adapters are told by any entry of the list as a part of the name, in any case.
 TEST(PhysicalGatewayChoice, LowestMetricFirstListedOnTiesAndNeverAVirtualOrOnLinkRoute) {
     const uint32_t hop = ip("192.168.1.1");

@@ -1,12 +1,10 @@
-// The state files: whole reads within the cap, atomic saves that leave nothing half done,
-// and the facts about the running program that the runtime layout builds on.
+// The state files: whole reads within the cap, atomic saves that leave nothing half done.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "tests/support/temp_dir.h"
 #include "vpn/files.h"
-#include "vpn/system.h"
 
 namespace {
 
@@ -54,14 +52,6 @@ TEST(Files, WritesWhollyOrNotAtAllAndRemovesIdempotently) {
     EXPECT_TRUE(vpn::isRegularFile(file) && !vpn::isRegularFile(dir.file("状态 目录/target")));
     EXPECT_TRUE(vpn::removeFile(file) && !vpn::isRegularFile(file) && vpn::removeFile(file));
     EXPECT_TRUE(vpn::removeFile(dir.file("missing/session.json")));
-}
-
-TEST(System, StableDeviceIdAndLexicalAbsolutePaths) {
-    const std::string id = vpn::machineDeviceId();
-    EXPECT_TRUE(!id.empty() && id.find_first_of(" \t\r\n") == std::string::npos) << id;
-    EXPECT_EQ(id, vpn::machineDeviceId());
-    EXPECT_FALSE(vpn::fullPathName(""));
-    EXPECT_EQ(u8path(vpn::fullPathName("a/../b").value_or("")), fs::current_path() / "b");  // no "a" needed
 }
 
 }  // namespace

@@ -91,40 +91,6 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"NothingAnywhere", {}, "app/orvik", "app/runtime"}),
     [](const auto& row) { return std::string(row.param.name); });
 
-// The override counts when it holds Xray and fits 259 UTF-16 units ("é" is one unit, two
-// bytes in UTF-8).
-TEST_F(RuntimeDirectoryTest, OverrideIsUsedOnlyWhenItHoldsXrayAndFits) {
-    const std::string fallback = vpn::resolveRuntimeDirectory();
-    const size_t base = dir.path().size() + 1;  // ASCII temporary path and a separator
-    ASSERT_LT(base + 183, 259u);
-    const auto accents = [](size_t count) {
-        std::string text;
-        while (count-- > 0) text += "é";
-        return text;
-    };
-    const std::string parent = accents(90) + "/" + accents(90) + "/";  // within any name's length limit
-    const auto layoutOf = [&](size_t units) {
-        const std::string name = parent + accents(units - base - 182);
-        std::error_code failed;
-        fs::create_directories(u8path(dir.file(name + "/xray")), failed);
-        if (!failed) dir.write(name + "/" + xrayInSubdirectory(), "");
-        return dir.file(name);
-    };
-    const std::string fits = layoutOf(259);
-    const std::string tooLong = layoutOf(260);
-    dir.write("without/readme.txt", "");
-    dir.write("with/" + xrayInSubdirectory(), "");
-    const bool longPaths = vpn::hasXray(fits) && vpn::hasXray(tooLong);
-    const std::pair<std::string, std::string> cases[] = {
-        {dir.file("with"), dir.file("with")}, {dir.file("without"), fallback}, {"", fallback},
-        {fits, longPaths ? fits : fallback}, {tooLong, fallback},
-    };
-    for (const auto& [value, expected] : cases) {
-        setEnvironment("ORVIK_RUNTIME", value);
-        EXPECT_EQ(vpn::resolveRuntimeDirectory(), expected) << value.size();
-    }
-}
-
 // Which account back end a runtime directory gets: panel.json, then the variable, else the
 // local account files, each with this user's session file.
 TEST(ControlPlaneChoice, ChoosesTheBackEndForTheRuntimeDirectory) {

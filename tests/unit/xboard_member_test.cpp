@@ -135,25 +135,6 @@ TEST_F(XboardMemberTest, RegistrationBodiesAndRefusals) {
     EXPECT_EQ(error, "验证码已发送，请过一会再请求");
 }
 
-TEST_F(XboardMemberTest, OptionsFromTheGuestOrElseThePassportConfiguration) {
-    auto cp = client();
-    vpn::RegisterOptions options;
-    panel.on("GET", kGuestConfig, success(guestConfig(false, false, true)));
-    ASSERT_TRUE(cp->fetchRegisterOptions(options, error)) << error;
-    EXPECT_TRUE(!options.emailVerify && !options.inviteForce && options.recaptcha);
-    EXPECT_EQ(panel.paths(), std::vector<std::string>{std::string("GET ") + kGuestConfig});
-
-    panel.on("GET", kGuestConfig, fail(404, "The route could not be found."));
-    panel.on("GET", kPassportConfig, success(guestConfig(true, true, false)));
-    ASSERT_TRUE(cp->fetchRegisterOptions(options, error)) << error;
-    EXPECT_TRUE(options.emailVerify && options.inviteForce && !options.recaptcha && error.empty());
-
-    panel.on("GET", kPassportConfig, HttpReply{404, "", {}});
-    EXPECT_FALSE(cp->fetchRegisterOptions(options, error));
-    EXPECT_EQ(error, "面板 HTTP 404");
-    EXPECT_FALSE(options.emailVerify || options.inviteForce || options.recaptcha);
-}
-
 TEST_F(XboardMemberTest, MembershipOfPanelVariants) {
     Json planWithFive = member(nullptr)["plan"];
     planWithFive["device_limit"] = 5;
@@ -229,20 +210,6 @@ TEST_F(XboardMemberTest, ServerListStandsInWhenTheSubscriptionGivesNothing) {
         fetched(false);
         EXPECT_EQ(error, text);
     }
-}
-
-// The session outlives a 403: its owner decides what to do with it. Signed out, nothing is asked.
-TEST_F(XboardMemberTest, ExpiredSessionIsThePanels403AndSignedOutAsksNothing) {
-    panel.queue("GET", kGetSubscribe, fail(403, "未登录或登陆已过期"));
-    auto cp = signedIn();
-    vpn::AccountRecord account;
-    EXPECT_FALSE(cp->fetchAccount(account, error) || cp->token().empty());
-    EXPECT_EQ(error, "面板 HTTP 403");
-    cp->logout();
-    panel.clearRequests();
-    EXPECT_FALSE(cp->fetchAccount(account, error));
-    EXPECT_EQ(error, "请先登录");
-    EXPECT_TRUE(panel.requests().empty());
 }
 
 TEST_F(XboardMemberTest, SubscriptionAddressFromTheTokenOrElseThePanelsOwn) {

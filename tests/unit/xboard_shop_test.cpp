@@ -70,25 +70,6 @@ TEST_F(XboardShopTest, OffersWithPricesPerDayBadgesAndTransfer) {
     EXPECT_TRUE(!paid && panel.requests().empty());
 }
 
-TEST_F(XboardShopTest, BuyingCancelsUnpaidOrdersFirstAndOpensThePaymentPage) {
-    panel.queue("GET", kOrders, success({order("stale", 0)}));
-    panel.queue("GET", kOrders, success({order("stale", 2), order("paid", 3), order("other", 0)}));
-    auto cp = signedIn();
-    vpn::CheckoutResult result;
-    ASSERT_TRUE(cp->buyPlan(1, "month_price", result, error)) << error;
-    EXPECT_FALSE(result.activated);
-    EXPECT_EQ(result.paymentUrl, kPayPage + result.tradeNo);
-    EXPECT_EQ(result.message, "已打开支付页面");
-    EXPECT_EQ(panel.paths(), (Lines{"GET /api/v1/user/order/fetch?status=0", "POST /api/v1/user/order/cancel",
-                                    "GET /api/v1/user/order/fetch", "POST /api/v1/user/order/cancel",
-                                    "POST /api/v1/user/order/save", "GET /api/v1/user/order/getPaymentMethod",
-                                    "POST /api/v1/user/order/checkout"}));
-    const auto cancels = panel.requestsTo(kCancel);
-    EXPECT_EQ(cancels[0].body + cancels[1].body, tradeBody("stale") + tradeBody("other"));
-    EXPECT_EQ(panel.requestsTo(kSave)[0].body, R"({"plan_id":1,"period":"month_price"})");
-    EXPECT_EQ(panel.requestsTo(kCheckout)[0].body, tradeBody(result.tradeNo, ",\"method\":1"));
-}
-
 TEST_F(XboardShopTest, OrderPlacementReplies) {
     struct Case {
         std::vector<HttpReply> saves;  // queued replies of order/save
@@ -153,22 +134,6 @@ TEST_F(XboardShopTest, CheckoutOutcomes) {
         // A failed checkout cancels its own order at once.
         const auto cancels = panel.requestsTo(kCancel);
         EXPECT_EQ(cancels.empty() ? "" : cancels.back().body, ok ? "" : tradeBody(result.tradeNo));
-    }
-}
-
-TEST_F(XboardShopTest, OrderStates) {
-    auto cp = signedIn();
-    const std::pair<HttpReply, std::string> cases[] = {
-        {success(0), "unpaid"}, {success(1), "paid"}, {success(2), "unpaid"}, {success(3), "paid"},
-        {success("3"), "paid"}, {fail(400, "订单不存在"), "面板 HTTP 400"}};
-    for (const auto& [reply, expected] : cases) {
-        SCOPED_TRACE(reply.body);
-        panel.queue("GET", kCheck, reply);
-        bool paid = true;  // reset by every check
-        error.clear();
-        const bool ok = cp->checkOrder("2026 01/x", paid, error);
-        EXPECT_EQ(ok ? (paid ? "paid" : "unpaid") : error + (paid ? ", paid" : ""), expected);
-        EXPECT_EQ(panel.requests().back().target, std::string(kCheck) + "?trade_no=2026%2001%2Fx");
     }
 }
 
