@@ -24,9 +24,6 @@ constexpr const char* kProbeOutput = "ORVIK_TEST_PROBE_OUTPUT";
 
 fs::path u8path(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
 
-// "xray/xray" or "xray/xray.exe": the Xray executable inside a directory named xray.
-std::string xrayInSubdirectory() { return std::string("xray/") + vpn::xrayExecutableName(); }
-
 // Copies this test program to `relativeExe` inside `dir` and lets the copy report what it
 // resolves, so the executable's own location is the one under test.
 std::string resolveAsCopyAt(const TempDir& dir, const std::string& relativeExe) {

@@ -1,5 +1,5 @@
-// The shop against the scripted panel: offers and their texts, buying with the order
-// clean-up and the checkout outcomes, the order's state and the device slot.
+// The shop against the scripted panel: offers and their texts, placing orders, the checkout
+// outcomes and the device slot.
 #include <string>
 #include <vector>
 
@@ -16,11 +16,6 @@ using Lines = std::vector<std::string>;
 
 constexpr const char* kPendingText = "上一笔订单还在处理。未付款可再点一次购买；若已付款请关闭后刷新会员";
 constexpr const char* kPendingEnglish = "You have an unpaid or pending order, please try again later";
-
-Json order(const std::string& tradeNo, int status) {
-    return {{"trade_no", tradeNo}, {"status", status}, {"period", "month_price"}, {"total_amount", 1500},
-            {"plan_id", 1}};
-}
 
 std::string tradeBody(const std::string& tradeNo, const std::string& more = "") {
     return "{\"trade_no\":\"" + tradeNo + "\"" + more + "}";
