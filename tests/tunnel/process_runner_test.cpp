@@ -151,6 +151,8 @@ TEST_F(ProcessRunnerTest, TheStrayWalkEndsOnlyOurRunsOfTheGivenFiles) {
             if (::setgid(65534) == 0 && ::setuid(65534) == 0) ::execl(tool.c_str(), tool.c_str(), "sleep", "600000", nullptr);
             ::_exit(127);
         }
+        const std::string exe = "/proc/" + std::to_string(users) + "/exe";  // once it runs the tool, not our fork
+        EXPECT_TRUE(waitUntil([&] { std::error_code e; return fs::read_symlink(exe, e) == fs::canonical(tool); }));
     }
 #endif
     runner->terminateStrays({tool});
