@@ -1,5 +1,6 @@
-// The route list (rows from node names in order) and the latency probe under it on loopback: every endpoint measured once per round, a few at
-// a time; replaced endpoints never report; rounds repeat until the list is cleared.
+// The route list (rows from node names in order) and the latency probe under it on loopback:
+// every endpoint measured once per round, a few at a time; replaced endpoints never report;
+// rounds repeat until the list is cleared.
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QtTest>
