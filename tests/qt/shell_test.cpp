@@ -2,16 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QAction>
-#include <QElapsedTimer>
-#include <QMenu>
 #include <QStyleHints>
 #include <QSystemTrayIcon>
 #include <QWindow>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -19,10 +13,9 @@
 #include "app/engine/service_launcher.h"
 #include "app/shell/single_instance.h"
 #include "app/tray/tray_host.h"
-#include "service/ipc_message.h"
 #include "tests/qt/account_fixture.h"
-#include "tests/support/fake_service.h"
 #include "tests/support/environment.h"
+#include "tests/support/fake_service.h"
 #include "tests/support/service_client.h"
 #include "tests/support/temp_dir.h"
 
